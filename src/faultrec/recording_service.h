@@ -1,0 +1,30 @@
+#pragma once
+// Fault recordings: the list answer, the block answers and the files written
+// when a recording is complete.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/clock.h"
+#include "points/device_record.h"
+#include "protocol/byte_view.h"
+
+namespace vorlan {
+
+// The directory recordings are written to, fixed when the library loads:
+// $VORLAN_RECORDING_DIR (with a trailing '/'), else the default below.
+const std::string& RecordingDir();
+
+// List position 0..3 of recording `number` in `relay`'s list, -1 if none.
+int32_t FindRecording(const DeviceRecord& relay, int32_t number);
+
+// Answer 0xC9.
+void StoreRecordingList(DeviceRecord& relay, ByteView frame, Clock& clock);
+// Answer 0xCB; writes the files when the recording is complete.
+void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string& directory);
+
+// Whether the retrieval of `relay` still has samples to ask for (the request
+// builder's continuation test and the block answer's completeness test).
+bool RecordingHasMoreSamples(const DeviceRecord& relay);
+
+}  // namespace vorlan

@@ -1,0 +1,30 @@
+#pragma once
+// Calendar time in the fields the host's platform uses (year, month, day of
+// week, day, hour, minute, second, milliseconds) and its conversion to a
+// FILETIME value (100 ns intervals since 1601-01-01).
+
+#include <cstdint>
+
+namespace vorlan {
+
+struct SystemTime {
+    int32_t year = 0;
+    int32_t month = 0;
+    int32_t dayOfWeek = 0;
+    int32_t day = 0;
+    int32_t hour = 0;
+    int32_t minute = 0;
+    int32_t second = 0;
+    int32_t milliseconds = 0;
+};
+
+constexpr uint64_t kFileTimeTicksPerSecond = 10'000'000;
+// Seconds between 1601-01-01 and 1970-01-01.
+constexpr uint64_t kFileTimeUnixEpochSeconds = 11'644'473'600ULL;
+
+// Treats the fields as UTC. Returns false (and leaves `out`) for fields outside
+// the calendar (month 1..12, day 1..31, hour < 24, minute < 60, second < 60,
+// ms < 1000, year 1601..30827).
+bool SystemTimeToFileTime(const SystemTime& t, uint64_t& out);
+
+}  // namespace vorlan

@@ -1,0 +1,45 @@
+#include "platform/clock.h"
+
+#include <ctime>
+
+namespace vorlan {
+
+uint32_t RealClock::TickMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                        static_cast<uint64_t>(ts.tv_nsec) / 1'000'000u;
+    return static_cast<uint32_t>(ms);
+}
+
+void RealClock::SleepMs(uint32_t ms) {
+    timespec req{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
+    while (nanosleep(&req, &req) != 0) {
+    }
+}
+
+uint64_t RealClock::NowFileTime() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return (static_cast<uint64_t>(ts.tv_sec) + kFileTimeUnixEpochSeconds) * kFileTimeTicksPerSecond +
+           static_cast<uint64_t>(ts.tv_nsec) / 100u;
+}
+
+SystemTime RealClock::NowLocal() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    SystemTime t;
+    t.year = local.tm_year + 1900;
+    t.month = local.tm_mon + 1;
+    t.dayOfWeek = local.tm_wday;
+    t.day = local.tm_mday;
+    t.hour = local.tm_hour;
+    t.minute = local.tm_min;
+    t.second = local.tm_sec;
+    t.milliseconds = static_cast<int32_t>(ts.tv_nsec / 1'000'000L);
+    return t;
+}
+
+}  // namespace vorlan

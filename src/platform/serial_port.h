@@ -1,0 +1,30 @@
+#pragma once
+// The serial port as the frame exchange sees it: write a request, learn how
+// many bytes wait, read what waits without blocking, flush both queues.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vorlan {
+
+struct SerialSettings {
+    int32_t baudRate = 9600;  // 300..57600
+    uint8_t byteSize = 8;     // 5..8
+    uint8_t parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    bool twoStopBits = false;
+};
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    virtual bool IsOpen() const = 0;
+    // Writes all bytes or fails.
+    virtual bool Write(const uint8_t* data, size_t size) = 0;
+    // Number of bytes waiting in the input queue; false when the port failed.
+    virtual bool BytesWaiting(size_t& count) = 0;
+    // Reads at most `capacity` waiting bytes without waiting for more.
+    virtual bool Read(uint8_t* buffer, size_t capacity, size_t& got) = 0;
+    virtual void Close() = 0;
+};
+
+}  // namespace vorlan

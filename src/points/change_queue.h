@@ -1,0 +1,44 @@
+#pragma once
+// The per-relay queue of reported status changes, oldest first.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vorlan {
+
+struct StatusChange {
+    uint8_t source = 0xB1;  // answer code that reported it
+    uint8_t spare = 0;
+    int32_t key = 0;  // input n for a change to 0, n + 10000 for a change to 1
+    uint8_t state = 0;
+    int32_t year = 0;
+    int32_t month = 0;
+    int32_t day = 0;
+    int32_t hour = 0;
+    int32_t minute = 0;
+    int32_t second = 0;
+    int32_t millisecond = 0;
+};
+
+class ChangeQueue {
+public:
+    // A relay whose changes the host never reads can't grow it without bound.
+    static constexpr size_t kMaxRecords = 4096;
+
+    ChangeQueue() { records_.reserve(64); }
+
+    // Adds a copy at the end; past kMaxRecords the oldest is dropped.
+    void Append(const StatusChange& change);
+    size_t Count() const { return records_.size(); }
+    int32_t KeyAt(size_t i) const { return records_[i].key; }
+    void RemoveAt(size_t i);
+    // Moves the oldest record with `key` into `out`: 1, or -1 when none has it.
+    int Take(int32_t key, StatusChange& out);
+    const StatusChange& At(size_t i) const { return records_[i]; }
+
+private:
+    std::vector<StatusChange> records_;
+};
+
+}  // namespace vorlan

@@ -1,0 +1,19 @@
+#pragma once
+// Checks an answer, finds the answering relay by address and acts on its code.
+
+#include <cstdint>
+
+#include "points/device_record.h"
+#include "protocol/answer_handlers.h"
+#include "protocol/byte_view.h"
+
+namespace vorlan {
+
+// 1 when the answer was empty or dispatched, 0 when it was refused.
+int32_t ParseAnswer(PollingState& state, AnswerHandlers& handlers, ByteView answer);
+
+// The probe's check: 1 when the answer of `address` was dispatched, else 0.
+int32_t ParseProbeAnswer(PollingState& state, AnswerHandlers& handlers, uint8_t address,
+                         ByteView answer);
+
+}  // namespace vorlan

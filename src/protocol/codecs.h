@@ -1,0 +1,36 @@
+#pragma once
+// The number encodings inside frame data: BCD bytes and time stamps,
+// one's-complement measurements, counters, packed-decimal and float settings.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/calendar.h"
+#include "protocol/byte_view.h"
+
+namespace vorlan {
+
+constexpr size_t kTimeStampSize = 9;
+
+uint8_t ToBcd(uint32_t value);              // low 8 bits of value, 0..99
+uint32_t FromBcd(uint8_t b);                // nibbles taken as digits, even above 9
+float DecodeMeasurement(uint8_t lo, uint8_t hi);  // bit 15 is a one's-complement sign
+uint32_t DecodeCounter(uint8_t lo, uint8_t hi);
+
+// 9 bytes: year%100, year/100, month, day, hour, minute, second, ms%100, ms/100.
+bool WriteTimeStamp(ByteWriter& w, const SystemTime& t);
+// Reads 9 bytes at `offset`; false when they are not all there.
+bool ReadTimeStamp(ByteView v, size_t offset, SystemTime& t);
+
+// Packed-decimal setting value of `count` bytes (1..5; longer values are read
+// without overflow). `decimals` receives bits 4..6 of the last byte.
+float DecodeSettingBcd(const uint8_t* bytes, size_t count, uint8_t& decimals);
+// Three digits at most: writes out[0] (tens, units) and out[1] (sign,
+// decimals, hundreds). Values that don't fit give 00 00.
+void EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]);
+
+// Little-endian IEEE-754 single, whatever the machine's byte order.
+void PutFloat(float value, uint8_t out[4]);
+float GetFloat(const uint8_t in[4]);
+
+}  // namespace vorlan

@@ -1,0 +1,25 @@
+#pragma once
+// Chooses the relay served next and writes its request into the frame buffer.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "points/device_record.h"
+
+namespace vorlan {
+
+// Builds at most one frame into `frame` (of `capacity` bytes). Sets `length`
+// to the frame's size (0 when nothing is to be sent) and `expectedLength` as
+// the request asks. Always returns 1.
+int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t capacity,
+                     int32_t& length, int32_t& expectedLength);
+
+// The 0x8C frame for the current relay in the layout of its last setting
+// answer; returns its size, 0 when there is nothing that fits one frame.
+int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity);
+
+// The five-byte general poll for `address`; returns 5.
+int32_t BuildProbe(uint8_t address, uint8_t* frame, size_t capacity);
+
+}  // namespace vorlan
