@@ -1,0 +1,74 @@
+#pragma once
+// A serial port whose answers arrive at scripted ticks of a FakeClock.
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "fake_clock.h"
+#include "platform/serial_port.h"
+
+namespace vorlan_test {
+
+class ScriptedPort final : public vorlan::SerialPort {
+public:
+    explicit ScriptedPort(FakeClock& clock) : clock_(clock) {}
+
+    // Bytes that become readable `afterMs` milliseconds after the next write.
+    void Answer(uint32_t afterMs, std::vector<uint8_t> bytes) {
+        script_.push_back({afterMs, std::move(bytes)});
+    }
+
+    bool IsOpen() const override { return open_; }
+    bool Write(const uint8_t* data, size_t size) override {
+        if (!open_ || failWrite) return false;
+        written.emplace_back(data, data + size);
+        writeTick_ = clock_.TickMs();
+        armed_ = script_;
+        script_.clear();
+        return true;
+    }
+    bool BytesWaiting(size_t& count) override {
+        if (failRead) return false;
+        Release();
+        count = input_.size();
+        return true;
+    }
+    bool Read(uint8_t* buffer, size_t capacity, size_t& got) override {
+        if (failRead) return false;
+        Release();
+        got = 0;
+        while (got < capacity && !input_.empty()) {
+            buffer[got++] = input_.front();
+            input_.pop_front();
+        }
+        return true;
+    }
+    void Close() override { open_ = false; }
+
+    std::vector<std::vector<uint8_t>> written;
+    bool failWrite = false;
+    bool failRead = false;
+
+private:
+    struct Arrival {
+        uint32_t afterMs;
+        std::vector<uint8_t> bytes;
+    };
+    void Release() {
+        const uint32_t elapsed = clock_.TickMs() - writeTick_;
+        while (!armed_.empty() && armed_.front().afterMs <= elapsed) {
+            for (uint8_t b : armed_.front().bytes) input_.push_back(b);
+            armed_.pop_front();
+        }
+    }
+
+    FakeClock& clock_;
+    bool open_ = true;
+    uint32_t writeTick_ = 0;
+    std::deque<Arrival> script_;
+    std::deque<Arrival> armed_;
+    std::deque<uint8_t> input_;
+};
+
+}  // namespace vorlan_test
