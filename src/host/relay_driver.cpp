@@ -153,8 +153,12 @@ int32_t CRelayDriver::ProbeDevice(intptr_t /*reserved*/, int32_t address, intptr
     const uint8_t relayAddress = static_cast<uint8_t>(address & 0xFF);
     int32_t length = BuildProbe(relayAddress, frame, sizeof frame);
     if (ExchangeFrame(frame, sizeof frame, length, 0) == 0) return 0;
+    return ParseProbeAnswer(relayAddress, frame, length);
+}
+
+int32_t CRelayDriver::ParseProbeAnswer(uint8_t address, const uint8_t* frame, int32_t length) {
     const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-    return ParseProbeAnswer(state_, *this, relayAddress, ByteView(frame, size));
+    return vorlan::ParseProbeAnswer(state_, *this, address, ByteView(frame, size));
 }
 
 void CRelayDriver::StoreCodedSettings(DeviceRecord& relay, ByteView frame) {

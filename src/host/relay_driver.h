@@ -80,6 +80,9 @@ public:
     int32_t ReservedOp11(int32_t, int32_t, int32_t) override { return 1; }
     int32_t ProbeDevice(intptr_t reserved, int32_t address, intptr_t reserved2) override;
 
+    // The probe's answer check with this driver's answer handlers.
+    int32_t ParseProbeAnswer(uint8_t address, const uint8_t* frame, int32_t length);
+
     // Configuration and packet calls from the component take the lock.
     int32_t OpenChannelLocked(const ChannelConfig* config);
     int32_t CloseChannelLocked();
