@@ -1,0 +1,77 @@
+// Every answer through ParseAnswer and ParseProbeAnswer over a device table of
+// several relays in varied states. The setting database is absent (never
+// connected); recording files go to a temporary directory.
+//
+// Input: a state header, then records of [kind][length][bytes]:
+//   header: relay count (1..4), then per relay: address, nextCommand,
+//           settingState, lbIndex selector, lbRequestId low byte, then currentDevice.
+//   kind bit 0: 0 = ParseAnswer, 1 = ParseProbeAnswer (probed address = kind >> 1).
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host/relay_driver.h"
+
+using vorlan::ByteView;
+using vorlan::CRelayDriver;
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    char dir[] = "/tmp/vorlan-fuzz-XXXXXX";
+    if (mkdtemp(dir) != nullptr) {
+        const std::string path = std::string(dir) + "/";
+        setenv("VORLAN_RECORDING_DIR", path.c_str(), 1);
+    }
+    setenv("VORLAN_MONITOR", "vorlan-fuzz-no-monitor", 1);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ByteView in(data, size);
+    size_t pos = 0;
+    auto next = [&]() -> uint8_t { return pos < in.size() ? in.at(pos++) : 0; };
+
+    // One driver for the whole run; the records an input can reach are reset.
+    static CRelayDriver* const driver = new CRelayDriver();
+    vorlan::PollingState& state = driver->State();
+    state.deviceCount = 0;
+    state.priorityDevice = vorlan::kNone;
+    state.stayCount = 0;
+    for (int i = 0; i < 4; ++i) state.devices[static_cast<size_t>(i)] = vorlan::DeviceRecord{};
+    const int relays = 1 + next() % 4;
+    for (int i = 0; i < relays; ++i) {
+        char text[4];
+        std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(next() % 33));
+        int32_t address = 0;
+        driver->AddDevice(text, &address);
+        vorlan::DeviceRecord& r = state.devices[static_cast<size_t>(i)];
+        r.nextCommand = next();
+        r.settingState = next();
+        const uint8_t lb = next();
+        r.lbIndex = static_cast<int32_t>(lb % 6) - 1;  // -1..4: includes one past the list
+        r.lbRequestId = next();
+        r.lbSampleCount[static_cast<size_t>(lb % 4)] = static_cast<uint16_t>(lb * 3);
+        r.lbCount = static_cast<uint8_t>(lb % 5);
+        r.settingAnswerCode = (lb & 1) ? 0xBD : 0xAD;
+    }
+    state.currentDevice = next() % 33;  // may be past deviceCount
+
+    while (pos < in.size()) {
+        const uint8_t kind = next();
+        size_t length = next();
+        if (length > in.size() - pos) length = in.size() - pos;
+        // The packet cycle hands the dispatcher a buffer of its own size.
+        uint8_t frame[512] = {};
+        for (size_t i = 0; i < length; ++i) frame[i] = in.at(pos + i);
+        pos += length;
+        if ((kind & 1) == 0) {
+            driver->ParseAnswer(nullptr, frame, static_cast<int32_t>(length));
+        } else {
+            driver->ParseProbeAnswer(static_cast<uint8_t>(kind >> 1), frame,
+                                     static_cast<int32_t>(length));
+        }
+    }
+    state.Current() = vorlan::DeviceRecord{};
+    return 0;
+}
