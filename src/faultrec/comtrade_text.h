@@ -1,0 +1,20 @@
+#pragma once
+// The text of the two recording files (COMTRADE, ASCII data), every line
+// ended by CR LF.
+
+#include <cstdint>
+#include <string>
+
+#include "faultrec/channel_table.h"
+#include "points/device_record.h"
+
+namespace vorlan {
+
+// The 26 lines of the configuration file for list entry `position` (0..3).
+std::string FormatConfiguration(const DeviceRecord& relay, int32_t position,
+                                const ChannelTable& channels);
+
+// One line per stored sample of list entry `position` (0..3).
+std::string FormatData(const DeviceRecord& relay, int32_t position);
+
+}  // namespace vorlan

@@ -1,0 +1,71 @@
+// Answer 0xCB: a block of samples of the recording being fetched.
+
+#include "faultrec/recording_files.h"
+#include "faultrec/recording_limits.h"
+#include "faultrec/recording_service.h"
+
+namespace vorlan {
+
+namespace {
+constexpr size_t kPayloadOffset = 3;
+// number 2, time 4, 16 analog values of 2, two digital words of one byte each
+constexpr size_t kSampleSize = 2 + 4 + 2 * kAnalogChannels + kDigitalWords;  // 40
+constexpr size_t kMaxSamplesPerBlock = 5;
+constexpr size_t kAnalogOffset = 6;
+constexpr size_t kDigitalOffset = kAnalogOffset + 2 * kAnalogChannels;  // 38
+
+static_assert(kSampleSize == 40, "a sample on the wire is 40 bytes");
+
+void StoreSample(DeviceRecord& relay, ByteView sample) {
+    uint32_t number = 0;
+    sample.ReadLe(0, 2, number);
+    if (number > static_cast<uint32_t>(kLastStorableSample)) return;
+    const size_t a = number;
+
+    uint32_t time = 0;
+    sample.ReadLe(2, 4, time);
+    relay.lbSampleTime[a] = time;
+    for (size_t j = 0; j < kAnalogChannels; ++j) {
+        uint32_t raw = 0;
+        sample.ReadLe(kAnalogOffset + 2 * j, 2, raw);
+        relay.lbAnalog[j][a] = static_cast<int16_t>(static_cast<uint16_t>(raw));
+    }
+    for (size_t w = 0; w < kDigitalWords; ++w) {
+        relay.lbDigital[w][a] = sample.at(kDigitalOffset + w);
+    }
+    relay.lbNextSample = static_cast<uint16_t>(a + 1);
+}
+
+
+bool IsRetrievalSelected(const DeviceRecord& relay) {
+    return relay.lbRequestId != 0 && relay.lbRequestId != -1 && IsListPosition(relay.lbIndex);
+}
+}  // namespace
+
+bool RecordingHasMoreSamples(const DeviceRecord& relay) {
+    return IsRetrievalSelected(relay) &&
+           relay.lbNextSample <= LastWantedSample(relay, relay.lbIndex);
+}
+
+void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string& directory) {
+    const size_t payload = frame.at(2);
+    if (frame.size() < kPayloadOffset || frame.at(0) != relay.address || payload == 0) return;
+
+    size_t samples = payload / kSampleSize;
+    if (samples > kMaxSamplesPerBlock) samples = kMaxSamplesPerBlock;
+    for (size_t i = 0; i < samples; ++i) {
+        const size_t at = kPayloadOffset + i * kSampleSize;
+        if (!frame.Has(at, kSampleSize)) break;
+        StoreSample(relay, frame.Sub(at, kSampleSize));
+    }
+
+    // Without a listed recording asked for there is nothing to complete or continue.
+    if (!IsRetrievalSelected(relay)) return;
+    if (RecordingHasMoreSamples(relay)) {
+        relay.nextCommand = 0x9B;
+    } else {
+        WriteRecordingFiles(relay, directory);
+    }
+}
+
+}  // namespace vorlan
