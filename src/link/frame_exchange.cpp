@@ -1,8 +1,121 @@
 #include "link/frame_exchange.h"
 
-// Placeholder until the exchange lands: nothing to send succeeds, the rest fails.
+#include <cstring>
+
+#include "link/monitor_trace.h"
+
 namespace vorlan {
-int32_t ExchangeFrame(ExchangeContext&, uint8_t*, size_t, int32_t& length, int32_t) {
-    return length == 0 ? 1 : 0;
+namespace {
+
+constexpr uint32_t kFirstDeadlineMs = 350;    // no poll starts after it
+constexpr uint32_t kPollPauseMs = 150;        // before every poll
+constexpr uint32_t kIdlePauseMs = 150;        // after a poll that found nothing
+constexpr uint32_t kSlowAnswerPauseMs = 2000; // settings and long answers
+constexpr uint32_t kPartialDeadlineMs = 40;   // after a partial answer
+constexpr uint32_t kEndPauseMs = 250;         // after a complete answer
+constexpr size_t kReadCap = 512;              // a read of exactly this much is dropped
+constexpr int32_t kLongAnswer = 243 + 5;      // frame of 243 data bytes
+constexpr uint8_t kSettingRequest = 0x85;
+constexpr uint8_t kBroadcast = 0xFF;
+
+// Trace text for frames up to the probe's buffer: three characters a byte.
+constexpr size_t kTraceBytes = 1024;
+constexpr size_t kTraceText = 3 * kTraceBytes + 1;
+
+// Wraps with the 32-bit tick.
+bool Later(uint32_t now, uint32_t deadline) {
+    return static_cast<int32_t>(now - deadline) > 0;
 }
+
+void Trace(ExchangeContext& ctx, const DeviceRecord& relay, char direction, const uint8_t* frame,
+           int32_t length) {
+    char text[kTraceText];
+    const size_t size = FormatTrace(frame, static_cast<size_t>(length), text, sizeof text);
+    if (relay.traceOn == 1) MonitorTrace(ctx.monitor, direction, text, size);
+}
+
+bool WriteRequest(ExchangeContext& ctx, const uint8_t* frame, int32_t length) {
+    return ctx.port != nullptr && ctx.port->Write(frame, static_cast<size_t>(length));
+}
+
+}  // namespace
+
+int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int32_t& length,
+                      int32_t /*expectedLength*/) {
+    if (length == 0) return 1;
+    if (frame == nullptr || length < 0 || static_cast<size_t>(length) > capacity) return 0;
+
+    DeviceRecord* found = ctx.state.FindDevice(frame[0]);
+    if (found == nullptr) {
+        // The broadcast reset goes to every relay and none answers it.
+        if (frame[0] != kBroadcast || !WriteRequest(ctx, frame, length)) return 0;
+        ctx.clock.SleepMs(kEndPauseMs);
+        length = 0;
+        return 1;
+    }
+    DeviceRecord& relay = *found;
+
+    if (!WriteRequest(ctx, frame, length)) return 0;
+    Trace(ctx, relay, 'T', frame, length);
+
+    length = 0;
+    int32_t expected = 0;  // answer length, 0 while unknown
+    uint32_t deadline = ctx.clock.TickMs() + kFirstDeadlineMs;
+    uint8_t readBuffer[kReadCap];
+    for (;;) {
+        if (Later(ctx.clock.TickMs(), deadline)) {
+            ctx.errorIndex = kErrorReplyTimeout;
+            return 0;
+        }
+        ctx.clock.SleepMs(kPollPauseMs);
+        if (expected == kLongAnswer || relay.nextCommand == kSettingRequest) {
+            ctx.clock.SleepMs(kSlowAnswerPauseMs);
+        }
+
+        size_t waiting = 0;
+        if (ctx.port == nullptr || !ctx.port->BytesWaiting(waiting)) {
+            ctx.errorIndex = kErrorPortRead;
+            return 0;
+        }
+        size_t got = 0;
+        if (waiting > 0 && !ctx.port->Read(readBuffer, sizeof readBuffer, got)) {
+            ctx.errorIndex = kErrorPortRead;
+            return 0;
+        }
+        if (got == 0) {
+            ctx.clock.SleepMs(kIdlePauseMs);
+            continue;
+        }
+        if (got == kReadCap) continue;  // an overrun, not an answer
+
+        // Bytes beyond the caller's buffer are dropped; such an answer fails its check.
+        const size_t room = capacity - static_cast<size_t>(length);
+        const size_t keep = got < room ? got : room;
+        std::memcpy(frame + length, readBuffer, keep);
+        length += static_cast<int32_t>(keep);
+
+        // Framing: the answer's length follows from its byte 2.
+        while (length - expected >= 3) {
+            expected = frame[2] + 5;
+            if (length < expected) break;
+            if (frame[0] == relay.address) {
+                length = expected;  // stray bytes after the frame are cut
+            } else {
+                length = 0;  // a whole answer from another relay is discarded
+                expected = 0;
+            }
+            break;
+        }
+
+        if (length >= expected) {
+            ctx.clock.SleepMs(kEndPauseMs);
+            break;
+        }
+        deadline = ctx.clock.TickMs() + kPartialDeadlineMs;
+    }
+
+    Trace(ctx, relay, 'R', frame, length);
+    return 1;
+}
+
 }  // namespace vorlan

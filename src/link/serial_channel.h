@@ -5,16 +5,27 @@
 #include <memory>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/serial_port.h"
 #include "vorlan/driver.h"
 
 namespace vorlan {
 
+constexpr int32_t kMinBaudRate = 300;
+constexpr int32_t kMaxBaudRate = 57600;
+constexpr size_t kPortNameChars = 31;  // the host's 32-byte field less its NUL
+
 // "/..." as it is, "COM<n>" as "/dev/ttyS<n-1>", else "/dev/" + name.
 // At most 31 characters of `portName` are read.
 std::string DevicePathFor(const char* portName);
 
+// The line settings the channel asks for: stop bits 2 give two, any other
+// value one; byte size and parity are passed on unchanged.
+SerialSettings SettingsFor(const ChannelConfig& config);
+
 // Checks the baud rate and opens and configures the port; null on failure.
-std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config);
+// `clock` paces the reopening of a vanished device (the monotonic clock when
+// null) and must outlive the port.
+std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config, Clock* clock = nullptr);
 
 }  // namespace vorlan

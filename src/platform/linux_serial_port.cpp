@@ -1,0 +1,167 @@
+#include "platform/linux_serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "platform/linux_custom_speed.h"
+#include "platform/linux_termios.h"
+
+namespace vorlan {
+namespace {
+
+bool Configure(int fd, const SerialSettings& settings) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return false;  // not a terminal
+    if (!ApplyLineSettings(t, settings)) return false;
+    speed_t speed = B9600;
+    const bool standard = StandardSpeed(settings.baudRate, speed);
+    if (standard && (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0)) return false;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
+    if (!standard && (settings.baudRate <= 0 ||
+                      !SetCustomSpeed(fd, static_cast<uint32_t>(settings.baudRate)))) {
+        return false;
+    }
+    tcflush(fd, TCIOFLUSH);
+    return true;
+}
+
+uint64_t MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1'000'000u;
+}
+
+// The device is gone (unplugged, or the pseudo-terminal's other side closed).
+bool HungUp(int fd) {
+    pollfd p{fd, 0, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+bool DeviceLost(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
+}
+
+}  // namespace
+
+int OpenSerialDevice(const std::string& path, const SerialSettings& settings) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    // TIOCEXCL keeps other openers out, except root; the lock stops root too.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd) || ioctl(fd, TIOCEXCL) != 0 ||
+        !Configure(fd, settings)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::unique_ptr<LinuxSerialPort> LinuxSerialPort::Open(const std::string& path,
+                                                       const SerialSettings& settings,
+                                                       Clock& clock) {
+    const int fd = OpenSerialDevice(path, settings);
+    if (fd < 0) return nullptr;
+    return std::unique_ptr<LinuxSerialPort>(new LinuxSerialPort(path, settings, clock, fd));
+}
+
+LinuxSerialPort::LinuxSerialPort(std::string path, const SerialSettings& settings, Clock& clock,
+                                 int fd)
+    : path_(std::move(path)), settings_(settings), clock_(clock), fd_(fd) {}
+
+LinuxSerialPort::~LinuxSerialPort() { Close(); }
+
+void LinuxSerialPort::Close() {
+    closed_ = true;
+    if (fd_ >= 0) close(fd_);  // releases the lock; the last close clears TIOCEXCL
+    fd_ = -1;
+}
+
+void LinuxSerialPort::DropDeadDevice() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    triedReopen_ = false;
+}
+
+bool LinuxSerialPort::ReopenIfDue() {
+    if (closed_) return false;
+    const uint32_t now = clock_.TickMs();
+    if (triedReopen_ && now - lastReopenTick_ < kReopenIntervalMs) return false;
+    triedReopen_ = true;
+    lastReopenTick_ = now;
+    fd_ = OpenSerialDevice(path_, settings_);
+    return fd_ >= 0;
+}
+
+bool LinuxSerialPort::Write(const uint8_t* data, size_t size) {
+    if (fd_ < 0 && !ReopenIfDue()) return false;
+    if (size == 0) return true;
+    if (data == nullptr) return false;
+    const uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(size) * kWriteBudgetPerByteMs;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd_, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) {
+            if (DeviceLost(errno)) DropDeadDevice();
+            return false;
+        }
+        const uint64_t now = MonotonicMs();
+        if (now >= deadline) return false;
+        pollfd p{fd_, POLLOUT, 0};
+        const int ready = poll(&p, 1, static_cast<int>(deadline - now));
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            DropDeadDevice();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool LinuxSerialPort::BytesWaiting(size_t& count) {
+    count = 0;
+    if (fd_ < 0) return false;
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0) {
+        if (DeviceLost(errno)) DropDeadDevice();
+        return false;
+    }
+    if (waiting <= 0 && HungUp(fd_)) {
+        DropDeadDevice();
+        return false;
+    }
+    count = waiting > 0 ? static_cast<size_t>(waiting) : 0;
+    return true;
+}
+
+bool LinuxSerialPort::Read(uint8_t* buffer, size_t capacity, size_t& got) {
+    got = 0;
+    if (fd_ < 0 || buffer == nullptr) return false;
+    if (capacity == 0) return true;
+    for (;;) {
+        const ssize_t n = read(fd_, buffer, capacity);
+        if (n > 0) {
+            got = static_cast<size_t>(n);
+            return true;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) return true;
+        // With no minimum count a live terminal answers 0 when nothing waits;
+        // a hung-up one answers 0 or an error.
+        if (n == 0 && !HungUp(fd_)) return true;
+        if (n == 0 || DeviceLost(errno)) DropDeadDevice();
+        return false;
+    }
+}
+
+}  // namespace vorlan

@@ -1,0 +1,59 @@
+#pragma once
+// A serial device on Linux (on-board UART, USB adapter or pseudo-terminal),
+// held exclusively, raw and non-blocking. When the device vanishes the dead
+// descriptor is closed at once, so a re-plugged adapter can get its old name
+// back, and the same path is reopened with the same settings before a later
+// write, at most once a second.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/serial_port.h"
+
+namespace vorlan {
+
+class LinuxSerialPort final : public SerialPort {
+public:
+    // Opens the existing device at `path` and applies `settings`; null when
+    // the device can't be opened, is held by another opener, is not a
+    // terminal or refuses the settings. `clock` paces the reopening and must
+    // outlive the port.
+    static std::unique_ptr<LinuxSerialPort> Open(const std::string& path,
+                                                 const SerialSettings& settings, Clock& clock);
+    ~LinuxSerialPort() override;
+    LinuxSerialPort(const LinuxSerialPort&) = delete;
+    LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
+
+    bool IsOpen() const override { return fd_ >= 0; }
+    // Fails when not all bytes are taken within 40 ms per byte.
+    bool Write(const uint8_t* data, size_t size) override;
+    bool BytesWaiting(size_t& count) override;
+    bool Read(uint8_t* buffer, size_t capacity, size_t& got) override;
+    void Close() override;
+
+    // The descriptor, -1 while the device is gone.
+    int Descriptor() const { return fd_; }
+
+    static constexpr uint32_t kWriteBudgetPerByteMs = 40;
+    static constexpr uint32_t kReopenIntervalMs = 1000;
+
+private:
+    LinuxSerialPort(std::string path, const SerialSettings& settings, Clock& clock, int fd);
+    void DropDeadDevice();
+    bool ReopenIfDue();
+
+    std::string path_;
+    SerialSettings settings_;
+    Clock& clock_;
+    int fd_ = -1;
+    bool closed_ = false;        // Close() called: no reopening
+    bool triedReopen_ = false;   // an attempt was made since the device died
+    uint32_t lastReopenTick_ = 0;
+};
+
+// Opens `path` exclusively and configures it; returns the descriptor or -1.
+int OpenSerialDevice(const std::string& path, const SerialSettings& settings);
+
+}  // namespace vorlan
