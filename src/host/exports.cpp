@@ -1,16 +1,32 @@
+// The library's C entry points.
+
 #include "vorlan/driver.h"
 
+#include "host/class_object.h"
+#include "host/guid.h"
+#include "host/library_lock.h"
+#include "host/registration.h"
 #include "platform/atom_table.h"
 
-// Placeholder until the component lands.
 extern "C" {
-int32_t DllGetClassObject(const VorlanGuid*, const VorlanGuid*, void** out) {
-    if (out) *out = nullptr;
-    return VORLAN_CLASS_E_CLASSNOTAVAILABLE;
+
+int32_t DllGetClassObject(const VorlanGuid* clsid, const VorlanGuid* iid, void** out) {
+    if (out == nullptr) return VORLAN_E_POINTER;
+    *out = nullptr;
+    if (clsid == nullptr || iid == nullptr) return VORLAN_E_POINTER;
+    if (!vorlan::SameGuid(*clsid, CLSID_VorlanRelayPro)) return VORLAN_CLASS_E_CLASSNOTAVAILABLE;
+    IVorlanClassFactory* classObject = vorlan::RelayProClassObject();
+    return classObject->lpVtbl->QueryInterface(classObject, iid, out);
 }
-int32_t DllCanUnloadNow(void) { return 0; }
-int32_t DllRegisterServer(void) { return VORLAN_SELFREG_E_CLASS; }
+
+int32_t DllCanUnloadNow(void) { return vorlan::LibraryInUse() ? VORLAN_S_FALSE : VORLAN_S_OK; }
+
+int32_t DllRegisterServer(void) {
+    return vorlan::RegisterRelayPro() ? VORLAN_S_OK : VORLAN_SELFREG_E_CLASS;
+}
+
 uint32_t VorlanGetAtomName(uint16_t atom, char* buffer, uint32_t size) {
     return vorlan::AtomGetName(atom, buffer, size);
 }
-}
+
+}  // extern "C"

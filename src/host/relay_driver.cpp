@@ -117,7 +117,7 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
     settings_.ConnectSettingDb();
 
     if (ServePacket(packet, frame, sizeof frame, length, expectedLength, origin) == 0) return 0;
-    // ServePacket refuses indexes outside the table, so the packet's relay exists.
+    if (packet->deviceIndex < 0 || packet->deviceIndex >= kMaxDevices) return 0;
     DeviceRecord& packetRelay = state_.devices[static_cast<size_t>(packet->deviceIndex)];
     // The relay the request went to, for a fresh start when the exchange fails.
     const bool sent = length > 0;

@@ -59,7 +59,8 @@ protected:
     int32_t replyTimeout = 3000;
 };
 
-class CRelayDriver final : public CRelayDriverBase, private AnswerHandlers {
+// Not final: tests stand in for single steps of the packet cycle.
+class CRelayDriver : public CRelayDriverBase, private AnswerHandlers {
 public:
     explicit CRelayDriver(std::unique_ptr<Clock> clock = nullptr,
                           std::unique_ptr<MonitorSink> monitor = nullptr);
@@ -102,8 +103,9 @@ private:
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<MonitorSink> monitor_;
     PollingState state_;
-    SettingService settings_;
     std::mutex lock_;
+    // Declared last so that the database goes first, then the lock, then the records.
+    SettingService settings_;
 };
 
 }  // namespace vorlan
