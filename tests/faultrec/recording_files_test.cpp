@@ -1,0 +1,183 @@
+// The configuration and data files of a complete recording, and what happens
+// when they can't be written.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "faultrec/channel_table.h"
+#include "faultrec/recording_files.h"
+#include "faultrec/recording_frames.h"
+
+namespace faultrec_test {
+namespace {
+
+using vorlan::DeviceRecord;
+
+const std::string kBase = "200312252359 5";
+const std::string kChannelFile = "通道配置文件.txt";
+
+std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// A recording of three samples at list position 2, relay address 7.
+DeviceRecord SmallRecording() {
+    DeviceRecord r;
+    r.address = 7;
+    r.lbCount = 3;
+    r.lbIndex = 2;
+    r.lbRequestId = 31;
+    r.lbId[2] = 31;
+    r.lbTime[2] = kBase;
+    r.lbSampleRate[2] = 1200;
+    r.lbSampleCount[2] = 3;
+    r.lbStartTimeText[2] = "12/25/2003,23:59:05.001234";
+    r.lbTriggerTimeText[2] = r.lbStartTimeText[2];
+    r.lbAnalog[0][0] = -5;
+    r.lbDigital[0][0] = 255;
+    r.lbSampleTime[1] = 1000;
+    r.lbAnalog[15][1] = 32767;
+    r.lbDigital[1][1] = 1;
+    r.lbSampleTime[2] = 0xFFFFFFFFu;  // written as a signed number
+    r.lbAnalog[7][2] = -32768;
+    r.lbAnalog[0][3] = 99;  // beyond the count: not written
+    return r;
+}
+
+const std::string kSmallData =
+    "1,0,-5,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,255,0\r\n"
+    "2,1000,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,32767,0,1\r\n"
+    "3,-1,0,0,0,0,0,0,0,-32768,0,0,0,0,0,0,0,0,0,0\r\n";
+
+std::string TailLines() {
+    return "50\r\n1\r\n1200,3\r\n12/25/2003,23:59:05.001234\r\n12/25/2003,23:59:05.001234\r\nASCII\r\n";
+}
+
+TEST(RecordingFiles, StationOnlyChannelFileGivesEmptyChannelRows) {
+    TempDir dir;
+    dir.Write(kChannelFile, "ABC\n");
+    DeviceRecord r = SmallRecording();
+    vorlan::WriteRecordingFiles(r, dir.path());
+
+    EXPECT_EQ(dir.Read(kBase + ".CFG"), "ABC,7\r\n18,16A,2D\r\n" + Repeat(",,,,,,,,,\r\n", 16) +
+                                            Repeat(",,\r\n", 2) + TailLines());
+    EXPECT_EQ(dir.Read(kBase + ".DAT"), kSmallData);
+    EXPECT_EQ(r.lbFilesWritten, 1);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
+}
+
+TEST(RecordingFiles, ChannelTokensGoToTheirRowsWhateverTheLineBreaks) {
+    // Row per line, GBK station name (变电站).
+    std::string rows = "\xB1\xE4\xB5\xE7\xD5\xBE\n";
+    std::string expectedRows;
+    for (int a = 1; a <= 16; ++a) {
+        std::string line;
+        for (int t = 0; t < 10; ++t) line += (t ? " " : "") + std::to_string(a) + "_" + std::to_string(t);
+        rows += line + "\n";
+        for (char& c : line) c = c == ' ' ? ',' : c;
+        expectedRows += line + "\r\n";
+    }
+    rows += "17 D1 0\n18 D2 1\n";
+    expectedRows += "17,D1,0\r\n18,D2,1\r\n";
+    const std::string expected = "\xB1\xE4\xB5\xE7\xD5\xBE,7\r\n18,16A,2D\r\n" + expectedRows + TailLines();
+
+    TempDir byRow;
+    byRow.Write(kChannelFile, rows);
+    DeviceRecord r = SmallRecording();
+    vorlan::WriteRecordingFiles(r, byRow.path());
+    EXPECT_EQ(byRow.Read(kBase + ".CFG"), expected);
+
+    std::string scattered;
+    int n = 0;
+    for (char c : rows) {
+        if (c == '\n') c = (++n % 3 == 0) ? '\n' : (n % 3 == 1 ? '\t' : ' ');
+        scattered += c;
+        if (c == ' ') scattered += "\r\n  ";
+    }
+    TempDir spread;
+    spread.Write(kChannelFile, "\r\n\r\n" + scattered + "\nEXTRA TOKENS\n");
+    DeviceRecord r2 = SmallRecording();
+    vorlan::WriteRecordingFiles(r2, spread.path());
+    EXPECT_EQ(spread.Read(kBase + ".CFG"), expected);
+}
+
+TEST(RecordingFiles, LongTokensAreCutAt64BytesOnACharacterBoundary) {
+    const std::string gbk = "\xD5\xBE";  // one two-byte character
+    EXPECT_EQ(vorlan::GbkPrefixLength(std::string(64, 'x') + "yz", 64), 64u);
+    EXPECT_EQ(vorlan::GbkPrefixLength(std::string(63, 'x') + gbk, 64), 63u);
+    EXPECT_EQ(vorlan::GbkPrefixLength(std::string(62, 'x') + gbk + "z", 64), 64u);
+    EXPECT_EQ(vorlan::GbkPrefixLength(Repeat(gbk, 40), 64), 64u);
+    EXPECT_EQ(vorlan::GbkPrefixLength("x" + Repeat(gbk, 40), 64), 63u);
+
+    const std::string text = std::string(63, 'S') + gbk + " " + std::string(70, 'A') + " next";
+    vorlan::ChannelTable table;
+    vorlan::ParseChannelTable(vorlan::ByteView(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+                              table);
+    EXPECT_EQ(table.station, std::string(63, 'S'));
+    EXPECT_EQ(table.analog[0][0], std::string(64, 'A'));
+    EXPECT_EQ(table.analog[0][1], "next");
+    EXPECT_EQ(table.analog[0][2], "");
+    EXPECT_EQ(table.digital[1][2], "");
+}
+
+TEST(RecordingFiles, NothingIsWrittenWithoutChannelFileOrDirectory) {
+    TempDir dir;
+    DeviceRecord r = SmallRecording();
+    vorlan::WriteRecordingFiles(r, dir.path());
+    EXPECT_TRUE(dir.Names().empty());
+    EXPECT_EQ(r.lbFilesWritten, 0);
+
+    // A channel "file" that can't be read.
+    ASSERT_EQ(::mkdir((dir.path() + kChannelFile).c_str(), 0755), 0);
+    vorlan::WriteRecordingFiles(r, dir.path());
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{kChannelFile});
+    EXPECT_EQ(r.lbFilesWritten, 0);
+
+    vorlan::WriteRecordingFiles(r, dir.path() + "missing/");
+    EXPECT_EQ(r.lbFilesWritten, 0);
+}
+
+TEST(RecordingFiles, DataFileFailureLeavesTheEarlierPairAsItWas) {
+    TempDir dir;
+    dir.Write(kChannelFile, "ABC");
+    dir.Write(kBase + ".CFG", "earlier configuration");
+    ASSERT_EQ(::mkdir((dir.path() + kBase + ".DAT").c_str(), 0755), 0);
+
+    DeviceRecord r = SmallRecording();
+    vorlan::WriteRecordingFiles(r, dir.path());
+    EXPECT_EQ(r.lbFilesWritten, 0);
+    EXPECT_EQ(dir.Read(kBase + ".CFG"), "earlier configuration");
+    // No temporary file is left behind.
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
+}
+
+TEST(RecordingFiles, IndependentReaderLoadsThePair) {
+    if (std::system("python3 -c 'import sys' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+    TempDir dir;
+    dir.Write(kChannelFile, "\xB1\xE4\xB5\xE7\xD5\xBE " + Repeat("1 IA A line-1 A 0.01 0 0 -32768 32767\n", 16) +
+                                "17 D1 0 18 D2 1\n");
+    DeviceRecord r = SmallRecording();
+    // Single-digit day and minute: where blank padding lost the date.
+    r.lbStartTimeText[2] = "05/07/2003,09:02:45.123456";
+    r.lbTriggerTimeText[2] = r.lbStartTimeText[2];
+    vorlan::WriteRecordingFiles(r, dir.path());
+    ASSERT_EQ(r.lbFilesWritten, 1);
+
+    const std::string command = std::string("PYTHONIOENCODING=utf-8 python3 '") + VORLAN_SOURCE_DIR +
+                                "/tests/faultrec/comtrade_check.py' '" + dir.path() + kBase + "' 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+    EXPECT_EQ(::pclose(pipe), 0) << out;
+    EXPECT_EQ(out, "station=变电站 analog=16 digital=2 samples=3 start=2003-05-07T09:02:45.123456\n");
+}
+
+}  // namespace
+}  // namespace faultrec_test

@@ -1,0 +1,207 @@
+// Block answers (0xCB): storing samples, continuing and completing a retrieval.
+
+#include <gtest/gtest.h>
+
+#include "faultrec/recording_service.h"
+#include "support/hex.h"
+#include "faultrec/recording_frames.h"
+
+namespace faultrec_test {
+namespace {
+
+using vorlan::ByteView;
+using vorlan::DeviceRecord;
+
+constexpr uint8_t kAddress = 3;
+
+class RecordingRetrievalTest : public ::testing::Test {
+protected:
+    RecordingRetrievalTest() {
+        relay.address = kAddress;
+        dir.Write("通道配置文件.txt", "STATION\n");
+    }
+
+    // A listed recording `number` of `count` samples at list position 1,
+    // selected as LBStart does it.
+    void Select(int32_t number, uint16_t count) {
+        relay.lbCount = 2;
+        relay.lbId[0] = number + 1;
+        relay.lbId[1] = number;
+        relay.lbSampleCount[1] = count;
+        relay.lbTime[1] = "200312252359 5";
+        relay.lbRequestId = number;
+        relay.lbIndex = vorlan::FindRecording(relay, number);
+        relay.lbNextSample = 0;
+        relay.nextCommand = 0x9B;
+    }
+    void Block(const std::vector<uint8_t>& frame) {
+        vorlan::StoreRecordingBlock(relay, ByteView(frame.data(), frame.size()), dir.path());
+    }
+    void Block(uint16_t first, uint16_t last) { Block(BlockAnswer(kAddress, first, last)); }
+    bool FilesWritten() const {
+        return dir.Exists("200312252359 5.CFG") && dir.Exists("200312252359 5.DAT");
+    }
+
+    DeviceRecord relay;
+    TempDir dir;
+};
+
+TEST_F(RecordingRetrievalTest, StoresEverySampleFieldUnderItsNumber) {
+    Select(9, 12);
+    Sample s = PatternSample(4);
+    s.analog[15] = -32768;
+    s.digital[0] = 0xA5;
+    s.digital[1] = 0x5A;
+    auto payload = SampleBytes(s);
+    Block(vorlan_test::MakeFrame(kAddress, 0xCB, payload));
+
+    EXPECT_EQ(relay.lbSampleTime[4], 4000u);
+    EXPECT_EQ(relay.lbAnalog[0][4], 4);
+    EXPECT_EQ(relay.lbAnalog[1][4], -104);
+    EXPECT_EQ(relay.lbAnalog[15][4], -32768);
+    // Bytes 38 and 39 of the sample, one byte each; nothing from beyond it.
+    EXPECT_EQ(relay.lbDigital[0][4], 0xA5);
+    EXPECT_EQ(relay.lbDigital[1][4], 0x5A);
+    EXPECT_EQ(relay.lbNextSample, 5);
+}
+
+TEST_F(RecordingRetrievalTest, CountTwelveCompletesAfterSampleTwelve) {
+    Select(9, 12);
+    Block(0, 4);
+    EXPECT_EQ(relay.lbNextSample, 5);
+    EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
+    Block(5, 9);
+    EXPECT_FALSE(FilesWritten());
+    Block(10, 12);
+    EXPECT_EQ(relay.lbNextSample, 13);
+    EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
+    EXPECT_TRUE(FilesWritten());
+    EXPECT_EQ(relay.lbFilesWritten, 1);
+}
+
+TEST_F(RecordingRetrievalTest, ShortLastBlockAsksAgainFromTheNextSample) {
+    Select(9, 12);
+    Block(0, 4);
+    Block(5, 9);
+    relay.nextCommand = 0x83;
+    Block(10, 11);
+    EXPECT_EQ(relay.lbNextSample, 12);
+    EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
+    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_FALSE(FilesWritten());
+    Block(12, 12);
+    EXPECT_TRUE(FilesWritten());
+}
+
+TEST_F(RecordingRetrievalTest, SecondRetrievalStartsAgainFromSampleZero) {
+    Select(9, 3);
+    Block(0, 3);
+    ASSERT_EQ(relay.lbFilesWritten, 1);
+    ASSERT_FALSE(vorlan::RecordingHasMoreSamples(relay));
+
+    // LBStart with the other listed number (position 0, ten samples).
+    relay.lbSampleCount[0] = 10;
+    relay.lbTime[0] = relay.lbTime[1];
+    relay.lbRequestId = 10;
+    relay.lbIndex = vorlan::FindRecording(relay, 10);
+    relay.lbNextSample = 0;
+    EXPECT_EQ(relay.lbIndex, 0);
+    EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
+    Block(0, 4);
+    EXPECT_EQ(relay.lbNextSample, 5);
+    EXPECT_EQ(relay.nextCommand, 0x9B);
+    Block(5, 9);
+    EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
+    Block(10, 10);
+    EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
+    // The shared file name now holds the second recording.
+    EXPECT_NE(dir.Read("200312252359 5.CFG").find("\r\n0,10\r\n"), std::string::npos);
+}
+
+TEST_F(RecordingRetrievalTest, TakesAtMostFiveSamplesAndTestsCompletenessOnAnEmptyBlock) {
+    Select(9, 12);
+    Block(0, 5);  // N = 240: six samples sent
+    EXPECT_EQ(relay.lbNextSample, 5);
+    EXPECT_EQ(relay.lbSampleTime[5], 0u);
+
+    // N = 39 carries no whole sample, yet the completeness test runs.
+    relay.nextCommand = 0x83;
+    Block(vorlan_test::MakeFrame(kAddress, 0xCB, std::vector<uint8_t>(39, 0x22)));
+    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_EQ(relay.lbNextSample, 5);
+
+    relay.lbNextSample = 13;
+    Block(vorlan_test::MakeFrame(kAddress, 0xCB, std::vector<uint8_t>(39, 0x22)));
+    EXPECT_TRUE(FilesWritten());
+}
+
+TEST_F(RecordingRetrievalTest, ForeignOrTruncatedBlocksStoreOnlyWholeSamplesOfThisRelay) {
+    Select(9, 12);
+    Block(BlockAnswer(kAddress + 1, 0, 4));
+    EXPECT_EQ(relay.lbNextSample, 0);
+    EXPECT_EQ(relay.lbSampleTime[1], 0u);
+
+    std::vector<uint8_t> frame = BlockAnswer(kAddress, 0, 2);
+    frame.resize(3 + 40 + 20);  // the length byte still claims three samples
+    Block(frame);
+    EXPECT_EQ(relay.lbNextSample, 1);
+    EXPECT_EQ(relay.lbSampleTime[1], 0u);
+}
+
+TEST_F(RecordingRetrievalTest, SamplesAbove239AreSkipped) {
+    Select(9, 12);
+    Sample high = PatternSample(0);
+    high.number = 240;
+    Block(vorlan_test::MakeFrame(kAddress, 0xCB, SampleBytes(high)));
+    EXPECT_EQ(relay.lbNextSample, 0);
+    EXPECT_EQ(relay.lbSampleTime[0], 0u);
+}
+
+TEST_F(RecordingRetrievalTest, UnlistedNumberStartsNothing) {
+    Select(9, 12);
+    relay.lbRequestId = 77;
+    relay.lbIndex = vorlan::FindRecording(relay, 77);
+    EXPECT_EQ(relay.lbIndex, -1);
+    EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
+
+    // A block arriving now is stored, but neither continues nor completes anything.
+    relay.nextCommand = 0x83;
+    Block(0, 4);
+    EXPECT_EQ(relay.lbNextSample, 5);
+    EXPECT_EQ(relay.lbSampleTime[1], 1000u);
+    EXPECT_EQ(relay.nextCommand, 0x83);
+    EXPECT_EQ(relay.lbFilesWritten, 0);
+    EXPECT_TRUE(dir.Names() == std::vector<std::string>{"通道配置文件.txt"});
+}
+
+TEST_F(RecordingRetrievalTest, RecordingAnnouncingMoreThan240SamplesEndsAt239) {
+    Select(9, 1000);
+    for (uint16_t first = 0; first < 240; first += 5) {
+        ASSERT_TRUE(vorlan::RecordingHasMoreSamples(relay)) << first;
+        ASSERT_FALSE(FilesWritten());
+        Block(first, static_cast<uint16_t>(first + 4));
+    }
+    EXPECT_EQ(relay.lbNextSample, 240);
+    EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
+    EXPECT_TRUE(FilesWritten());
+
+    // Both files hold 240 samples: line 23 and the data lines agree.
+    const std::string cfg = dir.Read("200312252359 5.CFG");
+    EXPECT_NE(cfg.find("\r\n0,240\r\n"), std::string::npos);
+    const std::string dat = dir.Read("200312252359 5.DAT");
+    size_t lines = 0;
+    for (size_t at = dat.find("\r\n"); at != std::string::npos; at = dat.find("\r\n", at + 2)) ++lines;
+    EXPECT_EQ(lines, 240u);
+    EXPECT_EQ(dat.rfind("240,239000,", dat.size()), dat.rfind("\r\n", dat.size() - 3) + 2);
+}
+
+TEST_F(RecordingRetrievalTest, RecordingOf240EndsWithItsLastStorableSample) {
+    Select(9, 240);
+    relay.lbNextSample = 235;
+    Block(235, 239);
+    EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
+    EXPECT_TRUE(FilesWritten());
+}
+
+}  // namespace
+}  // namespace faultrec_test
