@@ -16,6 +16,9 @@ uint8_t ToBcd(uint32_t value);              // low 8 bits of value, 0..99
 uint32_t FromBcd(uint8_t b);                // nibbles taken as digits, even above 9
 float DecodeMeasurement(uint8_t lo, uint8_t hi);  // bit 15 is a one's-complement sign
 uint32_t DecodeCounter(uint8_t lo, uint8_t hi);
+// The inverse of DecodeMeasurement, for relay simulators: `value` is clamped
+// to -32767..32767; 0 is sent as 00 00 (never as negative zero).
+void EncodeMeasurement(int32_t value, uint8_t& lo, uint8_t& hi);
 
 // 9 bytes: year%100, year/100, month, day, hour, minute, second, ms%100, ms/100.
 bool WriteTimeStamp(ByteWriter& w, const SystemTime& t);
@@ -26,7 +29,8 @@ bool ReadTimeStamp(ByteView v, size_t offset, SystemTime& t);
 // without overflow). `decimals` receives bits 4..6 of the last byte.
 float DecodeSettingBcd(const uint8_t* bytes, size_t count, uint8_t& decimals);
 // Three digits at most: writes out[0] (tens, units) and out[1] (sign,
-// decimals, hundreds). Values that don't fit give 00 00.
+// decimals, hundreds). Values that don't fit (|value| x 10^decimals of 1000
+// or more, NaN, decimals above 7) give 00 00.
 void EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]);
 
 // Little-endian IEEE-754 single, whatever the machine's byte order.

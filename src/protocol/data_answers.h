@@ -1,0 +1,23 @@
+#pragma once
+// The answers whose values the dispatcher stores itself: 0x06 (measurements,
+// status points, counters) and 0xB1 (time-tagged status changes). Both work
+// on `relay`, the answering relay, and take its checked answer frame.
+
+#include <cstdint>
+
+#include "points/device_record.h"
+#include "protocol/byte_view.h"
+
+namespace vorlan {
+
+// Answer 0x06. An entry index or group number beyond its table is ignored.
+// A 0x06 without data confirms a pending setting write (settingState 2 -> 3).
+// 0 when the frame's address is not the relay's, else 1.
+int32_t StoreData(DeviceRecord& relay, ByteView frame);
+
+// Answer 0xB1: queues one change per differing bit of each group, in group
+// and bit order, up to the first group whose old and new states are equal.
+// 0 when the frame's address is not the relay's, else 1.
+int32_t StoreChanges(DeviceRecord& relay, ByteView frame);
+
+}  // namespace vorlan

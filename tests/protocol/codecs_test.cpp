@@ -1,0 +1,155 @@
+// The wire encodings, from the relay protocol's reference vectors and the
+// edges where a value no longer fits.
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
+#include "hex.h"
+#include "protocol/codecs.h"
+
+using namespace vorlan;
+using vorlan_test::Hex;
+using vorlan_test::ToHex;
+
+namespace {
+
+std::string Encoded(float value, uint8_t decimals) {
+    uint8_t out[2] = {0xEE, 0xEE};
+    EncodeSettingBcd(value, decimals, out);
+    return ToHex(out, 2);
+}
+
+float Decoded(const std::string& hex, uint8_t& decimals) {
+    const std::vector<uint8_t> b = Hex(hex);
+    return DecodeSettingBcd(b.data(), b.size(), decimals);
+}
+
+}  // namespace
+
+TEST(Codecs, BcdBytes) {
+    EXPECT_EQ(ToBcd(59), 0x59);
+    EXPECT_EQ(ToBcd(7), 0x07);
+    EXPECT_EQ(ToBcd(0x100 + 42), 0x42);  // only the low eight bits count
+    EXPECT_EQ(FromBcd(0x59), 59u);
+    EXPECT_EQ(FromBcd(0xFF), 165u);  // nibbles above 9 are taken as digits
+}
+
+TEST(Codecs, TimeStampBothWays) {
+    SystemTime t{2003, 7, 2, 15, 8, 30, 5, 250};
+    uint8_t buf[16] = {};
+    ByteWriter w(buf, sizeof buf);
+    ASSERT_TRUE(WriteTimeStamp(w, t));
+    EXPECT_EQ(ToHex(buf, w.size()), "03 20 07 15 08 30 05 50 02");
+
+    SystemTime back;
+    ASSERT_TRUE(ReadTimeStamp(ByteView(buf, 9), 0, back));
+    EXPECT_EQ(back.year, 2003);
+    EXPECT_EQ(back.month, 7);
+    EXPECT_EQ(back.day, 15);
+    EXPECT_EQ(back.hour, 8);
+    EXPECT_EQ(back.minute, 30);
+    EXPECT_EQ(back.second, 5);
+    EXPECT_EQ(back.milliseconds, 250);
+
+    EXPECT_FALSE(ReadTimeStamp(ByteView(buf, 9), 1, back));  // one byte short
+    uint8_t small[8] = {};
+    ByteWriter tooSmall(small, sizeof small);
+    EXPECT_FALSE(WriteTimeStamp(tooSmall, t));
+    EXPECT_EQ(tooSmall.size(), 0u);  // nothing half-written
+}
+
+TEST(Codecs, MeasurementsAndCounters) {
+    EXPECT_EQ(DecodeMeasurement(0x10, 0x27), 10000.0f);
+    EXPECT_EQ(DecodeMeasurement(0xFE, 0xFF), -1.0f);
+    EXPECT_EQ(DecodeMeasurement(0x00, 0x80), -32767.0f);
+    const float negativeZero = DecodeMeasurement(0xFF, 0xFF);
+    EXPECT_EQ(negativeZero, 0.0f);
+    EXPECT_TRUE(std::signbit(negativeZero));
+    EXPECT_EQ(DecodeCounter(0x34, 0x12), 4660u);
+    EXPECT_EQ(DecodeCounter(0xFF, 0xFF), 65535u);
+
+    for (int32_t v : {0, 1, -1, 10000, -32767, 32767, -12345}) {
+        uint8_t lo = 0, hi = 0;
+        EncodeMeasurement(v, lo, hi);
+        EXPECT_EQ(DecodeMeasurement(lo, hi), static_cast<float>(v)) << v;
+    }
+    uint8_t lo = 0, hi = 0;
+    EncodeMeasurement(-1, lo, hi);
+    EXPECT_EQ(lo, 0xFE);
+    EXPECT_EQ(hi, 0xFF);
+    EncodeMeasurement(100000, lo, hi);
+    EXPECT_EQ(DecodeMeasurement(lo, hi), 32767.0f);
+    EncodeMeasurement(INT32_MIN, lo, hi);
+    EXPECT_EQ(DecodeMeasurement(lo, hi), -32767.0f);
+}
+
+TEST(Codecs, DecodeSettingBcd) {
+    uint8_t d = 9;
+    EXPECT_FLOAT_EQ(Decoded("50 12", d), 25.0f);
+    EXPECT_EQ(d, 1);
+    EXPECT_FLOAT_EQ(Decoded("50 92", d), -25.0f);
+    EXPECT_EQ(d, 1);
+    EXPECT_FLOAT_EQ(Decoded("07", d), 7.0f);
+    EXPECT_EQ(d, 0);
+    EXPECT_FLOAT_EQ(Decoded("34 12 25", d), 512.34f);
+    EXPECT_EQ(d, 2);
+    EXPECT_FLOAT_EQ(Decoded("99 99 99 99 09", d), 999999999.0f);  // nine digits, exact sum
+}
+
+TEST(Codecs, DecodeSettingBcdLongValuesStayFinite) {
+    uint8_t d = 0;
+    EXPECT_FLOAT_EQ(Decoded("99 99 99 99 99 09", d), 99999999999.0f);
+    std::vector<uint8_t> huge(40, 0x99);
+    huge.back() = 0x09;
+    EXPECT_EQ(DecodeSettingBcd(huge.data(), huge.size(), d), FLT_MAX);
+    huge.back() = 0x89;
+    EXPECT_EQ(DecodeSettingBcd(huge.data(), huge.size(), d), -FLT_MAX);
+    std::vector<uint8_t> zeros(255, 0x00);
+    const float zero = DecodeSettingBcd(zeros.data(), zeros.size(), d);
+    EXPECT_EQ(zero, 0.0f);  // never NaN
+    EXPECT_EQ(DecodeSettingBcd(nullptr, 0, d), 0.0f);
+}
+
+TEST(Codecs, EncodeSettingBcd) {
+    EXPECT_EQ(Encoded(25.0f, 1), "50 12");
+    EXPECT_EQ(Encoded(-1.5f, 1), "15 90");
+    EXPECT_EQ(Encoded(0.0f, 2), "00 20");
+    EXPECT_EQ(Encoded(999.0f, 0), "99 09");
+    EXPECT_EQ(Encoded(0.07f, 2), "07 20");
+    // Out of range or needing a fourth digit: 00 00, no sign or decimals.
+    EXPECT_EQ(Encoded(1000.0f, 0), "00 00");
+    EXPECT_EQ(Encoded(-1000.0f, 0), "00 00");
+    EXPECT_EQ(Encoded(99.95f, 2), "00 00");
+    EXPECT_EQ(Encoded(999.0f, 1), "00 00");
+    EXPECT_EQ(Encoded(-500.0f, 7), "00 00");
+    EXPECT_EQ(Encoded(NAN, 0), "00 00");
+    EXPECT_EQ(Encoded(1.0f, 8), "00 00");  // no room for eight decimals
+}
+
+TEST(Codecs, SettingBcdRoundTrip) {
+    for (float v : {25.0f, -1.5f, 0.5f, 123.0f, -99.9f, 9.99f, 0.0f}) {
+        for (uint8_t d = 0; d <= 2; ++d) {
+            const double scaled = std::fabs(v) * std::pow(10.0, d);
+            if (scaled >= 1000) continue;
+            uint8_t out[2];
+            EncodeSettingBcd(v, d, out);
+            uint8_t back = 99;
+            const float decoded = DecodeSettingBcd(out, 2, back);
+            EXPECT_EQ(back, d);
+            const double expected = std::trunc(scaled + 0.01) / std::pow(10.0, d);
+            EXPECT_NEAR(std::fabs(decoded), expected, 1e-4) << v << " d=" << int(d);
+        }
+    }
+}
+
+TEST(Codecs, Floats) {
+    uint8_t out[4];
+    PutFloat(1.0f, out);
+    EXPECT_EQ(ToHex(out, 4), "00 00 80 3F");
+    PutFloat(12.5f, out);
+    EXPECT_EQ(ToHex(out, 4), "00 00 48 41");
+    EXPECT_EQ(GetFloat(out), 12.5f);
+}

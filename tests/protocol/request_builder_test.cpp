@@ -1,0 +1,367 @@
+// Every request frame byte for byte, and the choice of relay and command
+// across calls: rotation, out-of-turn follow-ups, the control watch, time
+// synchronisation and the setting operations.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_clock.h"
+#include "faultrec/recording_service.h"
+#include "hex.h"
+#include "protocol/frame.h"
+#include "protocol/request_builder.h"
+
+using namespace vorlan;
+using vorlan_test::FakeClock;
+using vorlan_test::ToHex;
+using vorlan_test::WithCrc;
+
+namespace {
+
+std::string Framed(const std::string& withoutCrc) { return ToHex(WithCrc(withoutCrc)); }
+
+class RequestBuilder : public ::testing::Test {
+protected:
+    // Relays at addresses 1..count, index order.
+    void Register(int count) {
+        for (int i = 0; i < count; ++i) {
+            state.devices[static_cast<size_t>(i)].address = static_cast<uint8_t>(i + 1);
+            state.devices[static_cast<size_t>(i)].index = static_cast<uint8_t>(i);
+        }
+        state.deviceCount = count;
+    }
+    DeviceRecord& Relay(int i) { return state.devices[static_cast<size_t>(i)]; }
+
+    // One call; the frame as hex ("" when nothing is to be sent).
+    std::string Build() {
+        length = -1;
+        expectedLength = 0;  // what the tag service hands in
+        EXPECT_EQ(BuildRequest(state, clock, frame, sizeof frame, length, expectedLength), 1);
+        EXPECT_GE(length, 0);
+        return ToHex(frame, static_cast<size_t>(length > 0 ? length : 0));
+    }
+    // The relays served by `calls` successive calls.
+    std::vector<int> Served(int calls) {
+        std::vector<int> served;
+        for (int i = 0; i < calls; ++i) {
+            Build();
+            served.push_back(state.currentDevice);
+        }
+        return served;
+    }
+    // What the dispatcher does for answer 0xB1 from relay i.
+    void AnswerChanges(int i) {
+        state.currentDevice = i;
+        Relay(i).nextCommand = 0x8A;
+        if (state.stayCount < 6) {
+            state.stayCount += 1;
+            state.priorityDevice = i;
+        }
+    }
+
+    PollingState state;
+    FakeClock clock;
+    uint8_t frame[kPacketFrameBuffer] = {};
+    int32_t length = 0;
+    int32_t expectedLength = 0;
+};
+
+TEST_F(RequestBuilder, FramesByteForByte) {
+    Register(1);
+    DeviceRecord& r = Relay(0);
+    r.settingZone = 5;
+    r.ykPoint = 0x107;  // sent as its low byte
+    r.ykCommand = 0xCC;
+    r.lbRequestId = 0x01020304;
+    r.lbNextSample = 0x0506;
+
+    struct Case {
+        uint8_t code;
+        std::string frame;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {0x83, "01 83 00 30 F0", 3},
+        {0x85, Framed("01 85 02 00 05"), 3},
+        {0x8A, Framed("01 8A 00"), 3},
+        {0x8F, Framed("01 8F 02 00 05"), 0},
+        {0x90, Framed("01 90 02 00 05"), 0},
+        {0x98, Framed("01 98 03 00 07 CC"), 3},
+        {0x99, Framed("01 99 00"), 0},
+        {0x9A, Framed("01 9A 03 00 07 CC"), 3},
+        {0x9B, Framed("01 9B 07 04 03 02 01 06 05 05"), 0},
+        {0x42, "", 0},
+    };
+    for (const Case& c : cases) {
+        r.nextCommand = c.code;
+        r.settingState = 255;
+        EXPECT_EQ(Build(), c.frame) << std::hex << int(c.code);
+        EXPECT_EQ(expectedLength, c.expected) << std::hex << int(c.code);
+    }
+}
+
+TEST_F(RequestBuilder, BroadcastResetIsOneShot) {
+    Register(2);
+    Relay(1).nextCommand = 0x80;
+    EXPECT_EQ(Build(), "FF 80 01 00 30 6C");
+    EXPECT_EQ(expectedLength, 0);
+    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    Build();
+    EXPECT_EQ(Build(), Framed("02 83 00"));
+}
+
+TEST_F(RequestBuilder, TimeSynchronisationEvery300Requests) {
+    Register(1);
+    clock.SetLocal(SystemTime{2003, 7, 2, 15, 8, 30, 5, 250});
+    const std::string poll = "01 83 00 30 F0";
+    const std::string sync = Framed("01 81 09 03 20 07 15 08 30 05 50 02");
+    for (int call = 1; call <= 602; ++call) {
+        const std::string built = Build();
+        if (call == 301 || call == 602) {
+            EXPECT_EQ(built, sync) << call;
+            EXPECT_EQ(expectedLength, 0);
+        } else {
+            ASSERT_EQ(built, poll) << call;
+        }
+    }
+    EXPECT_EQ(Relay(0).nextCommand, 0x83);  // the substitution leaves the record alone
+}
+
+TEST_F(RequestBuilder, WriteConfirmationWinsOverDueSynchronisation) {
+    Register(1);
+    Relay(0).writeConfirmCountdown = 2;
+    Relay(0).pollCount = 300;
+    Relay(0).settingZone = 2;
+    EXPECT_EQ(Build(), Framed("01 8F 02 00 02"));
+    EXPECT_EQ(Relay(0).pollCount, 0);
+    EXPECT_EQ(Relay(0).writeConfirmCountdown, 0);
+    for (int call = 1; call <= 300; ++call) ASSERT_EQ(Build(), "01 83 00 30 F0") << call;
+    EXPECT_EQ(Build().substr(0, 8), "01 81 09");
+}
+
+TEST_F(RequestBuilder, IdleRelaysAreServedInTurn) {
+    Register(3);
+    EXPECT_EQ(Served(4), (std::vector<int>{1, 2, 0, 1}));
+    EXPECT_EQ(ToHex(frame, static_cast<size_t>(length)), Framed("02 83 00"));
+}
+
+TEST_F(RequestBuilder, NoRelayRegisteredServesTheFirstRecord) {
+    EXPECT_EQ(Build(), Framed("FF 83 00"));
+    EXPECT_EQ(state.currentDevice, 0);
+    // The control watch has nothing to spread over and must not divide by zero.
+    state.controlWatch = 1;
+    state.controlWatchDevice = 0;
+    state.controlWatchStep = 2;
+    Build();
+    EXPECT_EQ(state.currentDevice, 0);
+    EXPECT_EQ(state.controlWatchStep, 3);
+}
+
+TEST_F(RequestBuilder, AtMostFiveFollowUpsInARow) {
+    Register(3);
+    EXPECT_EQ(Build(), Framed("02 83 00"));  // relay 1 in turn
+    for (int answer = 1; answer <= 5; ++answer) {
+        AnswerChanges(0);
+        EXPECT_EQ(Build(), Framed("01 8A 00")) << answer;
+    }
+    AnswerChanges(0);  // the sixth report: its follow-up waits for the turn
+    EXPECT_EQ(Build(), Framed("02 83 00"));
+    EXPECT_EQ(state.stayCount, 0);
+    EXPECT_EQ(Build(), Framed("03 83 00"));
+    EXPECT_EQ(Build(), Framed("01 8A 00"));
+}
+
+TEST_F(RequestBuilder, ControlWatchPattern) {
+    Register(5);
+    state.currentDevice = 1;
+    Relay(2).nextCommand = 0x9A;
+    Relay(2).ykPoint = 3;
+    Relay(2).ykCommand = 0xAA;
+    EXPECT_EQ(Build(), Framed("03 9A 03 00 03 AA"));
+    EXPECT_EQ(state.controlWatch, 1);
+    EXPECT_EQ(state.controlWatchDevice, 2);
+    Relay(2).nextCommand = 0x83;  // the relay reported its outcome
+
+    EXPECT_EQ(Served(17),
+              (std::vector<int>{3, 2, 3, 2, 4, 2, 0, 2, 1, 2, 2, 2, 3, 2, 3, 4, 0}));
+    EXPECT_EQ(state.controlWatch, 0);
+    EXPECT_EQ(state.controlWatchDevice, kNone);
+}
+
+TEST_F(RequestBuilder, PriorityOverridesTheWatch) {
+    Register(5);
+    state.controlWatch = 1;
+    state.controlWatchDevice = 2;
+    state.controlWatchStep = 1;
+    state.priorityDevice = 4;
+    Build();
+    EXPECT_EQ(state.currentDevice, 4);
+    EXPECT_EQ(state.priorityDevice, kNone);
+    state.priorityDevice = 77;  // not a record: ignored, the watch goes on
+    Build();
+    EXPECT_EQ(state.currentDevice, 3);  // step 2: one place after the watched relay
+}
+
+TEST_F(RequestBuilder, ZoneSwitchReadsTheZoneNext) {
+    Register(1);
+    Relay(0).settingZone = 4;
+    Relay(0).nextCommand = 0x90;
+    EXPECT_EQ(Build(), Framed("01 90 02 00 04"));
+    EXPECT_EQ(Relay(0).settingState, 4);
+    Relay(0).nextCommand = 0x83;  // whatever the relay answered
+    EXPECT_EQ(Build(), Framed("01 85 02 00 04"));
+    EXPECT_EQ(Relay(0).settingState, 0);
+    EXPECT_EQ(Relay(0).nextCommand, 0x85);  // repeated until the settings arrive
+}
+
+TEST_F(RequestBuilder, SettingWriteWithoutTableStillConfirms) {
+    Register(1);
+    Relay(0).nextCommand = 0x8C;  // settingAnswerCode is still 255
+    EXPECT_EQ(Build(), "");
+    EXPECT_EQ(expectedLength, 248);
+    EXPECT_EQ(Relay(0).nextCommand, 0);
+    EXPECT_EQ(Relay(0).writeConfirmCountdown, 1);
+    EXPECT_EQ(Build(), "");  // code 0: nothing to send
+    EXPECT_EQ(Build(), Framed("01 8F 02 00 64"));
+}
+
+TEST_F(RequestBuilder, CodeWithoutFrameStillCounts) {
+    Register(1);
+    Relay(0).nextCommand = 0x00;
+    Relay(0).unansweredCount = 18000;
+    EXPECT_EQ(Build(), "");
+    EXPECT_EQ(Relay(0).pollCount, 1);
+    EXPECT_EQ(Relay(0).unansweredCount, 1);  // wraps
+    EXPECT_EQ(Build(), "");
+    EXPECT_EQ(Relay(0).unansweredCount, 2);
+}
+
+TEST_F(RequestBuilder, FinishedRetrievalLeavesTheRequestAlone) {
+    Register(1);
+    DeviceRecord& r = Relay(0);
+    r.lbRequestId = 7;
+    r.lbIndex = 0;
+    r.lbSampleCount[0] = 10;
+    r.lbNextSample = 11;  // all asked for
+    r.nextCommand = 0x99;
+    EXPECT_EQ(Build(), Framed("01 99 00"));
+}
+
+TEST_F(RequestBuilder, RunningRetrievalContinuesOnEveryTurn) {
+    Register(1);
+    DeviceRecord& r = Relay(0);
+    r.lbRequestId = 7;
+    r.lbIndex = 1;
+    r.lbSampleCount[1] = 10;
+    r.lbNextSample = 3;
+    if (!RecordingHasMoreSamples(r)) GTEST_SKIP() << "the recording service has not landed";
+    r.settingState = 4;  // a zone switch comes first
+    EXPECT_EQ(Build(), Framed("01 85 02 00 64"));
+    r.nextCommand = 0x98;  // a host write is overridden by the retrieval
+    EXPECT_EQ(Build(), Framed("01 9B 07 07 00 00 00 03 00 05"));
+    EXPECT_EQ(r.nextCommand, 0x9B);
+}
+
+TEST_F(RequestBuilder, ProbeAndSmallBuffers) {
+    uint8_t probe[8] = {};
+    EXPECT_EQ(BuildProbe(1, probe, sizeof probe), 5);
+    EXPECT_EQ(ToHex(probe, 5), "01 83 00 30 F0");
+    EXPECT_EQ(BuildProbe(1, probe, 4), 0);
+
+    Register(1);
+    uint8_t tiny[6] = {};
+    int32_t len = -1, expected = 0;
+    Relay(0).nextCommand = 0x98;
+    EXPECT_EQ(BuildRequest(state, clock, tiny, sizeof tiny, len, expected), 1);
+    EXPECT_EQ(len, 0);  // an 8-byte request doesn't fit: nothing to send
+}
+
+// ---- The setting write, both layouts.
+
+class SettingWrite : public RequestBuilder {
+protected:
+    void SetUp() override {
+        Register(1);
+        Relay(0).settingZone = 3;
+    }
+    std::string Write() {
+        const int32_t n = BuildSettingWrite(state, frame, sizeof frame);
+        return ToHex(frame, static_cast<size_t>(n));
+    }
+    void Slot(int i, uint8_t len, uint8_t code, uint8_t descriptor, uint8_t flag, float value,
+              uint8_t decimals) {
+        DeviceRecord& r = Relay(0);
+        const size_t k = static_cast<size_t>(i);
+        r.settingLength[k] = len;
+        r.settingCode[k] = code;
+        r.settingDescriptor[k] = descriptor;
+        r.settingFlag[k] = flag;
+        r.settingValue[k] = value;
+        r.settingDecimals[k] = decimals;
+    }
+};
+
+TEST_F(SettingWrite, PackedDecimalLayout) {
+    DeviceRecord& r = Relay(0);
+    r.settingAnswerCode = 0xBD;
+    r.settingCount = 5;
+    Slot(0, 2, 0x10, 0x85, 1, 25.0f, 1);   // flag set: descriptor bit 7 cleared
+    Slot(1, 2, 0x11, 0x05, 0, -1.5f, 1);   // flag clear: bit 7 set
+    Slot(2, 1, 0x12, 0xA0, 0, 7.9f, 0);    // three-byte entry, value cut toward zero
+    Slot(3, 3, 0x13, 0x00, 0, 1.0f, 0);    // other lengths add nothing
+    Slot(4, 1, 0x14, 0x21, 1, -3.7f, 0);
+    EXPECT_EQ(Write(), Framed("01 8C 10 00 03 10 05 50 12 11 85 15 90 01 A0 07 01 21 FD"));
+}
+
+TEST_F(SettingWrite, FloatLayout) {
+    DeviceRecord& r = Relay(0);
+    r.settingAnswerCode = 0xAD;
+    r.settingCount = 2;
+    r.settingByteCount = 2;
+    r.settingValue[0] = 1.0f;
+    r.settingValue[1] = 12.5f;
+    r.settingFlag[0] = 7;
+    r.settingFlag[1] = 9;
+    EXPECT_EQ(Write(), Framed("01 8C 0E 00 03 02 02 00 00 80 3F 00 00 48 41 07 09"));
+}
+
+TEST_F(SettingWrite, TableThatDoesNotFitOneFrameIsRefused) {
+    DeviceRecord& r = Relay(0);
+    r.settingAnswerCode = 0xAD;
+    r.settingCount = 62;
+    r.settingByteCount = 3;  // 4 + 248 + 3 = 255 data bytes: the largest frame
+    EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 260);
+    r.settingByteCount = 4;
+    EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 0);
+    EXPECT_EQ(BuildSettingWrite(state, frame, 100), 0);  // nor past the caller's buffer
+
+    r.settingAnswerCode = 0xBD;
+    r.settingCount = 64;
+    for (int i = 0; i < 64; ++i) Slot(i, 2, 1, 0, 1, 1.0f, 0);
+    r.settingLength[63] = 0;  // 2 + 63 x 4 = 254 data bytes
+    EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 259);
+    r.settingLength[63] = 1;  // 257
+    EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 0);
+    EXPECT_EQ(frame[0], 0);  // no half-built frame left in the buffer
+
+    // Through the builder: nothing is sent, the write bookkeeping still happens.
+    r.nextCommand = 0x8C;
+    EXPECT_EQ(Build(), "");
+    EXPECT_EQ(expectedLength, 248);
+    EXPECT_EQ(r.nextCommand, 0);
+    EXPECT_EQ(r.writeConfirmCountdown, 1);
+}
+
+TEST_F(SettingWrite, BuiltThroughTheBuilder) {
+    DeviceRecord& r = Relay(0);
+    r.settingAnswerCode = 0xBD;
+    r.settingCount = 1;
+    Slot(0, 2, 0x10, 0x05, 1, 25.0f, 1);
+    r.nextCommand = 0x8C;
+    EXPECT_EQ(Build(), Framed("01 8C 06 00 03 10 05 50 12"));
+    EXPECT_EQ(expectedLength, 248);
+}
+
+}  // namespace
