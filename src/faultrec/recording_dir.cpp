@@ -14,11 +14,9 @@ std::string ChooseRecordingDir() {
     if (dir.back() != '/') dir += '/';
     return dir;
 }
-
-// Fixed once, when the library is loaded.
-[[maybe_unused]] const std::string& gRecordingDirAtLoad = RecordingDir();
 }  // namespace
 
+// Chosen on first use and fixed from then on.
 const std::string& RecordingDir() {
     static const std::string dir = ChooseRecordingDir();
     return dir;
