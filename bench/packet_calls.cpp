@@ -1,0 +1,187 @@
+// Packet calls through CRelayDriver::ProcessPacket: time per item of reads
+// served from memory, and heap allocations per steady-state packet call.
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "host/relay_driver.h"
+#include "protocol/frame.h"
+
+// The replacements below pair malloc with free; GCC cannot see that once it
+// inlines them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+namespace {
+std::atomic<long> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+constexpr int16_t kSend = 0, kYC = 2, kYX = 3, kYM = 4;
+
+// Time that passes only when slept: the exchange's pauses cost nothing.
+class InstantClock final : public vorlan::Clock {
+public:
+    uint32_t TickMs() override { return tick_; }
+    void SleepMs(uint32_t ms) override { tick_ += ms; }
+    uint64_t NowFileTime() override { return 132'000'000'000'000'000ULL; }
+    vorlan::SystemTime NowLocal() override { return {2003, 12, 4, 25, 23, 59, 5, 0}; }
+
+private:
+    uint32_t tick_ = 1000;
+};
+
+// Answers every request at once with the frame prepared for its address.
+class MemoryPort final : public vorlan::SerialPort {
+public:
+    void AnswerFor(uint8_t address, std::vector<uint8_t> frame) {
+        const uint16_t crc = vorlan::ComputeCrc(frame.data(), frame.size());
+        frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+        frame.push_back(static_cast<uint8_t>(crc >> 8));
+        answers_[address] = std::move(frame);
+    }
+    bool IsOpen() const override { return true; }
+    bool Write(const uint8_t* data, size_t size) override {
+        pending_ = size > 0 ? &answers_[data[0]] : nullptr;
+        offset_ = 0;
+        return true;
+    }
+    bool BytesWaiting(size_t& count) override {
+        count = pending_ != nullptr ? pending_->size() - offset_ : 0;
+        return true;
+    }
+    bool Read(uint8_t* buffer, size_t capacity, size_t& got) override {
+        got = 0;
+        if (pending_ == nullptr) return true;
+        got = pending_->size() - offset_ < capacity ? pending_->size() - offset_ : capacity;
+        std::memcpy(buffer, pending_->data() + offset_, got);
+        offset_ += got;
+        return true;
+    }
+    void Close() override {}
+
+private:
+    std::vector<uint8_t> answers_[256];
+    const std::vector<uint8_t>* pending_ = nullptr;
+    size_t offset_ = 0;
+};
+
+// A host packet with `count` items at addresses 1..count.
+class Packet {
+public:
+    Packet(int16_t deviceIndex, int16_t registerIndex, uint16_t count)
+        : items_(count), nodes_(count) {
+        std::memset(&packet, 0, sizeof packet);
+        packet.deviceIndex = deviceIndex;
+        packet.registerIndex = registerIndex;
+        for (uint16_t i = 0; i < count; ++i) {
+            std::memset(&items_[i], 0, sizeof items_[i]);
+            items_[i].address = static_cast<uint16_t>(i + 1);
+            nodes_[i].item = &items_[i];
+            nodes_[i].next = i + 1 < count ? &nodes_[i + 1] : nullptr;
+            nodes_[i].prev = i > 0 ? &nodes_[i - 1] : nullptr;
+        }
+        packet.items.first = count > 0 ? &nodes_[0] : nullptr;
+        packet.items.last = count > 0 ? &nodes_[count - 1u] : nullptr;
+        packet.items.count = count;
+    }
+    HostPacket packet;
+
+private:
+    std::vector<HostItem> items_;
+    std::vector<HostItemNode> nodes_;
+};
+
+std::unique_ptr<vorlan::CRelayDriver> MakeDriver() {
+    auto driver = std::make_unique<vorlan::CRelayDriver>(std::make_unique<InstantClock>());
+    auto port = std::make_unique<MemoryPort>();
+    port->AnswerFor(1, {0x01, 0x06, 0x04, 0x01, 0x00, 0x10, 0x27});
+    port->AnswerFor(2, {0x02, 0x06, 0x04, 0x02, 0x03, 0x00, 0x81});
+    driver->SetPort(std::move(port));
+    int32_t address = 0;
+    driver->AddDevice("1", &address);
+    driver->AddDevice("2", &address);
+    return driver;
+}
+
+void ReadItems(benchmark::State& state, int16_t registerIndex, uint16_t count) {
+    auto driver = MakeDriver();
+    Packet packet(0, registerIndex, count);
+    driver->ProcessPacket(&packet.packet, 0);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(driver->ProcessPacket(&packet.packet, 0));
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
+    state.counters["s_per_item"] = benchmark::Counter(
+        count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_ReadYC64(benchmark::State& state) { ReadItems(state, kYC, 64); }
+void BM_ReadYX512(benchmark::State& state) { ReadItems(state, kYX, 512); }
+BENCHMARK(BM_ReadYC64);
+BENCHMARK(BM_ReadYX512);
+
+// One request and its answer, with the exchange's pauses costing nothing.
+void BM_SendWithAnswer(benchmark::State& state) {
+    auto driver = MakeDriver();
+    Packet send(0, kSend, 1);
+    for (auto _ : state) benchmark::DoNotOptimize(driver->ProcessPacket(&send.packet, 0));
+}
+BENCHMARK(BM_SendWithAnswer);
+
+// Heap allocations per call, after a few calls of warm-up.
+void PrintAllocations() {
+    auto driver = MakeDriver();
+    Packet send(0, kSend, 1);
+    Packet yc(0, kYC, 64);
+    Packet yx(1, kYX, 512);
+    Packet ym(0, kYM, 20);
+    struct Row {
+        const char* name;
+        Packet* packet;
+    } rows[] = {{"Send with answer", &send}, {"YC read, 64 items", &yc},
+                {"YX read, 512 items", &yx}, {"YM read, 20 items", &ym}};
+    for (int warm = 0; warm < 4; ++warm) {
+        for (Row& row : rows) driver->ProcessPacket(&row.packet->packet, 0);
+    }
+    constexpr int kCalls = 1000;
+    std::printf("\nHeap allocations per steady-state packet call (%d calls each):\n", kCalls);
+    for (Row& row : rows) {
+        const long before = g_allocations.load();
+        for (int i = 0; i < kCalls; ++i) driver->ProcessPacket(&row.packet->packet, 0);
+        const double perCall = static_cast<double>(g_allocations.load() - before) / kCalls;
+        std::printf("  %-20s %.3f\n", row.name, perCall);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    PrintAllocations();
+    return 0;
+}
