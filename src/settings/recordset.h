@@ -1,0 +1,125 @@
+#pragma once
+// A recordset on one table of the setting database: the bound columns of a
+// derived class, a filter and a sort text, requery, a walk over the rows,
+// reading a column as text, edit, add-new, update and delete.
+//
+// A requery reads the whole result into memory (a snapshot); the walk and the
+// changes work on that copy. The tables declare no key, so an update or a
+// delete addresses the current row by all its bound values as they were read.
+// Names in brackets ("[RelayName]", "[group]") in the table, filter and sort
+// texts become the data source's quoted identifiers; values always travel as
+// bound parameters.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/odbc_handles.h"
+
+namespace vorlan {
+
+// Collects the bound columns of a recordset, in binding order.
+class FieldExchange {
+public:
+    enum class Kind { Text, Long, UnsignedByte, Float };
+    struct Binding {
+        std::string name;  // bare column name
+        Kind kind;
+        void* member;
+    };
+    void Text(const char* name, std::string& member) { Add(name, Kind::Text, &member); }
+    void Long(const char* name, int32_t& member) { Add(name, Kind::Long, &member); }
+    void UnsignedByte(const char* name, uint8_t& member) { Add(name, Kind::UnsignedByte, &member); }
+    void Float(const char* name, float& member) { Add(name, Kind::Float, &member); }
+    std::vector<Binding>& bindings() { return bindings_; }
+
+private:
+    void Add(const char* name, Kind kind, void* member) { bindings_.push_back({name, kind, member}); }
+    std::vector<Binding> bindings_;
+};
+
+// Replaces "[name]" by the name in `quote` characters (or bare when empty).
+std::string QuoteBracketedNames(const std::string& text, const std::string& quote);
+
+class Recordset {
+public:
+    explicit Recordset(OdbcConnection& db);
+    virtual ~Recordset();
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    // Checks that the table and the bound columns exist (no rows are read).
+    void Open();
+    bool IsOpen() const { return open_; }
+    void Close();
+
+    // The filter (WHERE) and sort (ORDER BY) texts; "?" markers in the filter
+    // take `params` in order. They take effect at the next Requery.
+    void SetFilter(std::string filter, std::vector<SqlValue> params = {});
+    void SetSort(std::string sort) { sort_ = std::move(sort); }
+
+    // Runs the query and keeps its rows; positions on the first one.
+    bool Requery();
+    bool IsEOF() const { return row_ >= rows_.size(); }
+    bool HasRows() const { return !rows_.empty(); }
+    void MoveFirst();
+    void MoveNext();
+
+    // The current row's value of `bareName` as text ("" for NULL); throws
+    // for a name that is not bound.
+    std::string GetFieldText(const char* bareName) const;
+    // False when the current row's value of `bareName` is NULL or doesn't fit
+    // its member (the member then holds 0).
+    bool HasValue(const char* bareName) const;
+
+    // Edit the current row, or AddNew a row, set the members, then Update.
+    void Edit();
+    void AddNew();
+    // Writes the changed members (edit) or all members (add-new). A member
+    // still equal to what was read is not written, unless marked dirty.
+    void Update();
+    void SetFieldDirty(const char* bareName) { forced_[ColumnIndex(bareName)] = true; }
+    // Deletes the current row.
+    void Delete();
+    // Deletes every row the filter selects, at once.
+    void DeleteFiltered();
+
+protected:
+    virtual std::string GetDefaultConnect() const = 0;
+    virtual std::string GetDefaultSQL() const = 0;  // the bracketed table name
+    virtual void DoFieldExchange(FieldExchange& fx) = 0;
+
+private:
+    enum class Mode { None, Edit, AddNew };
+    using Row = std::vector<SqlValue>;
+
+    size_t ColumnIndex(const char* bareName) const;
+    OdbcStatement& Cached(const std::string& key, const std::string& sql);
+    void LoadMembers();
+    SqlValue MemberValue(size_t column) const;
+    void ResetMembers();
+    // "col = ?" terms (NULL-aware) that find the current row, with their values.
+    std::string RowCondition(const Row& row, std::vector<SqlValue>& params) const;
+    std::string Table() const;
+    std::string Column(size_t i) const;
+
+    OdbcConnection& db_;
+    std::string quote_;
+    std::vector<FieldExchange::Binding> fields_;
+    std::vector<bool> usable_;      // per column of the current row: not NULL, fits
+    std::vector<SqlValue> loaded_;  // the members as loaded, to see what an edit changed
+    std::vector<bool> deleted_;     // per row of the snapshot
+    std::vector<bool> forced_;      // per column: written by the next update
+    std::string filter_;
+    std::vector<SqlValue> filterParams_;
+    std::string sort_;
+    std::vector<Row> rows_;
+    size_t row_ = 0;
+    Mode mode_ = Mode::None;
+    bool open_ = false;
+    std::map<std::string, std::unique_ptr<OdbcStatement>> statements_;
+};
+
+}  // namespace vorlan
