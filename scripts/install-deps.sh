@@ -10,7 +10,7 @@ packages=(
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
   clang-14 libclang-rt-14-dev valgrind
   libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libcairo2-dev
-  python3
+  python3 tzdata
 )
 
 missing=()
