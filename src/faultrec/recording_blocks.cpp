@@ -65,6 +65,9 @@ void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string&
         relay.nextCommand = 0x9B;
     } else {
         WriteRecordingFiles(relay, directory);
+        // The retrieval is over: back to the ordinary poll, so the relay's
+        // measurements flow again instead of blocks being asked for past the end.
+        relay.nextCommand = 0x83;
     }
 }
 

@@ -77,6 +77,8 @@ TEST_F(RecordingRetrievalTest, CountTwelveCompletesAfterSampleTwelve) {
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
     EXPECT_TRUE(FilesWritten());
     EXPECT_EQ(relay.lbFilesWritten, 1);
+    // The relay goes back to ordinary polling once the recording is complete.
+    EXPECT_EQ(relay.nextCommand, 0x83);
 }
 
 TEST_F(RecordingRetrievalTest, ShortLastBlockAsksAgainFromTheNextSample) {
