@@ -1,0 +1,151 @@
+// vorlan-relaysim: simulated relays on one serial line, for trying the driver
+// and a host configuration without a relay on the desk.
+
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "simulator.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int) { g_stop = true; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace vorlan_sim;
+    CLI::App app{"Simulated protective relays on one serial line.\n"
+                 "Creates a pseudo-terminal and prints its path on the first line of standard output,\n"
+                 "or serves a real serial device. Stops on SIGINT or SIGTERM."};
+    std::string configFile, relays, parity;
+    SimConfig cli;
+    double changeRate = -1, busyRate = -1;
+    int recordingSamples = 0;
+    double duration = 0;
+    uint64_t seed = 1;
+    app.add_option("-c,--config", configFile, "TOML file describing the line, its relays and faults");
+    app.add_option("-r,--relays", relays,
+                   "relay addresses, e.g. 1,2,3; each may carry its type and layout: 1:21:coded,2:33:float");
+    app.add_option("--link", cli.line.link, "also make this symlink to the pseudo-terminal");
+    app.add_option("--device", cli.line.device, "serve a real serial device instead of a pseudo-terminal");
+    app.add_option("--baud", cli.line.baud, "baud rate of a real device")->capture_default_str();
+    app.add_option("--byte-size", cli.line.byteSize, "data bits of a real device")->capture_default_str();
+    app.add_option("--parity", parity, "parity of a real device: none, odd or even");
+    app.add_option("--stop-bits", cli.line.stopBits, "stop bits of a real device")->capture_default_str();
+    app.add_option("--seed", seed, "seed of every random choice; the same seed replays the same line");
+    app.add_option("--drop", cli.faults.drop, "rate of answers not sent")->check(CLI::Range(0.0, 1.0));
+    app.add_option("--bad-crc", cli.faults.badCrc, "rate of answers with a wrong CRC")->check(CLI::Range(0.0, 1.0));
+    app.add_option("--wrong-address", cli.faults.wrongAddress, "rate of answers with another relay's address")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--split", cli.faults.split, "rate of answers sent in two parts")->check(CLI::Range(0.0, 1.0));
+    app.add_option("--stray", cli.faults.stray, "rate of answers followed by stray bytes")->check(CLI::Range(0.0, 1.0));
+    app.add_option("--garbage", cli.faults.garbage, "rate of answers preceded by line noise")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--delay-ms", cli.faults.delayMs, "time from request to answer")->capture_default_str();
+    app.add_option("--jitter-ms", cli.faults.jitterMs, "random extra delay, up to this");
+    app.add_option("--split-gap-ms", cli.faults.splitGapMs, "gap between the parts of a split answer")
+        ->capture_default_str();
+    app.add_option("--change-rate", changeRate, "chance per poll that a status input changes")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--busy-rate", busyRate, "chance per poll of a 0xB0 or 0xBA answer")->check(CLI::Range(0.0, 1.0));
+    app.add_option("--recording-samples", recordingSamples, "last sample number of each fault recording (1..239)");
+    app.add_option("--duration", duration, "stop after this many seconds");
+    app.add_flag("-v,--verbose", cli.verbose, "print every frame on standard error");
+    CLI11_PARSE(app, argc, argv);
+
+    SimConfig config;
+    if (!configFile.empty()) {
+        if (std::string e = LoadSimConfigFile(configFile, config); !e.empty()) {
+            std::fprintf(stderr, "vorlan-relaysim: %s\n", e.c_str());
+            return 2;
+        }
+    }
+    if (!relays.empty()) {
+        if (std::string e = ParseRelayList(relays, config.relays); !e.empty()) {
+            std::fprintf(stderr, "vorlan-relaysim: --relays: %s\n", e.c_str());
+            return 2;
+        }
+    }
+    if (config.relays.empty() && configFile.empty()) ParseRelayList("1", config.relays);
+    // Options given on the command line win over the file.
+    auto given = [&](const char* name) { return app.count(name) > 0; };
+    if (given("--link")) config.line.link = cli.line.link;
+    if (given("--device")) config.line.device = cli.line.device;
+    if (given("--baud")) config.line.baud = cli.line.baud;
+    if (given("--byte-size")) config.line.byteSize = cli.line.byteSize;
+    if (given("--stop-bits")) config.line.stopBits = cli.line.stopBits;
+    if (given("--parity")) {
+        if (parity == "none") config.line.parity = 0;
+        else if (parity == "odd") config.line.parity = 1;
+        else if (parity == "even") config.line.parity = 2;
+        else {
+            std::fprintf(stderr, "vorlan-relaysim: --parity must be none, odd or even\n");
+            return 2;
+        }
+    }
+    if (given("--seed")) config.seed = seed;
+    if (given("--drop")) config.faults.drop = cli.faults.drop;
+    if (given("--bad-crc")) config.faults.badCrc = cli.faults.badCrc;
+    if (given("--wrong-address")) config.faults.wrongAddress = cli.faults.wrongAddress;
+    if (given("--split")) config.faults.split = cli.faults.split;
+    if (given("--stray")) config.faults.stray = cli.faults.stray;
+    if (given("--garbage")) config.faults.garbage = cli.faults.garbage;
+    if (given("--delay-ms")) config.faults.delayMs = cli.faults.delayMs;
+    if (given("--jitter-ms")) config.faults.jitterMs = cli.faults.jitterMs;
+    if (given("--split-gap-ms")) config.faults.splitGapMs = cli.faults.splitGapMs;
+    if (given("--verbose")) config.verbose = true;
+    for (RelayConfig& r : config.relays) {
+        if (changeRate >= 0) r.changeRate = changeRate;
+        if (busyRate >= 0) r.busyRate = busyRate;
+        if (recordingSamples > 0) r.recordingSamples = recordingSamples;
+    }
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    Simulator sim(config);
+    if (std::string e = sim.Open(); !e.empty()) {
+        std::fprintf(stderr, "vorlan-relaysim: %s\n", e.c_str());
+        return 1;
+    }
+    std::printf("%s\n", sim.path().c_str());
+    std::fflush(stdout);
+    std::string relayText;
+    for (const RelayConfig& r : config.relays) {
+        relayText += " " + std::to_string(r.address) + "(type " + std::to_string(r.type) +
+                     (r.layout == SettingLayout::Coded ? ", coded" : ", float") + ")";
+    }
+    std::fprintf(stderr, "vorlan-relaysim: line %s%s%s, relays%s, seed %llu\n", sim.path().c_str(),
+                 sim.link().empty() ? "" : " linked as ", sim.link().c_str(), relayText.c_str(),
+                 static_cast<unsigned long long>(config.seed));
+
+    std::thread timer;
+    if (duration > 0) {
+        timer = std::thread([duration] {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(duration);
+            while (!g_stop && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            g_stop = true;
+        });
+    }
+    const std::string ended = sim.Run(g_stop);
+    g_stop = true;
+    if (timer.joinable()) timer.join();
+    std::fprintf(stderr, "vorlan-relaysim: %s\n", sim.Summary().c_str());
+    if (!ended.empty()) {
+        std::fprintf(stderr, "vorlan-relaysim: %s\n", ended.c_str());
+        return 1;
+    }
+    return 0;
+}
