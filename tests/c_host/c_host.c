@@ -453,6 +453,32 @@ static void TestPackets(void) {
     CHECK(driver->lpVtbl->ReadPacket(driver, &p.packet) == 1);
     CHECK(ItemsUntouched(&p, 2));
 
+    /* Registers served from memory: good quality, read and write alike. */
+    for (int16_t direction = 0; direction < 2; ++direction) {
+        MakePacket(&p, 0, 2, direction, addresses, 2); /* YC 1 and 64 */
+        CHECK(direction == 0 ? driver->lpVtbl->ReadPacket(driver, &p.packet) == 1
+                             : control->lpVtbl->WritePacket(control, &p.packet) == 1);
+        for (int i = 0; i < 2; ++i) {
+            float value = 1.0f;
+            memcpy(&value, p.items[i].value, sizeof value);
+            CHECK(value == 0.0f);
+            CHECK(p.items[i].value[4] == 0xA5); /* only the first four bytes */
+            CHECK(p.items[i].quality == 192);
+            /* A FILETIME after 2020-01-01. */
+            const uint64_t stamp = ((uint64_t)p.items[i].timestamp.highDateTime << 32) |
+                                   p.items[i].timestamp.lowDateTime;
+            CHECK(stamp > 132223104000000000ull);
+        }
+    }
+    MakePacket(&p, 0, 13, 0, addresses, 1); /* DZWR: the setting state, 255 at start */
+    CHECK(driver->lpVtbl->ReadPacket(driver, &p.packet) == 1);
+    int32_t state = 0;
+    memcpy(&state, p.items[0].value, sizeof state);
+    CHECK(state == 255 && p.items[0].quality == 192);
+    MakePacket(&p, 0, 8, 0, addresses, 1); /* DZone: zone 100 at start */
+    CHECK(driver->lpVtbl->ReadPacket(driver, &p.packet) == 1);
+    CHECK(p.items[0].value[0] == 100 && p.items[0].value[1] == 0xA5);
+
     control->lpVtbl->Release(control);
     driver->lpVtbl->Release(driver);
 }
