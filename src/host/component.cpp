@@ -17,6 +17,17 @@ constexpr int32_t kDispUnknownName = static_cast<int32_t>(0x80020006u);
 constexpr int32_t kDispMemberNotFound = static_cast<int32_t>(0x80020003u);
 constexpr int32_t kDispIdUnknown = -1;
 
+// No exception may unwind into the host's C frames: a slot that fails this
+// way reports the slot's failure value instead.
+template <typename Result, typename Fn>
+Result Shielded(Result failure, Fn&& fn) {
+    try {
+        return fn();
+    } catch (...) {
+        return failure;
+    }
+}
+
 // ---- IDeviceDriver ----
 
 int32_t DriverQueryInterface(IDeviceDriver* self, const VorlanGuid* iid, void** out) {
@@ -34,21 +45,26 @@ int32_t GetRegisterTable(IDeviceDriver*, intptr_t, const RegisterDef** table, in
 }
 
 int32_t ProbeDevice(IDeviceDriver* self, intptr_t reserved, int32_t address, intptr_t reserved2) {
-    return RelayPro::Of(self).Core().ProbeDevice(reserved, address, reserved2);
+    return Shielded<int32_t>(0, [&] {
+        return RelayPro::Of(self).Core().ProbeDevice(reserved, address, reserved2);
+    });
 }
 
 int16_t CheckItem(IDeviceDriver* self, const ItemConfig* config, ItemRef* ref) {
-    return RelayPro::Of(self).Core().CheckItem(config, ref, kRegisterCatalogue, kRegisterCount);
+    return Shielded<int16_t>(1, [&] {
+        return RelayPro::Of(self).Core().CheckItem(config, ref, kRegisterCatalogue,
+                                                   kRegisterCount);
+    });
 }
 
 int32_t ReservedA6(IDeviceDriver*, intptr_t, intptr_t, intptr_t) { return 1; }
 
 int32_t OpenChannel(IDeviceDriver* self, intptr_t, const ChannelConfig* config) {
-    return RelayPro::Of(self).OpenChannel(config);
+    return Shielded<int32_t>(0, [&] { return RelayPro::Of(self).OpenChannel(config); });
 }
 
 int32_t CloseChannel(IDeviceDriver* self) {
-    RelayPro::Of(self).Core().CloseChannelLocked();
+    Shielded<int32_t>(1, [&] { return RelayPro::Of(self).Core().CloseChannelLocked(); });
     return 1;
 }
 
@@ -59,11 +75,12 @@ int32_t CanMerge(IDeviceDriver* self, const ItemRef* ref, int32_t direction, Hos
 }
 
 int32_t ReadPacket(IDeviceDriver* self, HostPacket* packet) {
-    return RelayPro::Of(self).Core().ProcessPacket(packet, 0);
+    return Shielded<int32_t>(0, [&] { return RelayPro::Of(self).Core().ProcessPacket(packet, 0); });
 }
 
 int32_t AddDevice(IDeviceDriver* self, const char* addressText, int32_t* address) {
-    return RelayPro::Of(self).Core().AddDevice(addressText, address);
+    return Shielded<int32_t>(
+        0, [&] { return RelayPro::Of(self).Core().AddDevice(addressText, address); });
 }
 
 const char* GetErrorText(IDeviceDriver* self) { return RelayPro::Of(self).Core().GetErrorText(); }
@@ -83,7 +100,7 @@ uint32_t ControlAddRef(IDeviceDriverControl* self) { return RelayPro::Of(self).A
 uint32_t ControlRelease(IDeviceDriverControl* self) { return RelayPro::Of(self).Release(); }
 
 int32_t WritePacket(IDeviceDriverControl* self, HostPacket* packet) {
-    return RelayPro::Of(self).Core().ProcessPacket(packet, 1);
+    return Shielded<int32_t>(0, [&] { return RelayPro::Of(self).Core().ProcessPacket(packet, 1); });
 }
 
 int32_t ReservedB4(IDeviceDriverControl*, intptr_t) { return 1; }
@@ -137,7 +154,7 @@ const IVorlanDispatchVtbl kDispatchTable = {
 RelayPro* RelayPro::Create() {
     try {
         return new RelayPro();
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         return nullptr;
     }
 }

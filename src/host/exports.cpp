@@ -22,7 +22,11 @@ int32_t DllGetClassObject(const VorlanGuid* clsid, const VorlanGuid* iid, void**
 int32_t DllCanUnloadNow(void) { return vorlan::LibraryInUse() ? VORLAN_S_FALSE : VORLAN_S_OK; }
 
 int32_t DllRegisterServer(void) {
-    return vorlan::RegisterRelayPro() ? VORLAN_S_OK : VORLAN_SELFREG_E_CLASS;
+    try {
+        return vorlan::RegisterRelayPro() ? VORLAN_S_OK : VORLAN_SELFREG_E_CLASS;
+    } catch (...) {
+        return VORLAN_SELFREG_E_CLASS;
+    }
 }
 
 uint32_t VorlanGetAtomName(uint16_t atom, char* buffer, uint32_t size) {

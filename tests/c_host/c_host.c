@@ -117,7 +117,8 @@ static void TestInterfacesShareOneCount(void) {
     void *none = &none;
     CHECK(driver->lpVtbl->QueryInterface(driver, &unknown, &none) == VORLAN_E_NOINTERFACE);
     CHECK(none == NULL);
-    CHECK(driver->lpVtbl->QueryInterface(driver, &IID_IClassFactory, &none) == VORLAN_E_NOINTERFACE);
+    CHECK(driver->lpVtbl->QueryInterface(driver, &IID_IClassFactory, &none) ==
+          VORLAN_E_NOINTERFACE);
     CHECK(driver->lpVtbl->QueryInterface(driver, NULL, &none) == VORLAN_E_POINTER);
 
     IDeviceDriverControl *ctl = (IDeviceDriverControl *)control;
