@@ -184,7 +184,7 @@ static void TestRegisterTable(void) {
     CHECK(table != NULL);
     for (int i = 0; table != NULL && i < 20; ++i) {
         char name[8] = {0};
-        strncpy(name, expected[i].name, sizeof name);
+        memcpy(name, expected[i].name, strlen(expected[i].name));
         CHECK(memcmp(table[i].name, name, 8) == 0); /* NUL-padded */
         CHECK(table[i].minAddress == expected[i].min);
         CHECK(table[i].maxAddress == expected[i].max);

@@ -47,7 +47,12 @@ std::vector<uint8_t> WithCrc(const std::string& textWithoutCrc) {
 }
 
 std::vector<uint8_t> MakeFrame(uint8_t address, uint8_t command, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> f{address, command, static_cast<uint8_t>(data.size())};
+    // Reserved up front: gcc 12 at -O2 misreads a grow-and-insert as out of bounds.
+    std::vector<uint8_t> f;
+    f.reserve(3 + data.size() + 2);
+    f.push_back(address);
+    f.push_back(command);
+    f.push_back(static_cast<uint8_t>(data.size()));
     f.insert(f.end(), data.begin(), data.end());
     const uint16_t crc = vorlan::ComputeCrc(f.data(), f.size());
     f.push_back(static_cast<uint8_t>(crc));
