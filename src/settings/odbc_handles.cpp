@@ -191,6 +191,12 @@ SqlValue OdbcStatement::Get(SQLUSMALLINT column, SqlValue::Type as) {
 
 void OdbcStatement::CloseCursor() { SQLFreeStmt(stmt_, SQL_CLOSE); }
 
+int OdbcStatement::ColumnCount() {
+    SQLSMALLINT columns = 0;
+    CheckOdbc(SQLNumResultCols(stmt_, &columns), SQL_HANDLE_STMT, stmt_, "counting result columns");
+    return columns;
+}
+
 int64_t OdbcStatement::RowCount() {
     SQLLEN rows = 0;
     CheckOdbc(SQLRowCount(stmt_, &rows), SQL_HANDLE_STMT, stmt_, "counting changed rows");

@@ -99,6 +99,8 @@ public:
     // Column `column` (1-based) of the fetched row, read as `as` (Null if NULL).
     SqlValue Get(SQLUSMALLINT column, SqlValue::Type as);
     void CloseCursor();
+    // Columns of the executed query's result.
+    int ColumnCount();
     // Rows changed by the last UPDATE, INSERT or DELETE.
     int64_t RowCount();
 
