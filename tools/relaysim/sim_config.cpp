@@ -171,16 +171,22 @@ std::string ReadTable(const toml::table& root, SimConfig& config) {
 }  // namespace
 
 RelayConfig DefaultRelay(uint8_t address, size_t position) {
-    // The sample setting catalogue knows type 21 (coded list, stored as 210),
-    // type 33 (float layout) and type 5 (coded list).
+    // The relay types of the sample setting catalogue in db/, by turns:
+    // type 21 (coded list, 10 settings), type 31 (float layout, 8 values and
+    // 4 switches), type 41 (float layout, 6 values and 3 switches).
     static const struct {
         int type;
         SettingLayout layout;
-    } kinds[] = {{21, SettingLayout::Coded}, {33, SettingLayout::Float}, {5, SettingLayout::Coded}};
+        int settings;
+        int byteSettings;
+    } kinds[] = {{21, SettingLayout::Coded, 10, 0}, {31, SettingLayout::Float, 8, 4}, {41, SettingLayout::Float, 6, 3}};
+    const auto& kind = kinds[position % 3];
     RelayConfig r;
     r.address = address;
-    r.type = kinds[position % 3].type;
-    r.layout = kinds[position % 3].layout;
+    r.type = kind.type;
+    r.layout = kind.layout;
+    r.settings = kind.settings;
+    r.byteSettings = kind.byteSettings;
     return r;
 }
 

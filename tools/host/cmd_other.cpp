@@ -1,0 +1,97 @@
+// plot, monitor and probe.
+
+#include <chrono>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "commands.h"
+#include "comtrade_plot.h"
+#include "comtrade_reader.h"
+#include "gbk_text.h"
+#include "monitor_listener.h"
+
+namespace vorlan_host {
+
+int RunPlot(const CommonOptions& common, const PlotOptions& o) {
+    Comtrade recording;
+    if (std::string e = ReadComtrade(o.cfg, recording); !e.empty()) return Fail({kExitFile, e});
+    std::string base = o.out;
+    if (base.empty()) base = o.cfg.size() > 4 ? o.cfg.substr(0, o.cfg.size() - 4) : o.cfg;
+    if (std::string e = PlotComtrade(recording, base, o.width); !e.empty()) return Fail({kExitFile, e});
+    if (common.json) {
+        std::printf("%s\n", nlohmann::json{{"svg", base + ".svg"}, {"png", base + ".png"},
+                                           {"channels", recording.analog.size() + recording.digital.size()},
+                                           {"samples", recording.samples.size()}}
+                                .dump()
+                                .c_str());
+    } else {
+        std::printf("%s: %zu analog and %zu digital channels, %zu samples\n  %s.svg\n  %s.png\n",
+                    ToUtf8(recording.station).c_str(), recording.analog.size(), recording.digital.size(),
+                    recording.samples.size(), base.c_str(), base.c_str());
+    }
+    return kExitOk;
+}
+
+int RunMonitor(const CommonOptions& common, const MonitorOptions& o) {
+    MonitorListener listener;
+    const std::string name = o.name.empty() ? MonitorListener::DefaultName() : o.name;
+    if (std::string e = listener.Bind(name); !e.empty()) return Fail({kExitFailed, e});
+    InstallStopHandler();
+    if (!common.json) std::fprintf(stderr, "vorlan-host: monitor listening on '%s'\n", name.c_str());
+    const auto start = std::chrono::steady_clock::now();
+    long lines = 0;
+    std::string line;
+    while (!StopRequested()) {
+        if (o.count > 0 && lines >= o.count) break;
+        if (o.seconds > 0 &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= o.seconds) {
+            break;
+        }
+        if (!listener.Receive(line, 100)) continue;
+        ++lines;
+        if (common.json) {
+            std::printf("%s\n", nlohmann::json{{"time", ClockText()}, {"line", line}}.dump().c_str());
+        } else {
+            std::printf("%s %s\n", ClockText().c_str(), line.c_str());
+        }
+        std::fflush(stdout);
+    }
+    return kExitOk;
+}
+
+int RunProbe(const CommonOptions& common, const ProbeOptions& o) {
+    Setup setup;
+    if (Status s = OpenSetup(common, false, true, setup); !s.ok()) return Fail(s);
+    HostSession& session = *setup.session;
+    std::vector<size_t> relays;
+    if (o.addresses.empty()) {
+        for (size_t i = 0; i < session.relayCount(); ++i) relays.push_back(i);
+    } else {
+        for (int a : o.addresses) {
+            size_t r = 0;
+            if (Status s = PickRelay(session, a, r); !s.ok()) return Fail(s);
+            relays.push_back(r);
+        }
+    }
+    size_t answering = 0;
+    for (size_t r : relays) {
+        const RelaySpec& spec = session.station().relays[r];
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = session.Probe(r);
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        if (ok) ++answering;
+        if (common.json) {
+            std::printf("%s\n", nlohmann::json{{"relay", spec.address}, {"name", spec.name}, {"answers", ok},
+                                               {"ms", static_cast<int>(ms)}}
+                                    .dump()
+                                    .c_str());
+        } else {
+            std::printf("relay %d (%s): %s (%.0f ms)\n", spec.address, spec.name.c_str(),
+                        ok ? "answers" : "no valid answer", ms);
+        }
+    }
+    if (!common.json) std::printf("%zu of %zu relays answer\n", answering, relays.size());
+    return answering == relays.size() ? kExitOk : kExitFailed;
+}
+
+}  // namespace vorlan_host

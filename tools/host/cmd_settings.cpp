@@ -1,0 +1,124 @@
+// settings: reads a zone's settings from a relay into the setting database
+// and shows them; applies edits and writes them back, following the write.
+
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include "commands.h"
+#include "follow.h"
+#include "gbk_text.h"
+#include "setting_db.h"
+
+namespace vorlan_host {
+
+namespace {
+
+constexpr double kStateReceived = 1;
+constexpr double kStateConfirmed = 3;
+
+void Show(const std::vector<SettingRow>& rows, bool json, int address, int zone, int type) {
+    if (json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const SettingRow& r : rows) {
+            nlohmann::json row{{"id", r.id}, {"name", GbkToUtf8(r.name)}, {"value", r.value}};
+            if (r.coded) row["enabled"] = r.flag != 0;
+            else row["kind"] = r.kind == 1 ? "value" : "byte";
+            list.push_back(row);
+        }
+        std::printf("%s\n", nlohmann::json{{"relay", address}, {"zone", zone}, {"type", type}, {"settings", list}}
+                                .dump()
+                                .c_str());
+        return;
+    }
+    const bool coded = !rows.empty() && rows.front().coded;
+    std::printf("relay %d, zone %d, relay type %d, %zu settings (%s):\n", address, zone, type, rows.size(),
+                coded ? "coded list, from [RelayDevSet]" : "float layout, from [RelayName]");
+    for (const SettingRow& r : rows) {
+        const std::string name = GbkToUtf8(r.name);
+        if (r.coded) {
+            std::printf("  #%-4d %-28s %10g  %s\n", r.id, name.c_str(), r.value, r.flag ? "on" : "off");
+        } else {
+            std::printf("  %s%-3d %-28s %10g\n", r.kind == 1 ? "v" : "b", r.id, name.c_str(), r.value);
+        }
+    }
+}
+
+// NAME=VALUE (the name as shown) or #ID=VALUE (coded) or vID / bID (float layout).
+Status ApplyEdit(const std::string& edit, std::vector<SettingRow>& rows, SettingDb& db, int type) {
+    const size_t eq = edit.rfind('=');
+    if (eq == std::string::npos || eq == 0) return {kExitUsage, "an edit is NAME=VALUE: '" + edit + "'"};
+    const std::string key = edit.substr(0, eq);
+    char* end = nullptr;
+    const double value = std::strtod(edit.c_str() + eq + 1, &end);
+    if (*end != '\0' || eq + 1 == edit.size()) return {kExitUsage, "'" + edit.substr(eq + 1) + "' is not a number"};
+    for (SettingRow& r : rows) {
+        const std::string id = r.coded ? "#" + std::to_string(r.id) : (r.kind == 1 ? "v" : "b") + std::to_string(r.id);
+        if (key == id || key == GbkToUtf8(r.name)) {
+            r.value = value;
+            if (std::string e = db.Update(type, r); !e.empty()) return {kExitDatabase, e};
+            return Status::Ok();
+        }
+    }
+    return {kExitUsage, "no setting '" + key + "' for this relay type"};
+}
+
+}  // namespace
+
+int RunSettings(const CommonOptions& common, const SettingsOptions& o) {
+    if (o.zone < 0 || o.zone > 99) return Fail({kExitUsage, "zone must be 0..99"});
+    Setup setup;
+    if (Status s = OpenSetup(common, false, true, setup); !s.ok()) return Fail(s);
+    HostSession& session = *setup.session;
+    size_t relay = 0;
+    if (Status s = PickRelay(session, o.address, relay); !s.ok()) return Fail(s);
+    InstallStopHandler();
+    const int address = session.station().relays[relay].address;
+
+    SettingDb db;
+    if (std::string e = db.Connect(o.dsn); !e.empty()) return Fail({kExitDatabase, e});
+
+    double state = 0;
+    auto stateIs = [&](double want) {
+        return [&, want] { return session.ReadNumber(relay, "DZWR", state) && state == want; };
+    };
+    if (Status s = session.Write(relay, "DZone", o.zone); !s.ok()) return Fail(s);
+    if (!FollowUntil(session, relay, o.timeout, stateIs(kStateReceived))) {
+        return Fail({kExitFailed, "relay " + std::to_string(address) + " sent no settings for zone " +
+                                      std::to_string(o.zone) + " within " + std::to_string(static_cast<int>(o.timeout)) +
+                                      " s"});
+    }
+    double type = 0;
+    session.ReadNumber(relay, "RtuType", type);
+    std::vector<SettingRow> rows;
+    if (std::string e = db.Load(static_cast<int>(type), rows); !e.empty()) return Fail({kExitDatabase, e});
+    if (rows.empty()) {
+        return Fail({kExitDatabase, "the setting database has no settings for relay type " +
+                                        std::to_string(static_cast<int>(type)) + " (is its catalogue loaded?)"});
+    }
+    Show(rows, common.json, address, o.zone, static_cast<int>(type));
+    if (o.edits.empty() && !o.write) return kExitOk;
+
+    for (const std::string& edit : o.edits) {
+        if (Status s = ApplyEdit(edit, rows, db, static_cast<int>(type)); !s.ok()) return Fail(s);
+        if (!common.json) std::printf("edited %s\n", edit.c_str());
+    }
+    if (!o.write) return kExitOk;
+
+    if (Status s = session.Write(relay, "DZWR", 2); !s.ok()) return Fail(s);
+    if (!common.json) std::printf("writing zone %d to relay %d ...\n", o.zone, address);
+    std::fflush(stdout);
+    if (!FollowUntil(session, relay, o.timeout, stateIs(kStateConfirmed))) {
+        return Fail({kExitFailed, "relay " + std::to_string(address) + " did not confirm the setting write"});
+    }
+    // Two more turns of the relay carry the confirmation request (0x8F).
+    for (size_t i = 0; i < 2 * session.relayCount(); ++i) session.SendNext();
+    if (common.json) {
+        std::printf("%s\n", nlohmann::json{{"relay", address}, {"zone", o.zone}, {"written", true}}.dump().c_str());
+    } else {
+        std::printf("relay %d confirmed the settings of zone %d (DZWR 3)\n", address, o.zone);
+    }
+    return kExitOk;
+}
+
+}  // namespace vorlan_host

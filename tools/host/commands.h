@@ -1,0 +1,92 @@
+#pragma once
+// The sub-commands of vorlan-host. Each returns an exit code (exit_codes.h).
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver_library.h"
+#include "exit_codes.h"
+#include "host_session.h"
+
+namespace vorlan_host {
+
+struct CommonOptions {
+    std::string station;        // station file
+    std::string library;        // load this library instead of the registered one
+    bool registerFirst = false; // run DllRegisterServer of --library first
+    bool json = false;          // one JSON object per line
+};
+
+// Loads the station, the driver and a component; opens the channel when asked.
+struct Setup {
+    std::unique_ptr<DriverLibrary> library;
+    std::unique_ptr<HostSession> session;
+};
+Status OpenSetup(const CommonOptions& options, bool checkItems, bool openChannel, Setup& setup);
+// Relay index of an address given on the command line.
+Status PickRelay(HostSession& session, int address, size_t& relay);
+// Prints an error for the exit code and returns it.
+int Fail(const Status& status);
+
+struct PollOptions {
+    long count = 0;             // Send packets; 0 = until stopped
+    double seconds = 0;
+    int intervalMs = 0;
+};
+int RunPoll(const CommonOptions& common, const PollOptions& options);
+
+struct WriteOptions {
+    int address = -1;
+    std::string item;
+    std::string value;
+    double timeout = 20;
+};
+int RunWrite(const CommonOptions& common, const WriteOptions& options);
+
+struct SettingsOptions {
+    int address = -1;
+    int zone = 0;
+    std::vector<std::string> edits;  // NAME=VALUE or #ID=VALUE
+    bool write = false;
+    std::string dsn = "rldb";
+    double timeout = 30;
+};
+int RunSettings(const CommonOptions& common, const SettingsOptions& options);
+
+struct RecordOptions {
+    int address = -1;
+    bool listOnly = false;
+    long fetch = 0;             // recording number; 0 = the first listed
+    double timeout = 120;
+};
+int RunRecord(const CommonOptions& common, const RecordOptions& options);
+
+struct PlotOptions {
+    std::string cfg;
+    std::string out;            // base name; default: the .CFG's
+    int width = 1400;
+};
+int RunPlot(const CommonOptions& common, const PlotOptions& options);
+
+struct MonitorOptions {
+    std::string name;
+    long count = 0;
+    double seconds = 0;
+};
+int RunMonitor(const CommonOptions& common, const MonitorOptions& options);
+
+struct ProbeOptions {
+    std::vector<int> addresses;
+};
+int RunProbe(const CommonOptions& common, const ProbeOptions& options);
+
+// Stop flag set by SIGINT and SIGTERM.
+bool StopRequested();
+void InstallStopHandler();
+
+// Local wall-clock time "HH:MM:SS.mmm" and a FILETIME as local date and time.
+std::string ClockText();
+std::string FileTimeText(int64_t fileTime100ns);
+
+}  // namespace vorlan_host

@@ -1,0 +1,296 @@
+#include "host_session.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gbk_text.h"
+
+namespace vorlan_host {
+
+namespace {
+
+constexpr int kSilentAfter = 3;   // failed Send packets in a row before the line counts as silent
+
+}  // namespace
+
+void PacketBox::Link() {
+    nodes.assign(items.size(), HostItemNode{});
+    for (size_t i = 0; i < items.size(); ++i) {
+        nodes[i].item = &items[i];
+        nodes[i].next = i + 1 < items.size() ? &nodes[i + 1] : nullptr;
+        nodes[i].prev = i > 0 ? &nodes[i - 1] : nullptr;
+    }
+    packet.items.first = nodes.empty() ? nullptr : &nodes.front();
+    packet.items.last = nodes.empty() ? nullptr : &nodes.back();
+    packet.items.count = static_cast<int32_t>(nodes.size());
+}
+
+HostSession::HostSession(DriverLibrary& library, Station station)
+    : library_(library), station_(std::move(station)) {
+    onLineEvent = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+}
+
+HostSession::~HostSession() {
+    if (driver_) {
+        if (channelOpen_) driver_->lpVtbl->CloseChannel(driver_);
+        control_->lpVtbl->Release(control_);
+        driver_->lpVtbl->Release(driver_);
+    }
+}
+
+Status HostSession::Start(bool checkItems) {
+    if (std::string e = library_.CreateComponent(&driver_, &control_); !e.empty()) return {kExitLibrary, e};
+    driver_->lpVtbl->GetRegisterTable(driver_, 0, &catalogue_, &catalogueSize_);
+    counts_.assign(station_.relays.size(), PacketCounts{});
+    for (size_t i = 0; i < station_.relays.size(); ++i) {
+        const std::string text = std::to_string(station_.relays[i].address);
+        int32_t address = 0;
+        if (!driver_->lpVtbl->AddDevice(driver_, text.c_str(), &address)) {
+            return {kExitUsage, "the driver refused relay address " + text};
+        }
+        auto send = std::make_unique<PacketBox>();
+        send->relay = i;
+        send->registerName = "Send";
+        send->registerIndex = kSend;
+        send->packet.deviceIndex = static_cast<int16_t>(i);
+        send->packet.device = static_cast<int16_t>(i);
+        send->packet.registerIndex = kSend;
+        send->items.resize(1);
+        send->Link();
+        sendPackets_.push_back(std::move(send));
+    }
+    if (!checkItems) return Status::Ok();
+
+    std::string rejected;
+    int rejections = 0;
+    for (size_t i = 0; i < station_.relays.size(); ++i) {
+        std::vector<PacketBox*> mine;
+        for (const ItemSpec& spec : station_.relays[i].items) {
+            ItemRef ref{};
+            const Status s = CheckItem(i, spec.text, spec.dataType, ref);
+            if (!s.ok()) {
+                if (++rejections <= 10) {
+                    rejected += "\n  line " + std::to_string(spec.line) + ", " + station_.relays[i].name + ": " + s.message;
+                }
+                continue;
+            }
+            bool merged = false;
+            for (PacketBox* box : mine) {
+                if (driver_->lpVtbl->CanMerge(driver_, &ref, 0, &box->packet)) {
+                    HostItem item{};
+                    item.address = static_cast<uint16_t>(ref.dataAddress);
+                    box->items.push_back(item);
+                    merged = true;
+                    break;
+                }
+            }
+            if (!merged) {
+                stationPackets_.push_back(MakePacket(i, ref, 0));
+                mine.push_back(stationPackets_.back().get());
+            }
+        }
+    }
+    for (auto& box : stationPackets_) box->Link();
+    if (rejections > 0) {
+        if (rejections > 10) rejected += "\n  ... and " + std::to_string(rejections - 10) + " more";
+        return {kExitItem, "the driver rejected " + std::to_string(rejections) + " item(s):" + rejected};
+    }
+    return Status::Ok();
+}
+
+std::string HostSession::PortPath() const {
+    const std::string& port = station_.channel.port;
+    if (!port.empty() && port[0] == '/') return port;
+    if (port.size() > 3 && port.compare(0, 3, "COM") == 0) {
+        const int n = std::atoi(port.c_str() + 3);
+        if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return "/dev/" + port;
+}
+
+bool HostSession::PortPresent() const {
+    struct stat st {};
+    return stat(PortPath().c_str(), &st) == 0;
+}
+
+Status HostSession::OpenChannel() {
+    ChannelConfig config{};
+    std::strncpy(config.portName, station_.channel.port.c_str(), sizeof config.portName - 1);
+    config.baudRate = station_.channel.baud;
+    config.byteSize = static_cast<uint8_t>(station_.channel.byteSize);
+    config.parity = static_cast<uint8_t>(station_.channel.parity);
+    config.stopBits = static_cast<int16_t>(station_.channel.stopBits);
+    config.replyTimeout = static_cast<int16_t>(station_.channel.replyTimeoutMs);
+    if (driver_->lpVtbl->OpenChannel(driver_, 0, &config)) {
+        channelOpen_ = true;
+        return Status::Ok();
+    }
+    const std::string path = PortPath();
+    if (!PortPresent()) return {kExitPort, "the port " + path + " does not exist"};
+    if (access(path.c_str(), R_OK | W_OK) != 0) {
+        return {kExitPort, "the port " + path + " can't be opened: " + std::strerror(errno)};
+    }
+    return {kExitPort, "the port " + path + " is busy (another program has it) or refuses the settings"};
+}
+
+int HostSession::RelayByAddress(int address) const {
+    for (size_t i = 0; i < station_.relays.size(); ++i) {
+        if (station_.relays[i].address == address) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+Status HostSession::CheckItem(size_t relay, const std::string& text, int16_t dataType, ItemRef& ref) {
+    ItemConfig config{};
+    if (text.size() >= sizeof config.registerText) return {kExitItem, "'" + text + "' is too long for a register text"};
+    std::memcpy(config.registerText, text.c_str(), text.size());
+    config.dataType = dataType;
+    ref = ItemRef{};
+    ref.device = static_cast<int16_t>(relay);
+    if (driver_->lpVtbl->CheckItem(driver_, &config, &ref) == 0) return Status::Ok();
+    const char* reason = driver_->lpVtbl->GetErrorText(driver_);
+    return {kExitItem, "'" + text + "': " + (reason ? GbkToUtf8(reason) : std::string("rejected"))};
+}
+
+std::unique_ptr<PacketBox> HostSession::MakePacket(size_t relay, const ItemRef& ref, int16_t direction) {
+    auto box = std::make_unique<PacketBox>();
+    box->relay = relay;
+    box->registerIndex = ref.registerIndex;
+    if (catalogue_ && ref.registerIndex >= 0 && ref.registerIndex < catalogueSize_) {
+        box->registerName = std::string(catalogue_[ref.registerIndex].name,
+                                        strnlen(catalogue_[ref.registerIndex].name, sizeof catalogue_[0].name));
+    }
+    box->packet.deviceIndex = static_cast<int16_t>(relay);
+    box->packet.device = static_cast<int16_t>(relay);
+    box->packet.registerIndex = ref.registerIndex;
+    box->packet.firstAddress = ref.dataAddress;
+    box->packet.lastAddress = ref.dataAddress;
+    box->packet.direction = direction;
+    HostItem item{};
+    item.address = static_cast<uint16_t>(ref.dataAddress);
+    box->items.push_back(item);
+    return box;
+}
+
+bool HostSession::Run(PacketBox& box) {
+    return box.packet.direction == 1 ? control_->lpVtbl->WritePacket(control_, &box.packet) != 0
+                                     : driver_->lpVtbl->ReadPacket(driver_, &box.packet) != 0;
+}
+
+bool HostSession::Send(size_t relay) {
+    const bool ok = Run(*sendPackets_.at(relay));
+    PacketCounts& c = counts_[relay];
+    if (ok) {
+        ++c.ok;
+        if (lineLost_) onLineEvent("line back: " + PortPath() + " answers again");
+        else if (silenceReported_) onLineEvent("line answers again");
+        lineLost_ = silenceReported_ = false;
+        failuresInRow_ = 0;
+        return true;
+    }
+    ++c.failed;
+    ++failuresInRow_;
+    if (!lineLost_ && !PortPresent()) {
+        lineLost_ = true;
+        onLineEvent("line lost: " + PortPath() + " has gone; polling goes on and the driver reopens it when it is back");
+    } else if (!lineLost_ && !silenceReported_ && failuresInRow_ >= kSilentAfter) {
+        silenceReported_ = true;
+        onLineEvent("no answers: " + std::to_string(failuresInRow_) + " packets in a row failed on " + PortPath());
+    }
+    return false;
+}
+
+bool HostSession::SendNext() {
+    if (sendPackets_.empty()) return false;
+    const size_t relay = nextSend_++ % sendPackets_.size();
+    return Send(relay);
+}
+
+PacketBox* HostSession::Reader(size_t relay, const std::string& text) {
+    const std::string key = std::to_string(relay) + "/" + text;
+    for (auto& [k, box] : readers_) {
+        if (k == key) return box.get();
+    }
+    ItemRef ref{};
+    if (!CheckItem(relay, text, DefaultDataType(text), ref).ok()) return nullptr;
+    auto box = MakePacket(relay, ref, 0);
+    box->Link();
+    readers_.emplace_back(key, std::move(box));
+    return readers_.back().second.get();
+}
+
+bool HostSession::ReadNumber(size_t relay, const std::string& text, double& value) {
+    PacketBox* box = Reader(relay, text);
+    if (!box || !Run(*box)) return false;
+    value = ItemNumber(box->items[0], box->registerIndex);
+    return true;
+}
+
+Status HostSession::Write(size_t relay, const std::string& text, int32_t value) {
+    ItemRef ref{};
+    if (Status s = CheckItem(relay, text, DefaultDataType(text), ref); !s.ok()) return s;
+    auto box = MakePacket(relay, ref, 1);
+    HostItem& item = box->items[0];
+    if (ref.registerIndex == kLBStart) {
+        std::memcpy(item.value, &value, sizeof value);
+    } else {
+        item.value[0] = static_cast<uint8_t>(value);
+    }
+    box->Link();
+    if (!Run(*box)) return {kExitFailed, "the driver failed the write of " + text};
+    return Status::Ok();
+}
+
+std::string HostSession::RecordingTime(size_t relay, int entry) {
+    PacketBox* box = Reader(relay, "LBTime" + std::to_string(entry));
+    if (!box || !Run(*box)) return {};
+    uint16_t atom = 0;
+    std::memcpy(&atom, box->items[0].value, sizeof atom);
+    return library_.AtomText(atom);
+}
+
+bool HostSession::Probe(size_t relay) {
+    return driver_->lpVtbl->ProbeDevice(driver_, 0, station_.relays.at(relay).address, 0) != 0;
+}
+
+std::vector<PacketBox*> HostSession::StationPackets(size_t relay) {
+    std::vector<PacketBox*> out;
+    for (auto& box : stationPackets_) {
+        if (box->relay == relay) out.push_back(box.get());
+    }
+    return out;
+}
+
+double HostSession::ItemNumber(const HostItem& item, int registerIndex) {
+    switch (registerIndex) {
+        case kYC: {
+            float f = 0;
+            std::memcpy(&f, item.value, sizeof f);
+            return f;
+        }
+        case kYX: case kYM: case kBWYX: case kDZWR: case kLBStart: case kLBID: {
+            int32_t v = 0;
+            std::memcpy(&v, item.value, sizeof v);
+            return registerIndex == kYM ? static_cast<double>(static_cast<uint32_t>(v)) : v;
+        }
+        case kLBTime: {
+            uint16_t atom = 0;
+            std::memcpy(&atom, item.value, sizeof atom);
+            return atom;
+        }
+        default:
+            return item.value[0];
+    }
+}
+
+int64_t HostSession::ItemTime100ns(const HostItem& item) {
+    return static_cast<int64_t>((static_cast<uint64_t>(item.timestamp.highDateTime) << 32) |
+                                item.timestamp.lowDateTime);
+}
+
+}  // namespace vorlan_host

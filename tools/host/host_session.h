@@ -1,0 +1,119 @@
+#pragma once
+// One component on one channel, driven as a SCADA host drives it: relays
+// registered with AddDevice, items checked with CheckItem and grouped into
+// packets with CanMerge, packets run with ReadPacket and WritePacket.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver_library.h"
+#include "exit_codes.h"
+#include "station_file.h"
+#include "vorlan/driver.h"
+
+namespace vorlan_host {
+
+// A packet with the host items and list nodes it points at.
+struct PacketBox {
+    HostPacket packet{};
+    std::vector<HostItem> items;
+    std::vector<HostItemNode> nodes;
+    size_t relay = 0;
+    std::string registerName;
+    int registerIndex = -1;
+    // Builds the item list; call once the items are final.
+    void Link();
+};
+
+// Register indexes of the catalogue the host uses by number.
+enum Register : int {
+    kSend = 0, kShow = 1, kYC = 2, kYX = 3, kYM = 4, kYK = 5, kDZone = 8, kFG = 10, kRtuType = 11,
+    kBWYX = 12, kDZWR = 13, kDZNow = 14, kLBStart = 16, kLBID = 17, kLBTime = 18, kLBCount = 19
+};
+
+struct PacketCounts {
+    uint64_t ok = 0;
+    uint64_t failed = 0;
+};
+
+class HostSession {
+public:
+    HostSession(DriverLibrary& library, Station station);
+    ~HostSession();
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    // Creates the component and registers the relays; with `checkItems` the
+    // station's items are checked and grouped into read packets.
+    Status Start(bool checkItems);
+    // Opens the channel; a missing or busy port gives kExitPort.
+    Status OpenChannel();
+
+    const Station& station() const { return station_; }
+    size_t relayCount() const { return station_.relays.size(); }
+    // Index of the relay with `address`, or -1.
+    int RelayByAddress(int address) const;
+
+    // Checks one item; the driver's reason (as UTF-8) on rejection.
+    Status CheckItem(size_t relay, const std::string& text, int16_t dataType, ItemRef& ref);
+
+    // One Send packet named for `relay`: one request on the line for the relay
+    // the driver's rotation chooses. Counts the outcome for `relay` and
+    // reports the line going and coming back.
+    bool Send(size_t relay);
+    // Sends round the relays in turn.
+    bool SendNext();
+
+    // A read packet of one item (built once, kept).
+    PacketBox* Reader(size_t relay, const std::string& text);
+    bool Run(PacketBox& box);
+    // Reads a register of one item as a number (byte, long or float by register).
+    bool ReadNumber(size_t relay, const std::string& text, double& value);
+    // One-shot write of one item.
+    Status Write(size_t relay, const std::string& text, int32_t value);
+    // The LBTime text of a list entry 1..4.
+    std::string RecordingTime(size_t relay, int entry);
+
+    // ProbeDevice for the relay: does it answer the general poll?
+    bool Probe(size_t relay);
+
+    // The read packets built from the station's items.
+    std::vector<PacketBox*> StationPackets(size_t relay);
+
+    const PacketCounts& counts(size_t relay) const { return counts_.at(relay); }
+    const RegisterDef* catalogue() const { return catalogue_; }
+    DriverLibrary& library() { return library_; }
+
+    // Where the line's ups and downs are reported (standard error by default).
+    std::function<void(const std::string&)> onLineEvent;
+
+    // The value of an item as a number, by its register.
+    static double ItemNumber(const HostItem& item, int registerIndex);
+    static int64_t ItemTime100ns(const HostItem& item);
+
+private:
+    std::unique_ptr<PacketBox> MakePacket(size_t relay, const ItemRef& ref, int16_t direction);
+    std::string PortPath() const;
+    bool PortPresent() const;
+
+    DriverLibrary& library_;
+    Station station_;
+    IDeviceDriver* driver_ = nullptr;
+    IDeviceDriverControl* control_ = nullptr;
+    bool channelOpen_ = false;
+    const RegisterDef* catalogue_ = nullptr;
+    int32_t catalogueSize_ = 0;
+    std::vector<std::unique_ptr<PacketBox>> sendPackets_;
+    std::vector<std::unique_ptr<PacketBox>> stationPackets_;
+    std::vector<std::pair<std::string, std::unique_ptr<PacketBox>>> readers_;
+    std::vector<PacketCounts> counts_;
+    size_t nextSend_ = 0;
+    bool lineLost_ = false;
+    int failuresInRow_ = 0;
+    bool silenceReported_ = false;
+};
+
+}  // namespace vorlan_host

@@ -1,0 +1,83 @@
+// vorlan-host: a commissioning host that drives the driver through its host
+// interface as a SCADA would: poll, write, settings, recordings, probe, and
+// the monitor; plus the picture of a COMTRADE recording.
+
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+
+int main(int argc, char** argv) {
+    using namespace vorlan_host;
+    CLI::App app{"Commissioning host for the Vorlan relay driver.\n"
+                 "Exit codes: 0 done, 1 no answer or no confirmation, 2 bad command line or station file,\n"
+                 "3 driver library, 4 port missing or busy, 5 item rejected, 6 setting database, 7 files."};
+    app.require_subcommand(1);
+    CommonOptions common;
+    app.add_option("-s,--station", common.station, "station file (TOML)");
+    app.add_option("--library", common.library, "load this driver library instead of the registered one");
+    app.add_flag("--register", common.registerFirst,
+                 "run DllRegisterServer of --library first, then load the driver by its name");
+    app.add_flag("--json", common.json, "one JSON object per line");
+
+    PollOptions poll;
+    CLI::App* pollCmd = app.add_subcommand("poll", "poll the relays and show their values");
+    pollCmd->add_option("-n,--count", poll.count, "stop after this many Send packets");
+    pollCmd->add_option("--seconds", poll.seconds, "stop after this many seconds");
+    pollCmd->add_option("--interval-ms", poll.intervalMs, "pause between Send packets");
+
+    WriteOptions write;
+    CLI::App* writeCmd = app.add_subcommand("write", "one-shot write, followed until the outcome shows");
+    writeCmd->add_option("-r,--relay", write.address, "relay address");
+    writeCmd->add_option("item", write.item, "register text, e.g. YK5, DZone, DZWR, FG, LBStart, Show")->required();
+    writeCmd->add_option("value", write.value,
+                         "value; for YK also select-open, select-close, open, close, cancel, direct-open, direct-close")
+        ->required();
+    writeCmd->add_option("--timeout", write.timeout, "seconds to wait for the outcome")->capture_default_str();
+
+    SettingsOptions settings;
+    CLI::App* settingsCmd = app.add_subcommand("settings", "read a zone's settings; edit and write them back");
+    settingsCmd->add_option("-r,--relay", settings.address, "relay address");
+    settingsCmd->add_option("-z,--zone", settings.zone, "setting zone")->capture_default_str();
+    settingsCmd->add_option("--set", settings.edits, "edit before writing: NAME=VALUE, #CODE=VALUE, vID= or bID=");
+    settingsCmd->add_flag("--write", settings.write, "write the settings back to the relay");
+    settingsCmd->add_option("--dsn", settings.dsn, "ODBC data source of the setting database")->capture_default_str();
+    settingsCmd->add_option("--timeout", settings.timeout, "seconds to wait for the relay")->capture_default_str();
+
+    RecordOptions record;
+    CLI::App* recordCmd = app.add_subcommand("record", "list a relay's fault recordings and fetch one");
+    recordCmd->add_option("-r,--relay", record.address, "relay address");
+    recordCmd->add_flag("--list", record.listOnly, "only list the recordings");
+    recordCmd->add_option("--fetch", record.fetch, "recording number to fetch (default: the first listed)");
+    recordCmd->add_option("--timeout", record.timeout, "seconds for the whole fetch")->capture_default_str();
+
+    PlotOptions plot;
+    CLI::App* plotCmd = app.add_subcommand("plot", "draw a COMTRADE recording as SVG and PNG");
+    plotCmd->add_option("cfg", plot.cfg, "the recording's .CFG file")->required();
+    plotCmd->add_option("-o,--out", plot.out, "base name of the pictures (default: the .CFG's)");
+    plotCmd->add_option("--width", plot.width, "picture width in pixels")->capture_default_str();
+
+    MonitorOptions monitor;
+    CLI::App* monitorCmd = app.add_subcommand("monitor", "print the driver's trace lines with a timestamp");
+    monitorCmd->add_option("--name", monitor.name, "monitor name (default $VORLAN_MONITOR or hostmsgw)");
+    monitorCmd->add_option("-n,--count", monitor.count, "stop after this many lines");
+    monitorCmd->add_option("--seconds", monitor.seconds, "stop after this many seconds");
+
+    ProbeOptions probe;
+    CLI::App* probeCmd = app.add_subcommand("probe", "ask each relay for a general poll (ProbeDevice)");
+    probeCmd->add_option("-r,--relay", probe.addresses, "relay addresses (default: all)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    if (*pollCmd) return RunPoll(common, poll);
+    if (*writeCmd) return RunWrite(common, write);
+    if (*settingsCmd) return RunSettings(common, settings);
+    if (*recordCmd) return RunRecord(common, record);
+    if (*plotCmd) return RunPlot(common, plot);
+    if (*monitorCmd) return RunMonitor(common, monitor);
+    if (*probeCmd) return RunProbe(common, probe);
+    return kExitUsage;
+}
