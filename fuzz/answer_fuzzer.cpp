@@ -4,24 +4,39 @@
 //
 // Input: a state header, then records of [kind][length][bytes]:
 //   header: relay count (1..4), then per relay: address, nextCommand,
-//           settingState, lbIndex selector, lbRequestId low byte, then currentDevice.
+//           settingState, lbIndex selector (also the announced sample count and
+//           whether the entry has a time), lbRequestId low byte, then currentDevice.
 //   kind bit 0: 0 = ParseAnswer, 1 = ParseProbeAnswer (probed address = kind >> 1).
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "faultrec/recording_files.h"
 #include "host/relay_driver.h"
 
 using vorlan::ByteView;
 using vorlan::CRelayDriver;
 
+namespace {
+std::string g_recordingDir;
+void RemoveRecordingDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(g_recordingDir, ec);
+}
+}  // namespace
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char dir[] = "/tmp/vorlan-fuzz-XXXXXX";
     if (mkdtemp(dir) != nullptr) {
-        const std::string path = std::string(dir) + "/";
-        setenv("VORLAN_RECORDING_DIR", path.c_str(), 1);
+        g_recordingDir = std::string(dir) + "/";
+        setenv("VORLAN_RECORDING_DIR", g_recordingDir.c_str(), 1);
+        // Recording files are written only beside a channel configuration file.
+        std::ofstream(g_recordingDir + vorlan::kChannelFileName) << "STATION\nIA A a b V 1 0 0 -1 1\n";
+        std::atexit(RemoveRecordingDir);
     }
     setenv("VORLAN_MONITOR", "vorlan-fuzz-no-monitor", 1);
     return 0;
@@ -51,7 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t lb = next();
         r.lbIndex = static_cast<int32_t>(lb % 6) - 1;  // -1..4: includes one past the list
         r.lbRequestId = next();
-        r.lbSampleCount[static_cast<size_t>(lb % 4)] = static_cast<uint16_t>(lb * 3);
+        const size_t listed = static_cast<size_t>(r.lbIndex >= 0 && r.lbIndex < 4 ? r.lbIndex : lb % 4);
+        r.lbSampleCount[listed] = static_cast<uint16_t>(lb * 3);
+        // A listed time names the files, so a complete retrieval writes them.
+        if (lb & 8) r.lbTime[listed] = "200312252359 5";
         r.lbCount = static_cast<uint8_t>(lb % 5);
         r.settingAnswerCode = (lb & 1) ? 0xBD : 0xAD;
     }
