@@ -52,6 +52,7 @@ public:
         std::strncpy(channel.portName, path.c_str(), sizeof channel.portName - 1);
         channel.baudRate = 9600;
         channel.byteSize = 8;
+        channel.stopBits = 1;
         channel.replyTimeout = replyTimeout;
         return driver_->lpVtbl->OpenChannel(driver_, 0, &channel);
     }
