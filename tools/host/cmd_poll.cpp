@@ -180,6 +180,9 @@ int RunPoll(const CommonOptions& common, const PollOptions& options) {
     if (Status s = OpenSetup(common, true, true, setup); !s.ok()) return Fail(s);
     HostSession& session = *setup.session;
     InstallStopHandler();
+    for (size_t r = 0; options.trace && r < session.relayCount(); ++r) {
+        if (Status s = session.Write(r, "Show", 1); !s.ok()) return Fail(s);
+    }
     PollView view(session, common.json, !common.json && isatty(STDOUT_FILENO));
     session.onLineEvent = [&view](const std::string& text) { view.LineEvent(text); };
     const auto start = std::chrono::steady_clock::now();

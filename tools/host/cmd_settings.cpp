@@ -17,6 +17,17 @@ namespace {
 constexpr double kStateReceived = 1;
 constexpr double kStateConfirmed = 3;
 
+// Pads to a width in terminal columns: CJK characters take two.
+std::string Pad(const std::string& utf8, size_t columns) {
+    size_t width = 0;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if ((c & 0xC0) == 0x80) continue;
+        width += c >= 0xE0 ? 2 : 1;
+    }
+    return width >= columns ? utf8 + " " : utf8 + std::string(columns - width, ' ');
+}
+
 void Show(const std::vector<SettingRow>& rows, bool json, int address, int zone, int type) {
     if (json) {
         nlohmann::json list = nlohmann::json::array();
@@ -37,9 +48,9 @@ void Show(const std::vector<SettingRow>& rows, bool json, int address, int zone,
     for (const SettingRow& r : rows) {
         const std::string name = GbkToUtf8(r.name);
         if (r.coded) {
-            std::printf("  #%-4d %-28s %10g  %s\n", r.id, name.c_str(), r.value, r.flag ? "on" : "off");
+            std::printf("  #%-4d %s %10g  %s\n", r.id, Pad(name, 24).c_str(), r.value, r.flag ? "on" : "off");
         } else {
-            std::printf("  %s%-3d %-28s %10g\n", r.kind == 1 ? "v" : "b", r.id, name.c_str(), r.value);
+            std::printf("  %s%-3d %s %10g\n", r.kind == 1 ? "v" : "b", r.id, Pad(name, 24).c_str(), r.value);
         }
     }
 }

@@ -33,6 +33,7 @@ struct PollOptions {
     long count = 0;             // Send packets; 0 = until stopped
     double seconds = 0;
     int intervalMs = 0;
+    bool trace = false;         // switch every relay's trace on (register Show)
 };
 int RunPoll(const CommonOptions& common, const PollOptions& options);
 

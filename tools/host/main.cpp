@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     pollCmd->add_option("-n,--count", poll.count, "stop after this many Send packets");
     pollCmd->add_option("--seconds", poll.seconds, "stop after this many seconds");
     pollCmd->add_option("--interval-ms", poll.intervalMs, "pause between Send packets");
+    pollCmd->add_flag("--trace", poll.trace, "mirror the traffic to the monitor (register Show)");
 
     WriteOptions write;
     CLI::App* writeCmd = app.add_subcommand("write", "one-shot write, followed until the outcome shows");
