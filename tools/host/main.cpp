@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
                  "Exit codes: 0 done, 1 no answer or no confirmation, 2 bad command line or station file,\n"
                  "3 driver library, 4 port missing or busy, 5 item rejected, 6 setting database, 7 files."};
     app.require_subcommand(1);
+    app.fallthrough();  // the common options may also follow the sub-command
     CommonOptions common;
     app.add_option("-s,--station", common.station, "station file (TOML)");
     app.add_option("--library", common.library, "load this driver library instead of the registered one");

@@ -1,0 +1,224 @@
+// vorlan-host against vorlan-relaysim over a pseudo-terminal, both run as
+// the built programs: polling, a remote control, settings on SQLite, a
+// recording with its files and plot, the monitor, and station files with
+// errors.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "tool_process.h"
+
+using namespace vorlan_tools_test;
+
+namespace {
+
+const char kItems[] = R"(items = ["YC1-YC4", "YX1-YX8", "YM1-YM2", "BWYX1-BWYX8", "BWYX10001-BWYX10008"])";
+
+class HostAgainstSimulator : public ::testing::Test {
+protected:
+    void StartLine(const std::string& simArguments, int relays) {
+        sim_ = std::make_unique<SimulatorProcess>(simArguments);
+        ASSERT_FALSE(sim_->path().empty());
+        std::ostringstream s;
+        s << "name = \"test station\"\n[driver]\nlibrary = \"" << LibraryPath() << "\"\n[channel]\nport = \""
+          << sim_->path() << "\"\nbaud = 9600\n";
+        for (int a = 1; a <= relays; ++a) s << "[[relay]]\naddress = " << a << "\n" << kItems << "\n";
+        station_ = dir_.path() + "/station.toml";
+        WriteFile(station_, s.str());
+        RunTool("mkdir -p " + Quote(dir_.path() + "/rec"));
+        env_ = {"VORLAN_REGISTRY=" + dir_.path() + "/registry.ini", "VORLAN_RECORDING_DIR=" + dir_.path() + "/rec",
+                "VORLAN_MONITOR=vorlan-tools-test-" + std::to_string(getpid())};
+    }
+    Result Host(const std::string& arguments) {
+        return RunTool(ToolPath("vorlan-host") + " -s " + Quote(station_) + " " + arguments, env_);
+    }
+
+    TempDir dir_;
+    std::unique_ptr<SimulatorProcess> sim_;
+    std::string station_;
+    std::vector<std::string> env_;
+};
+
+std::vector<nlohmann::json> JsonLines(const std::string& output) {
+    std::vector<nlohmann::json> out;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line[0] == '{') out.push_back(nlohmann::json::parse(line));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(HostAgainstSimulator, PollingShowsEveryRelaysValuesWithGoodQuality) {
+    StartLine("--relays 1,2 --change-rate 0 --busy-rate 0", 2);
+    const Result r = Host("poll -n 6 --json");
+    ASSERT_EQ(r.code, 0) << r.output;
+    int measurements[3] = {0, 0, 0};
+    int answered = 0, failed = 0;
+    for (const auto& j : JsonLines(r.output)) {
+        if (j.contains("summary")) {
+            answered += j["summary"]["answered"].get<int>();
+            failed += j["summary"]["failed"].get<int>();
+        } else if (j.contains("item") && j["item"].get<std::string>().rfind("YC", 0) == 0) {
+            EXPECT_EQ(j["quality"], 192);
+            if (j["value"].get<double>() != 0) ++measurements[j["relay"].get<int>()];
+        }
+    }
+    EXPECT_GT(measurements[1], 0) << r.output;
+    EXPECT_GT(measurements[2], 0) << r.output;
+    EXPECT_EQ(answered, 6);
+    EXPECT_EQ(failed, 0);
+}
+
+TEST_F(HostAgainstSimulator, RegisteringFirstThenLoadingByNameAndProbing) {
+    StartLine("--relays 1", 1);
+    const Result r = Host("--library " + Quote(LibraryPath()) + " --register probe");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("1 of 1 relays answer"), std::string::npos) << r.output;
+    EXPECT_NE(ReadFile(dir_.path() + "/registry.ini").find("InprocServer=" + LibraryPath()), std::string::npos);
+}
+
+TEST_F(HostAgainstSimulator, RemoteControlIsExecutedAndConfirmed) {
+    StartLine("--relays 1,2 --change-rate 0", 2);
+    Result r = Host("write -r 2 YK3 close");
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("executed: closed (41)"), std::string::npos) << r.output;
+    r = Host("write -r 2 YK3 sideways");
+    EXPECT_EQ(r.code, 2) << r.output;
+}
+
+TEST_F(HostAgainstSimulator, SettingsAreReadIntoSqliteEditedAndWrittenBack) {
+    StartLine("--relays 1,2 --change-rate 0", 2);
+    const Result db = RunTool(std::string(VORLAN_SOURCE_DIR) + "/scripts/make-setting-db.sh " + Quote(dir_.path() + "/db"));
+    ASSERT_EQ(db.code, 0) << db.output;
+    env_.push_back("ODBCSYSINI=" + dir_.path() + "/db");
+    env_.push_back("ODBCINI=" + dir_.path() + "/db/odbc.ini");
+
+    Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --write");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("电流速断时限"), std::string::npos) << r.output;  // names from the catalogue
+    r = Host("--json settings -r 1 -z 1");
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto lines = JsonLines(r.output);
+    ASSERT_EQ(lines.size(), 1u) << r.output;
+    EXPECT_EQ(lines[0]["type"], 210);
+    bool found = false;
+    for (const auto& s : lines[0]["settings"]) {
+        if (s["id"] == 1) {
+            EXPECT_DOUBLE_EQ(s["value"].get<double>(), 12.5);  // stored by the relay, read back
+            found = true;
+        }
+    }
+    EXPECT_TRUE(found);
+
+    r = Host("settings -r 2 -z 0 --set 'v2=3.25' --write");  // float layout
+    ASSERT_EQ(r.code, 0) << r.output;
+    r = Host("--json settings -r 2 -z 0");
+    const auto after = JsonLines(r.output);
+    ASSERT_EQ(after.size(), 1u) << r.output;
+    EXPECT_DOUBLE_EQ(after[0]["settings"][1]["value"].get<double>(), 3.25);
+
+    r = Host("settings -r 1 -z 1 --set 'no such setting=1'");
+    EXPECT_EQ(r.code, 2) << r.output;
+}
+
+TEST_F(HostAgainstSimulator, RecordingIsFetchedWrittenAndPlotted) {
+    StartLine("--relays 1 --recording-samples 12", 1);
+    WriteFile(dir_.path() + "/rec/通道配置文件.txt", "STATION\n1 Ia A L1 A 0.01 0 0 -32767 32767\n");
+    const Result r = Host("record -r 1");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("12/12 samples"), std::string::npos) << r.output;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.output, m, std::regex("\n  (/[^\n]*\\.CFG)\n"))) << r.output;
+    const std::string cfg = m[1];
+    const std::string text = ReadFile(cfg);
+    EXPECT_EQ(text.rfind("STATION,1\r\n18,16A,2D\r\n", 0), 0u) << text;
+    EXPECT_FALSE(ReadFile(cfg.substr(0, cfg.size() - 4) + ".DAT").empty());
+
+    const Result plot = RunTool(ToolPath("vorlan-host") + " plot " + Quote(cfg) + " -o " + Quote(dir_.path() + "/pic"));
+    ASSERT_EQ(plot.code, 0) << plot.output;
+    EXPECT_EQ(ReadFile(dir_.path() + "/pic.png").substr(1, 3), "PNG");
+    EXPECT_NE(ReadFile(dir_.path() + "/pic.svg").find("<svg"), std::string::npos);
+}
+
+TEST_F(HostAgainstSimulator, MonitorPrintsTheTraceLinesWithTimestamps) {
+    StartLine("--relays 1", 1);
+    const std::string name = "vorlan-tools-monitor-" + std::to_string(getpid());
+    Result monitor;
+    std::thread listener([&] {
+        monitor = RunTool(ToolPath("vorlan-host") + " monitor --name " + name + " -n 4 --seconds 30");
+    });
+    usleep(300 * 1000);
+    env_.back() = "VORLAN_MONITOR=" + name;
+    const Result poll = Host("poll -n 2 --trace");
+    listener.join();
+    EXPECT_EQ(poll.code, 0) << poll.output;
+    EXPECT_EQ(monitor.code, 0) << monitor.output;
+    EXPECT_TRUE(std::regex_search(monitor.output, std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} T=>01 83 00 30 F0 ")))
+        << monitor.output;
+    EXPECT_TRUE(std::regex_search(monitor.output, std::regex("\\d{3} R=>01 ")));
+}
+
+TEST(HostStationFile, MistakesGiveClearErrorsAndTheirExitCodes) {
+    TempDir dir;
+    const std::string station = dir.path() + "/s.toml";
+    auto run = [&](const std::string& text, const std::string& command = "probe") {
+        WriteFile(station, text);
+        return RunTool(ToolPath("vorlan-host") + " -s " + Quote(station) + " " + command,
+                       {"VORLAN_REGISTRY=" + dir.path() + "/none.ini"});
+    };
+    const std::string driver = "[driver]\nlibrary = \"" + LibraryPath() + "\"\n";
+    SimulatorProcess sim("--relays 1");
+    const std::string channel = "[channel]\nport = \"" + sim.path() + "\"\n";
+
+    Result r = run("[channel\nport = 1\n");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.output.find("line 1"), std::string::npos) << r.output;
+    r = run(driver + channel + "[[relay]]\naddress = 1\nspeed = 3\n");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.output.find("line 7: unknown key 'speed' in [[relay]]"), std::string::npos) << r.output;
+    r = run(driver + channel + "[[relay]]\naddress = 1\nitems = [\"YC9-YC3\"]\n");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.output.find("runs backwards"), std::string::npos) << r.output;
+
+    // The driver's own verdict, its GBK text shown as UTF-8.
+    r = run(driver + channel + "[[relay]]\naddress = 1\nitems = [{ text = \"YC1\", type = \"bool\" }, \"XY1\"]\n",
+            "poll -n 1");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_NE(r.output.find("'YC1': 数据类型错误!"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("'XY1': 寄存器名字错误!"), std::string::npos) << r.output;
+
+    r = run(driver + "[channel]\nport = \"/dev/vorlan-no-such-port\"\n[[relay]]\naddress = 1\n");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_NE(r.output.find("does not exist"), std::string::npos) << r.output;
+
+    r = run(channel + "[[relay]]\naddress = 1\n");  // nothing registered, no library named
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.output.find("register the driver first"), std::string::npos) << r.output;
+    r = run("[driver]\nlibrary = \"/nonexistent/libvorlan.so\"\n" + channel + "[[relay]]\naddress = 1\n");
+    EXPECT_EQ(r.code, 3);
+}
+
+TEST(HostStationFile, BusyPortIsTold) {
+    TempDir dir;
+    SimulatorProcess sim("--relays 1");
+    const std::string station = dir.path() + "/s.toml";
+    WriteFile(station, "[driver]\nlibrary = \"" + LibraryPath() + "\"\n[channel]\nport = \"" + sim.path() +
+                           "\"\n[[relay]]\naddress = 1\n");
+    Result first;
+    std::thread holder([&] {
+        first = RunTool(ToolPath("vorlan-host") + " -s " + Quote(station) + " poll -n 8");
+    });
+    usleep(1000 * 1000);
+    const Result second = RunTool(ToolPath("vorlan-host") + " -s " + Quote(station) + " probe");
+    holder.join();
+    EXPECT_EQ(first.code, 0) << first.output;
+    EXPECT_EQ(second.code, 4) << second.output;
+    EXPECT_NE(second.output.find("busy"), std::string::npos) << second.output;
+}
