@@ -9,7 +9,7 @@ packages=(
   gcc-multilib g++-multilib
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
   clang-14 libclang-rt-14-dev valgrind
-  libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libcairo2-dev
+  libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libcairo2-dev fonts-wqy-microhei
   python3 tzdata
 )
 
