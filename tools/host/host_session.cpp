@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +16,8 @@ namespace vorlan_host {
 
 namespace {
 
-constexpr int kSilentAfter = 3;   // failed Send packets in a row before the line counts as silent
+constexpr int kSilentAfter = 3;
+constexpr std::chrono::milliseconds kFailurePace{400};   // failed Send packets in a row before the line counts as silent
 
 }  // namespace
 
@@ -183,6 +186,7 @@ bool HostSession::Run(PacketBox& box) {
 }
 
 bool HostSession::Send(size_t relay) {
+    const auto began = std::chrono::steady_clock::now();
     const bool ok = Run(*sendPackets_.at(relay));
     PacketCounts& c = counts_[relay];
     if (ok) {
@@ -195,6 +199,9 @@ bool HostSession::Send(size_t relay) {
     }
     ++c.failed;
     ++failuresInRow_;
+    // A vanished port fails at once; pace the retries as an answered request would be.
+    const auto spent = std::chrono::steady_clock::now() - began;
+    if (spent < kFailurePace) std::this_thread::sleep_for(kFailurePace - spent);
     if (!lineLost_ && !PortPresent()) {
         lineLost_ = true;
         onLineEvent("line lost: " + PortPath() + " has gone; polling goes on and the driver reopens it when it is back");
