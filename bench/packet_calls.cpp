@@ -1,5 +1,7 @@
 // Packet calls through CRelayDriver::ProcessPacket: time per item of reads
-// served from memory, and heap allocations per steady-state packet call.
+// served from memory, beside a bare loop that writes the same value, quality
+// and timestamp fields into the same host items, and heap allocations per
+// steady-state packet call.
 
 #include <benchmark/benchmark.h>
 
@@ -8,8 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "host/relay_driver.h"
@@ -38,7 +42,7 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-constexpr int16_t kSend = 0, kYC = 2, kYX = 3, kYM = 4;
+constexpr int16_t kSend = 0, kYC = 2, kYX = 3, kYM = 4, kBWYX = 12;
 
 // Time that passes only when slept: the exchange's pauses cost nothing.
 class InstantClock final : public vorlan::Clock {
@@ -107,6 +111,7 @@ public:
         packet.items.count = count;
     }
     HostPacket packet;
+    HostItem& item(size_t i) { return items_[i]; }
 
 private:
     std::vector<HostItem> items_;
@@ -142,6 +147,58 @@ void BM_ReadYX512(benchmark::State& state) { ReadItems(state, kYX, 512); }
 BENCHMARK(BM_ReadYC64);
 BENCHMARK(BM_ReadYX512);
 
+// The peer: the least any read can do, writing value, quality and timestamp
+// into the same host items through the same linked list.
+template <typename Value>
+void BareLoop(benchmark::State& state, uint16_t count, Value value) {
+    Packet packet(0, kYC, count);
+    InstantClock clock;
+    for (auto _ : state) {
+        const uint64_t now = clock.NowFileTime();
+        for (const HostItemNode* node = packet.packet.items.first; node != nullptr; node = node->next) {
+            HostItem& item = *node->item;
+            std::memcpy(item.value, &value, sizeof value);
+            item.quality = 192;
+            item.timestamp.lowDateTime = static_cast<uint32_t>(now);
+            item.timestamp.highDateTime = static_cast<uint32_t>(now >> 32);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
+}
+void BM_BareYC64(benchmark::State& state) { BareLoop(state, 64, 1.5f); }
+void BM_BareYX512(benchmark::State& state) { BareLoop(state, 512, int32_t{1}); }
+void BM_BareBWYX100(benchmark::State& state) { BareLoop(state, 100, int32_t{1}); }
+BENCHMARK(BM_BareYC64);
+BENCHMARK(BM_BareYX512);
+BENCHMARK(BM_BareBWYX100);
+
+// A BWYX read that delivers 100 queued changes to 100 items; the queue is
+// refilled outside the timing.
+void BM_DeliverBWYX100(benchmark::State& state) {
+    constexpr uint16_t kChanges = 100;
+    auto driver = MakeDriver();
+    Packet packet(0, kBWYX, kChanges);
+    vorlan::DeviceRecord& relay = driver->State().devices[0];
+    vorlan::StatusChange change;
+    change.year = 2004;
+    change.month = 3;
+    change.day = 1;
+    change.hour = 12;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (uint16_t i = 0; i < kChanges; ++i) {
+            change.key = i;  // item address i + 1 asks for input i
+            relay.changeQueue.Append(change);
+        }
+        relay.bwyxPhase = 0;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(driver->ProcessPacket(&packet.packet, 0));
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kChanges);
+}
+BENCHMARK(BM_DeliverBWYX100);
+
 // One request and its answer, with the exchange's pauses costing nothing.
 void BM_SendWithAnswer(benchmark::State& state) {
     auto driver = MakeDriver();
@@ -171,7 +228,41 @@ void PrintAllocations() {
         const long before = g_allocations.load();
         for (int i = 0; i < kCalls; ++i) driver->ProcessPacket(&row.packet->packet, 0);
         const double perCall = static_cast<double>(g_allocations.load() - before) / kCalls;
-        std::printf("  %-20s %.3f\n", row.name, perCall);
+        std::printf("  %-20s %.3f   (target 0)%s\n", row.name, perCall, perCall == 0 ? "" : "   NOT MET");
+    }
+}
+
+// Keeps each benchmark's time per item for the ratios.
+class FigureReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const auto items = run.counters.find("items_per_second");
+            if (items != run.counters.end() && items->second.value > 0) {
+                nsPerItem[run.benchmark_name()] = 1e9 / items->second.value;
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> nsPerItem;
+};
+
+void PrintRatios(const FigureReporter& reporter) {
+    struct Pair {
+        const char* what;
+        const char* driver;
+        const char* bare;
+    } pairs[] = {{"YC read, 64 items", "BM_ReadYC64", "BM_BareYC64"},
+                 {"YX read, 512 items", "BM_ReadYX512", "BM_BareYX512"},
+                 {"BWYX, 100 changes", "BM_DeliverBWYX100", "BM_BareBWYX100"}};
+    std::printf("\nMemory-served packet calls, time per item against a bare loop (target <= 3x):\n");
+    for (const Pair& p : pairs) {
+        const auto d = reporter.nsPerItem.find(p.driver);
+        const auto b = reporter.nsPerItem.find(p.bare);
+        if (d == reporter.nsPerItem.end() || b == reporter.nsPerItem.end()) continue;
+        const double ratio = d->second / b->second;
+        std::printf("  %-20s %8.2f ns/item   bare %6.2f ns/item   ratio %5.2fx%s\n", p.what, d->second,
+                    b->second, ratio, ratio <= 3.0 ? "" : "   NOT MET");
     }
 }
 
@@ -180,8 +271,10 @@ void PrintAllocations() {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    FigureReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    PrintRatios(reporter);
     PrintAllocations();
     return 0;
 }

@@ -30,9 +30,12 @@ void RemoveRecordingDir() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/tmp/vorlan-fuzz-XXXXXX";
-    if (mkdtemp(dir) != nullptr) {
-        g_recordingDir = std::string(dir) + "/";
+    // Memory-backed when there is one: a complete retrieval writes two files.
+    char dir[] = "/dev/shm/vorlan-fuzz-XXXXXX";
+    char fallback[] = "/tmp/vorlan-fuzz-XXXXXX";
+    const char* made = mkdtemp(dir) != nullptr ? dir : mkdtemp(fallback);
+    if (made != nullptr) {
+        g_recordingDir = std::string(made) + "/";
         setenv("VORLAN_RECORDING_DIR", g_recordingDir.c_str(), 1);
         // Recording files are written only beside a channel configuration file.
         std::ofstream(g_recordingDir + vorlan::kChannelFileName) << "STATION\nIA A a b V 1 0 0 -1 1\n";
