@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -70,8 +69,9 @@ public:
 class PostgresDb final : public TestSettingDb {
 public:
     explicit PostgresDb(const PgServer& server) : server_(server) {
-        static std::atomic<int> counter{0};
-        name_ = "rldb_t" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+        // One name per process: the driver manager keeps a data source's
+        // settings for a while, so every test of a process reuses the name.
+        name_ = "rldb_t" + std::to_string(getpid());
     }
     ~PostgresDb() override {
         Disconnect();
@@ -85,6 +85,7 @@ public:
     std::string Name() const override { return "PostgreSQL"; }
 
     void Create(bool withSettingTable) override {
+        Admin("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
         Admin("CREATE DATABASE " + name_ + " ENCODING 'UTF8' TEMPLATE template0");
         UseDataSource(ServerText("\n") + "Database=" + name_ +
                       "\nConnSettings=SET client_encoding TO 'GBK'\n");

@@ -297,40 +297,6 @@ TEST_F(SettingDbTest, ADatabaseErrorRollsBackTheWholeAnswer) {
     EXPECT_EQ(service.Status().failedWork, 1);
 }
 
-// In a fresh process: the driver manager remembers resolved data sources for
-// a while, so an earlier test's "rldb" would still be found.
-TEST_F(SettingDbTest, AMissingDataSourceIsReportedOnceAndNeverTriedAgain) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    db->RemoveDataSource();
-    auto body = [&] {
-        int failures = 0;
-        {
-            StderrCapture capture;
-            service.ConnectSettingDb();
-            service.ConnectSettingDb();
-            if (capture.Text() != std::string(vorlan::kSettingDbFailureText) + "\n") failures |= 1;
-        }
-        // A data source "rldb" appears.
-        std::ofstream(db->Dir() + "/later.ini")
-            << "[rldb]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\nDatabase="
-            << db->Dir() << "/later.sqlite\n";
-        setenv("ODBCINI", (db->Dir() + "/later.ini").c_str(), 1);
-        {
-            StderrCapture capture;
-            service.ConnectSettingDb();
-            if (!capture.Text().empty() || service.Status().connected) failures |= 2;
-        }
-        // Answers still fill the record.
-        Store(CodedListFrame(1, 21, kThreeEntries));
-        service.LoadSettingsForWrite(relay);
-        if (relay.settingCount != 3 || relay.settingState != 1 || relay.settingValue[0] != 25.0f) {
-            failures |= 4;
-        }
-        std::exit(failures);
-    };
-    EXPECT_EXIT(body(), ::testing::ExitedWithCode(0), "");
-}
-
 TEST_F(SettingDbTest, WithoutTheSettingTableTheCatalogueStillServes) {
     Connect(false);
     EXPECT_EQ(message, std::string(vorlan::kSettingDbFailureText) + "\n");
