@@ -2,7 +2,9 @@
 # Creates a local SQLite setting database from db/ and an odbc.ini that names
 # it as the data source "rldb", without root. Prints the exports to use.
 #   scripts/make-setting-db.sh [DIR]      (default: build/settingdb)
-# An existing database in DIR is replaced.
+# An existing database in DIR is replaced. The data source uses SQLite's
+# write-ahead log without a sync per commit: a setting answer then commits in
+# about a millisecond instead of waiting for the disk.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -40,6 +42,8 @@ Description=Vorlan setting database
 Driver=$driver
 Database=$db
 Timeout=2000
+JournalMode=WAL
+SyncPragma=NORMAL
 INI
 
 echo "export ODBCSYSINI=$dir"

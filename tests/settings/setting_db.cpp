@@ -247,15 +247,19 @@ std::unique_ptr<TestSettingDb> MakePostgresDb(const PgServer& server) {
 }
 
 std::vector<uint8_t> CodedListFrame(uint8_t address, uint8_t type, const std::vector<uint8_t>& entries) {
-    std::vector<uint8_t> data{0x00, type, 0x00};
+    std::vector<uint8_t> data;
+    data.reserve(entries.size() + 3);
+    data.assign({0x00, type, 0x00});
     data.insert(data.end(), entries.begin(), entries.end());
     return MakeFrame(address, 0xBD, data);
 }
 
 std::vector<uint8_t> FloatLayoutFrame(uint8_t address, uint8_t type, const std::vector<float>& floats,
                                       const std::vector<uint8_t>& bytes) {
-    std::vector<uint8_t> data{0x00, type, 0x00, static_cast<uint8_t>(floats.size()),
-                              static_cast<uint8_t>(bytes.size())};
+    std::vector<uint8_t> data;
+    data.reserve(5 + 4 * floats.size() + bytes.size());
+    data.assign({0x00, type, 0x00, static_cast<uint8_t>(floats.size()),
+                 static_cast<uint8_t>(bytes.size())});
     for (float f : floats) {
         uint8_t b[4];
         vorlan::PutFloat(f, b);
