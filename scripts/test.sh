@@ -33,7 +33,7 @@ if [ "${VORLAN_QUICK:-0}" != 1 ]; then
 
   step "ThreadSanitizer: the tests that use threads"
   cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVORLAN_SANITIZE=thread \
-        -DVORLAN_BENCH=OFF -DVORLAN_TOOLS=OFF >/dev/null
+        -DVORLAN_BENCH=OFF -DVORLAN_TOOLS=ON >/dev/null
   cmake --build build/tsan -j "$jobs"
   TSAN_OPTIONS=halt_on_error=1 \
     ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R 'Thread|Concurren'
