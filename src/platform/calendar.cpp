@@ -30,4 +30,34 @@ bool SystemTimeToFileTime(const SystemTime& t, uint64_t& out) {
     return true;
 }
 
+bool LocalCalendar(time_t seconds, int32_t ms, SystemTime& out) {
+    tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) return false;
+    out.year = local.tm_year + 1900;
+    out.month = local.tm_mon + 1;
+    out.dayOfWeek = local.tm_wday;
+    out.day = local.tm_mday;
+    out.hour = local.tm_hour;
+    out.minute = local.tm_min;
+    out.second = local.tm_sec;
+    out.milliseconds = ms;
+    return true;
+}
+
+bool LocalCalendarSeconds(const SystemTime& t, time_t& out) {
+    tm local{};
+    local.tm_year = t.year - 1900;
+    local.tm_mon = t.month - 1;
+    local.tm_mday = t.day;
+    local.tm_hour = t.hour;
+    local.tm_min = t.minute;
+    local.tm_sec = t.second;
+    local.tm_isdst = -1;
+    local.tm_wday = -1;  // mktime sets it on success; -1 (a valid result) can't mean failure
+    const time_t seconds = mktime(&local);
+    if (local.tm_wday < 0) return false;
+    out = seconds;
+    return true;
+}
+
 }  // namespace vorlan

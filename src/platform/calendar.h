@@ -4,6 +4,7 @@
 // FILETIME value (100 ns intervals since 1601-01-01).
 
 #include <cstdint>
+#include <ctime>
 
 namespace vorlan {
 
@@ -26,5 +27,13 @@ constexpr uint64_t kFileTimeUnixEpochSeconds = 11'644'473'600ULL;
 // the calendar (month 1..12, day 1..31, hour < 24, minute < 60, second < 60,
 // ms < 1000, year 1601..30827).
 bool SystemTimeToFileTime(const SystemTime& t, uint64_t& out);
+
+// The local calendar fields of `seconds` since 1970 (localtime_r), with `ms`.
+// False when the C library can't convert them.
+bool LocalCalendar(time_t seconds, int32_t ms, SystemTime& out);
+
+// Seconds since 1970 of local calendar fields (mktime, which decides whether
+// daylight-saving time applies). False when the calendar can't represent them.
+bool LocalCalendarSeconds(const SystemTime& t, time_t& out);
 
 }  // namespace vorlan

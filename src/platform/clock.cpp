@@ -28,17 +28,8 @@ uint64_t RealClock::NowFileTime() {
 SystemTime RealClock::NowLocal() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    tm local{};
-    localtime_r(&ts.tv_sec, &local);
     SystemTime t;
-    t.year = local.tm_year + 1900;
-    t.month = local.tm_mon + 1;
-    t.dayOfWeek = local.tm_wday;
-    t.day = local.tm_mday;
-    t.hour = local.tm_hour;
-    t.minute = local.tm_min;
-    t.second = local.tm_sec;
-    t.milliseconds = static_cast<int32_t>(ts.tv_nsec / 1'000'000L);
+    LocalCalendar(ts.tv_sec, static_cast<int32_t>(ts.tv_nsec / 1'000'000L), t);
     return t;
 }
 

@@ -19,31 +19,18 @@ constexpr int32_t kLastYear = 30827;
 // False when the calendar can't represent the date.
 bool ShiftedSeconds(const SystemTime& t, time_t& out) {
     if (t.year < kFirstYear || t.year > kLastYear) return false;
-    tm local{};
-    local.tm_year = t.year - 1900;
-    local.tm_mon = t.month - 1;
-    local.tm_mday = t.day;
-    local.tm_hour = t.hour;
-    local.tm_min = t.minute;
-    local.tm_sec = t.second;
-    local.tm_isdst = -1;  // the calendar decides whether daylight-saving time applies
-    local.tm_wday = -1;   // mktime sets it on success; -1 is also a valid result
-    const time_t seconds = mktime(&local);
-    if (local.tm_wday < 0) return false;
-    if (seconds < kRelayZoneOffsetSeconds) return false;
+    time_t seconds = 0;
+    if (!LocalCalendarSeconds(t, seconds) || seconds < kRelayZoneOffsetSeconds) return false;
     out = seconds - kRelayZoneOffsetSeconds;
     return true;
 }
 
+// Stores the local calendar fields of `seconds`; milliseconds and day of week stay.
 bool StoreLocalFields(time_t seconds, SystemTime& t) {
-    tm local{};
-    if (localtime_r(&seconds, &local) == nullptr) return false;
-    t.year = local.tm_year + 1900;
-    t.month = local.tm_mon + 1;
-    t.day = local.tm_mday;
-    t.hour = local.tm_hour;
-    t.minute = local.tm_min;
-    t.second = local.tm_sec;
+    SystemTime local;
+    if (!LocalCalendar(seconds, t.milliseconds, local)) return false;
+    local.dayOfWeek = t.dayOfWeek;
+    t = local;
     return true;
 }
 

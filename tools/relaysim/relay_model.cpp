@@ -20,18 +20,8 @@ int64_t NowMs() {
 }
 
 vorlan::SystemTime LocalFields(int64_t ms) {
-    const time_t seconds = static_cast<time_t>(ms / 1000);
-    tm local{};
-    localtime_r(&seconds, &local);
     vorlan::SystemTime t;
-    t.year = local.tm_year + 1900;
-    t.month = local.tm_mon + 1;
-    t.dayOfWeek = local.tm_wday;
-    t.day = local.tm_mday;
-    t.hour = local.tm_hour;
-    t.minute = local.tm_min;
-    t.second = local.tm_sec;
-    t.milliseconds = static_cast<int32_t>(ms % 1000);
+    vorlan::LocalCalendar(static_cast<time_t>(ms / 1000), static_cast<int32_t>(ms % 1000), t);
     return t;
 }
 
@@ -94,16 +84,8 @@ StatusReport RelayModel::TakeReport() {
 vorlan::SystemTime RelayModel::Now() const { return LocalFields(NowMs() + clockOffsetMs_); }
 
 void RelayModel::SetClock(const vorlan::SystemTime& t) {
-    tm local{};
-    local.tm_year = t.year - 1900;
-    local.tm_mon = t.month - 1;
-    local.tm_mday = t.day;
-    local.tm_hour = t.hour;
-    local.tm_min = t.minute;
-    local.tm_sec = t.second;
-    local.tm_isdst = -1;
-    const time_t seconds = mktime(&local);
-    if (seconds == static_cast<time_t>(-1)) return;  // a time the calendar can't hold: ignored
+    time_t seconds = 0;
+    if (!vorlan::LocalCalendarSeconds(t, seconds)) return;  // a time the calendar can't hold: ignored
     clockOffsetMs_ = static_cast<int64_t>(seconds) * 1000 + t.milliseconds - NowMs();
 }
 
