@@ -106,6 +106,17 @@ int32_t CRelayDriver::ParseAnswer(HostPacket* /*packet*/, const uint8_t* frame, 
     return vorlan::ParseAnswer(state_, *this, ByteView(frame, size));
 }
 
+namespace {
+
+// After a failed exchange the relay starts again with the general poll, and a
+// pending control selection is cancelled.
+void MarkForFreshStart(DeviceRecord& relay) {
+    relay.nextCommand = 0x83;
+    relay.ykState = 255;
+}
+
+}  // namespace
+
 int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
     if (packet == nullptr) return 0;
     std::lock_guard<std::mutex> guard(lock_);
@@ -124,17 +135,9 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
     const uint8_t requestAddress = frame[0];
 
     if (ExchangeFrame(frame, sizeof frame, length, expectedLength) == 0) {
-        packetRelay.nextCommand = 0x83;
-        packetRelay.ykState = 255;
-        if (sent && requestAddress != kBroadcastAddress) {
-            for (int32_t i = 0; i < state_.deviceCount && i < kMaxDevices; ++i) {
-                DeviceRecord& r = state_.devices[static_cast<size_t>(i)];
-                if (r.address == requestAddress) {
-                    r.nextCommand = 0x83;
-                    r.ykState = 255;
-                    break;
-                }
-            }
+        MarkForFreshStart(packetRelay);
+        if (sent) {
+            if (DeviceRecord* served = state_.FindDevice(requestAddress)) MarkForFreshStart(*served);
         }
         return 0;
     }
