@@ -49,13 +49,67 @@ uint64_t RelayTimeToFileTime(SystemTime t, Clock& clock) {
     return clock.NowFileTime();
 }
 
-bool AnyItemAsksFor(HostPacket* packet, int32_t key) {
-    bool found = false;
-    ForEachItem(packet, [&](HostItem& item) {
-        if (static_cast<int32_t>(item.address) - 1 == key) found = true;
-    });
-    return found;
-}
+// The keys a packet's items ask for (item address - 1), looked up in O(1).
+class RequestedKeys {
+public:
+    explicit RequestedKeys(HostPacket* packet) {
+        ForEachItem(packet, [this](HostItem& item) {
+            const int32_t key = static_cast<int32_t>(item.address) - 1;
+            if (key >= 0 && key < kKeys) bits_[key / 64] |= uint64_t{1} << (key % 64);
+        });
+    }
+    bool Has(int32_t key) const {
+        return key >= 0 && key < kKeys && (bits_[key / 64] >> (key % 64) & 1u) != 0;
+    }
+
+private:
+    static constexpr int32_t kKeys = 20000;  // the BWYX address range
+    uint64_t bits_[(kKeys + 63) / 64] = {};
+};
+
+// The stamps of one delivery. The changes of one report share their time, so
+// each distinct relay time (and the current time) is converted once.
+class DeliveryStamps {
+public:
+    explicit DeliveryStamps(Clock& clock) : clock_(clock) {}
+
+    uint64_t Of(const StatusChange& c) {
+        SystemTime when;
+        when.year = c.year;
+        when.month = c.month;
+        when.day = c.day;
+        when.hour = c.hour;
+        when.minute = c.minute;
+        when.second = c.second;
+        when.milliseconds = c.millisecond;
+        if (!haveLast_ || !SameFields(when, last_)) {
+            last_ = when;
+            lastStamp_ = RelayTimeToFileTime(when, clock_);
+            haveLast_ = true;
+        }
+        return lastStamp_;
+    }
+    uint64_t Now() {
+        if (!haveNow_) {
+            now_ = RelayTimeToFileTime(clock_.NowLocal(), clock_);
+            haveNow_ = true;
+        }
+        return now_;
+    }
+
+private:
+    static bool SameFields(const SystemTime& a, const SystemTime& b) {
+        return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
+               a.minute == b.minute && a.second == b.second && a.milliseconds == b.milliseconds;
+    }
+
+    Clock& clock_;
+    bool haveLast_ = false;
+    SystemTime last_;
+    uint64_t lastStamp_ = 0;
+    bool haveNow_ = false;
+    uint64_t now_ = 0;
+};
 
 }  // namespace
 
@@ -79,34 +133,21 @@ int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
     ChangeQueue& queue = relay.changeQueue;
 
     // Records that no item of this packet asks for are dropped.
-    for (size_t i = 0; i < queue.Count();) {
-        if (AnyItemAsksFor(packet, queue.KeyAt(i))) {
-            ++i;
-        } else {
-            queue.RemoveAt(i);
-        }
-    }
+    const RequestedKeys asked(packet);
+    queue.KeepIf([&asked](const StatusChange& c) { return asked.Has(c.key); });
 
+    DeliveryStamps stamps(clock);
     ForEachItem(packet, [&](HostItem& item) {
         if (queue.Count() == 0) {
             SetLong(item, 0);
-            Stamp(item, RelayTimeToFileTime(clock.NowLocal(), clock));
+            Stamp(item, stamps.Now());
             item.quality = kQualityGood;
             return;
         }
         StatusChange change;
         if (queue.Take(static_cast<int32_t>(item.address) - 1, change) != 1) return;
-        SystemTime when;
-        when.year = change.year;
-        when.month = change.month;
-        when.dayOfWeek = 0;
-        when.day = change.day;
-        when.hour = change.hour;
-        when.minute = change.minute;
-        when.second = change.second;
-        when.milliseconds = change.millisecond;
         SetLong(item, 1);
-        Stamp(item, RelayTimeToFileTime(when, clock));
+        Stamp(item, stamps.Of(change));
         item.quality = kQualityGood;
     });
     return 1;

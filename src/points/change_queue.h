@@ -30,15 +30,29 @@ public:
 
     // Adds a copy at the end; past kMaxRecords the oldest is dropped.
     void Append(const StatusChange& change);
-    size_t Count() const { return records_.size(); }
-    int32_t KeyAt(size_t i) const { return records_[i].key; }
+    size_t Count() const { return records_.size() - head_; }
+    int32_t KeyAt(size_t i) const { return records_[head_ + i].key; }
     void RemoveAt(size_t i);
     // Moves the oldest record with `key` into `out`: 1, or -1 when none has it.
     int Take(int32_t key, StatusChange& out);
-    const StatusChange& At(size_t i) const { return records_[i]; }
+    const StatusChange& At(size_t i) const { return records_[head_ + i]; }
+    // Keeps the records `keep` accepts, in their order; drops the others.
+    template <typename Pred>
+    void KeepIf(Pred keep) {
+        size_t to = head_;
+        for (size_t from = head_; from < records_.size(); ++from) {
+            if (keep(records_[from])) records_[to++] = records_[from];
+        }
+        records_.resize(to);
+    }
 
 private:
+    // Records before head_ have left the queue; removing the oldest, the
+    // usual case, only moves head_. They are dropped before the storage grows.
+    void Compact();
+
     std::vector<StatusChange> records_;
+    size_t head_ = 0;
 };
 
 }  // namespace vorlan

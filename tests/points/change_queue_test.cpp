@@ -107,6 +107,26 @@ TEST_F(ChangeQueueTest, QueueHoldsAtMost4096RecordsDroppingTheOldest) {
     EXPECT_EQ(q.KeyAt(4095), 4096);
 }
 
+TEST_F(ChangeQueueTest, OrderSurvivesRemovalsFromTheFrontAndGrowth) {
+    ChangeQueue q;
+    int32_t next = 0;
+    int32_t oldest = 0;
+    // Far more records pass through than the storage first holds, with the
+    // oldest leaving in between; the queue always reads oldest first.
+    for (int round = 0; round < 50; ++round) {
+        for (int i = 0; i < 30; ++i) q.Append(Change(next++, 2004, 1, 1, 0, 0, 0, 0));
+        for (int i = 0; i < 20; ++i, ++oldest) {
+            StatusChange out;
+            ASSERT_EQ(q.Take(oldest, out), 1);
+            ASSERT_EQ(out.key, oldest);
+        }
+        ASSERT_EQ(q.Count(), static_cast<size_t>(next - oldest));
+        for (size_t i = 0; i < q.Count(); ++i) ASSERT_EQ(q.KeyAt(i), oldest + static_cast<int32_t>(i));
+    }
+    q.KeepIf([](const StatusChange& c) { return c.key % 2 == 0; });
+    for (size_t i = 1; i < q.Count(); ++i) EXPECT_EQ(q.KeyAt(i), q.KeyAt(i - 1) + 2);
+}
+
 TEST_F(ChangeQueueTest, LocalToUtcTakesEightHoursAndKeepsMillisecondsAndWeekday) {
     SystemTime t{2004, 3, 6, 1, 0, 30, 0, 250};
     EXPECT_EQ(vorlan::LocalToUtc(&t, clock), 1);
