@@ -199,6 +199,15 @@ void BM_DeliverBWYX100(benchmark::State& state) {
 }
 BENCHMARK(BM_DeliverBWYX100);
 
+// What pausing and resuming the timing costs by itself; taken off the delivery.
+void BM_PauseOverhead(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_PauseOverhead);
+
 // One request and its answer, with the exchange's pauses costing nothing.
 void BM_SendWithAnswer(benchmark::State& state) {
     auto driver = MakeDriver();
@@ -237,6 +246,7 @@ class FigureReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
+            if (run.benchmark_name() == "BM_PauseOverhead") pauseNs = run.GetAdjustedCPUTime();
             const auto items = run.counters.find("items_per_second");
             if (items != run.counters.end() && items->second.value > 0) {
                 nsPerItem[run.benchmark_name()] = 1e9 / items->second.value;
@@ -245,6 +255,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> nsPerItem;
+    double pauseNs = 0;
 };
 
 void PrintRatios(const FigureReporter& reporter) {
@@ -260,8 +271,11 @@ void PrintRatios(const FigureReporter& reporter) {
         const auto d = reporter.nsPerItem.find(p.driver);
         const auto b = reporter.nsPerItem.find(p.bare);
         if (d == reporter.nsPerItem.end() || b == reporter.nsPerItem.end()) continue;
-        const double ratio = d->second / b->second;
-        std::printf("  %-20s %8.2f ns/item   bare %6.2f ns/item   ratio %5.2fx%s\n", p.what, d->second,
+        double perItem = d->second;
+        // The delivery refills its queue with the timing paused, 100 items a call.
+        if (std::string(p.driver) == "BM_DeliverBWYX100") perItem -= reporter.pauseNs / 100;
+        const double ratio = perItem / b->second;
+        std::printf("  %-20s %8.2f ns/item   bare %6.2f ns/item   ratio %5.2fx%s\n", p.what, perItem,
                     b->second, ratio, ratio <= 3.0 ? "" : "   NOT MET");
     }
 }
