@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include "settings/setting_scenarios.h"
@@ -74,6 +76,10 @@ TEST(PostgresStopTest, TheServerStoppingMidRunLeavesTheDriverWorking) {
             std::exit(0);
         }
         int failures = 0;
+        // What the driver writes to standard error goes to a file we read afterwards.
+        char errPattern[] = "/tmp/vorlan-pg-stderr.XXXXXX";
+        const int errFd = mkstemp(errPattern);
+        if (errFd < 0 || dup2(errFd, 2) < 0) std::exit(101);
         {
             vorlan::DeviceRecord relay;
             auto db = MakePostgresDb(server);
@@ -103,6 +109,11 @@ TEST(PostgresStopTest, TheServerStoppingMidRunLeavesTheDriverWorking) {
             // Each piece of work after the stop ended with an error, none crashed.
             if (service.Status().failedWork != 3) failures |= 32;
         }
+        // The connection was made before the stop: no database message at all.
+        std::ifstream err(errPattern, std::ios::binary);
+        const std::string written((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+        if (written.find("\xE8\xBF\x9E\xE6\x8E\xA5") != std::string::npos) failures |= 64;  // "连接"
+        unlink(errPattern);
         std::exit(failures);
     };
     EXPECT_EXIT(body(), ::testing::ExitedWithCode(0), "");
