@@ -82,18 +82,18 @@ int RunProbe(const CommonOptions& common, const ProbeOptions& o) {
     }
     size_t answering = 0;
     for (size_t r : relays) {
-        const RelaySpec& spec = session.station().relays[r];
+        const RelaySpec& relayDef = session.station().relays[r];
         const auto t0 = std::chrono::steady_clock::now();
         const bool ok = session.Probe(r);
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         if (ok) ++answering;
         if (common.json) {
-            std::printf("%s\n", nlohmann::json{{"relay", spec.address}, {"name", spec.name}, {"answers", ok},
+            std::printf("%s\n", nlohmann::json{{"relay", relayDef.address}, {"name", relayDef.name}, {"answers", ok},
                                                {"ms", static_cast<int>(ms)}}
                                     .dump()
                                     .c_str());
         } else {
-            std::printf("relay %d (%s): %s (%.0f ms)\n", spec.address, spec.name.c_str(),
+            std::printf("relay %d (%s): %s (%.0f ms)\n", relayDef.address, relayDef.name.c_str(),
                         ok ? "answers" : "no valid answer", ms);
         }
     }

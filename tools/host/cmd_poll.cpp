@@ -63,15 +63,15 @@ public:
 
     void Summary() {
         for (size_t r = 0; r < s_.relayCount(); ++r) {
-            const RelaySpec& spec = s_.station().relays[r];
+            const RelaySpec& relayDef = s_.station().relays[r];
             const PacketCounts& c = s_.counts(r);
             if (json_) {
-                std::printf("%s\n", nlohmann::json{{"summary", {{"relay", spec.address}, {"name", spec.name},
+                std::printf("%s\n", nlohmann::json{{"summary", {{"relay", relayDef.address}, {"name", relayDef.name},
                                                                 {"answered", c.ok}, {"failed", c.failed}}}}
                                         .dump()
                                         .c_str());
             } else {
-                std::printf("relay %d (%s): %llu packets answered, %llu failed\n", spec.address, spec.name.c_str(),
+                std::printf("relay %d (%s): %llu packets answered, %llu failed\n", relayDef.address, relayDef.name.c_str(),
                             static_cast<unsigned long long>(c.ok), static_cast<unsigned long long>(c.failed));
             }
         }
@@ -79,7 +79,7 @@ public:
 
 private:
     void Take(size_t r, const PacketBox& box, const HostItem& item) {
-        const RelaySpec& spec = s_.station().relays[r];
+        const RelaySpec& relayDef = s_.station().relays[r];
         const double v = HostSession::ItemNumber(item, box.registerIndex);
         const int64_t t = HostSession::ItemTime100ns(item);
         if (box.registerIndex == kBWYX) {
@@ -89,13 +89,13 @@ private:
             const int state = toOne ? 1 : 0;
             const std::string when = FileTimeText(t);
             if (json_) {
-                std::printf("%s\n", nlohmann::json{{"time", ClockText()}, {"event", "status"}, {"relay", spec.address},
+                std::printf("%s\n", nlohmann::json{{"time", ClockText()}, {"event", "status"}, {"relay", relayDef.address},
                                                    {"input", input}, {"state", state}, {"timestamp", when}}
                                         .dump()
                                         .c_str());
             } else {
                 std::ostringstream line;
-                line << "relay " << spec.address << ": input " << input << " -> " << state << " at " << when;
+                line << "relay " << relayDef.address << ": input " << input << " -> " << state << " at " << when;
                 if (table_) {
                     events_.push_front(ClockText() + "  " + line.str());
                     if (events_.size() > kEventsShown) events_.pop_back();
@@ -111,13 +111,13 @@ private:
         if (!changed || table_) return;
         const std::string name = box.registerName + (box.packet.firstAddress ? std::to_string(item.address) : "");
         if (json_) {
-            std::printf("%s\n", nlohmann::json{{"time", ClockText()}, {"relay", spec.address}, {"item", name},
+            std::printf("%s\n", nlohmann::json{{"time", ClockText()}, {"relay", relayDef.address}, {"item", name},
                                                {"value", v}, {"quality", item.quality},
                                                {"timestamp", FileTimeText(t)}}
                                     .dump()
                                     .c_str());
         } else {
-            std::printf("%s relay %d %s = %s (quality %d, %s)\n", ClockText().c_str(), spec.address, name.c_str(),
+            std::printf("%s relay %d %s = %s (quality %d, %s)\n", ClockText().c_str(), relayDef.address, name.c_str(),
                         ValueText(box.registerIndex, v).c_str(), item.quality, FileTimeText(t).c_str());
         }
     }
@@ -128,9 +128,9 @@ private:
         out << "Station " << s_.station().name << "  port " << s_.station().channel.port << "  " << sent
             << " Send packets in " << static_cast<int>(elapsed) << " s   (Ctrl-C stops)\n";
         for (size_t r = 0; r < s_.relayCount(); ++r) {
-            const RelaySpec& spec = s_.station().relays[r];
+            const RelaySpec& relayDef = s_.station().relays[r];
             const PacketCounts& c = s_.counts(r);
-            out << "\n" << spec.name << " (address " << spec.address << ")  answered " << c.ok << ", failed "
+            out << "\n" << relayDef.name << " (address " << relayDef.address << ")  answered " << c.ok << ", failed "
                 << c.failed << "\n";
             for (PacketBox* box : s_.StationPackets(r)) {
                 if (box->registerIndex == kBWYX) continue;
