@@ -73,12 +73,12 @@ Status HostSession::Start(bool checkItems) {
     int rejections = 0;
     for (size_t i = 0; i < station_.relays.size(); ++i) {
         std::vector<PacketBox*> mine;
-        for (const ItemSpec& spec : station_.relays[i].items) {
+        for (const ItemSpec& itemDef : station_.relays[i].items) {
             ItemRef ref{};
-            const Status s = CheckItem(i, spec.text, spec.dataType, ref);
+            const Status s = CheckItem(i, itemDef.text, itemDef.dataType, ref);
             if (!s.ok()) {
                 if (++rejections <= 10) {
-                    rejected += "\n  line " + std::to_string(spec.line) + ", " + station_.relays[i].name + ": " + s.message;
+                    rejected += "\n  line " + std::to_string(itemDef.line) + ", " + station_.relays[i].name + ": " + s.message;
                 }
                 continue;
             }
