@@ -5,40 +5,19 @@
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "counting_allocator.h"
 #include "host/relay_driver.h"
+#include "memory_port.h"
 #include "protocol/frame.h"
 
-// The replacements below pair malloc with free; GCC cannot see that once it
-// inlines them.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -56,40 +35,13 @@ private:
     uint32_t tick_ = 1000;
 };
 
-// Answers every request at once with the frame prepared for its address.
-class MemoryPort final : public vorlan::SerialPort {
-public:
-    void AnswerFor(uint8_t address, std::vector<uint8_t> frame) {
-        const uint16_t crc = vorlan::ComputeCrc(frame.data(), frame.size());
-        frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-        frame.push_back(static_cast<uint8_t>(crc >> 8));
-        answers_[address] = std::move(frame);
-    }
-    bool IsOpen() const override { return true; }
-    bool Write(const uint8_t* data, size_t size) override {
-        pending_ = size > 0 ? &answers_[data[0]] : nullptr;
-        offset_ = 0;
-        return true;
-    }
-    bool BytesWaiting(size_t& count) override {
-        count = pending_ != nullptr ? pending_->size() - offset_ : 0;
-        return true;
-    }
-    bool Read(uint8_t* buffer, size_t capacity, size_t& got) override {
-        got = 0;
-        if (pending_ == nullptr) return true;
-        got = pending_->size() - offset_ < capacity ? pending_->size() - offset_ : capacity;
-        std::memcpy(buffer, pending_->data() + offset_, got);
-        offset_ += got;
-        return true;
-    }
-    void Close() override {}
-
-private:
-    std::vector<uint8_t> answers_[256];
-    const std::vector<uint8_t>* pending_ = nullptr;
-    size_t offset_ = 0;
-};
+// The answer frame of `data` with its CRC.
+std::vector<uint8_t> WithCrc(std::vector<uint8_t> frame) {
+    const uint16_t crc = vorlan::ComputeCrc(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    return frame;
+}
 
 // A host packet with `count` items at addresses 1..count.
 class Packet {
@@ -120,9 +72,9 @@ private:
 
 std::unique_ptr<vorlan::CRelayDriver> MakeDriver() {
     auto driver = std::make_unique<vorlan::CRelayDriver>(std::make_unique<InstantClock>());
-    auto port = std::make_unique<MemoryPort>();
-    port->AnswerFor(1, {0x01, 0x06, 0x04, 0x01, 0x00, 0x10, 0x27});
-    port->AnswerFor(2, {0x02, 0x06, 0x04, 0x02, 0x03, 0x00, 0x81});
+    auto port = std::make_unique<vorlan_test::MemoryPort>();
+    port->AnswerFor(1, WithCrc({0x01, 0x06, 0x04, 0x01, 0x00, 0x10, 0x27}));
+    port->AnswerFor(2, WithCrc({0x02, 0x06, 0x04, 0x02, 0x03, 0x00, 0x81}));
     driver->SetPort(std::move(port));
     int32_t address = 0;
     driver->AddDevice("1", &address);
@@ -234,9 +186,9 @@ void PrintAllocations() {
     constexpr int kCalls = 1000;
     std::printf("\nHeap allocations per steady-state packet call (%d calls each):\n", kCalls);
     for (Row& row : rows) {
-        const long before = g_allocations.load();
+        const long before = vorlan_test::AllocationCount();
         for (int i = 0; i < kCalls; ++i) driver->ProcessPacket(&row.packet->packet, 0);
-        const double perCall = static_cast<double>(g_allocations.load() - before) / kCalls;
+        const double perCall = static_cast<double>(vorlan_test::AllocationCount() - before) / kCalls;
         std::printf("  %-20s %.3f   (target 0)%s\n", row.name, perCall, perCall == 0 ? "" : "   NOT MET");
     }
 }

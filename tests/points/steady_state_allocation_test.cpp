@@ -3,44 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 
+#include "counting_allocator.h"
 #include "fake_clock.h"
 #include "hex.h"
 #include "host/relay_driver.h"
 #include "memory_port.h"
 #include "test_packet.h"
 
-// The replacements below pair malloc with free; GCC cannot see that once it
-// inlines them.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-namespace {
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size != 0 ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -75,11 +46,11 @@ TEST(SteadyState, PacketCallsAllocateNothing) {
         for (TestPacket* p : packets) driver->ProcessPacket(&p->packet, 0);
     }
 
-    const long before = g_allocations.load();
+    const long before = vorlan_test::AllocationCount();
     for (int round = 0; round < 50; ++round) {
         for (TestPacket* p : packets) driver->ProcessPacket(&p->packet, 0);
     }
-    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_EQ(vorlan_test::AllocationCount() - before, 0);
     // The cycle did its work: requests went out and the answers landed.
     EXPECT_GE(wire->writes, 50u);
     EXPECT_EQ(yc.Float(0), 10000.0f);
