@@ -160,12 +160,7 @@ int main(int argc, char** argv) {
 
     std::vector<vorlan_sim::RelayConfig> relays;
     for (uint8_t a : addresses) relays.push_back(vorlan_sim::DefaultRelay(a, a - 1u));
-    vorlan_sim::FaultRates rates;
-    rates.drop = 0.05;
-    rates.badCrc = 0.05;
-    rates.wrongAddress = 0.02;
-    rates.split = 0.01;
-    rates.garbage = 0.01;
+    const vorlan_sim::FaultRates rates = vorlan_test::SoakFaultRates();
     vorlan_sim::RelayLine line(relays, seed);
     vorlan_sim::FaultInjector faults(rates, seed, line.Addresses());
     SoakLedger ledger(line, faults);

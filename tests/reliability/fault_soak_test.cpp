@@ -28,22 +28,13 @@ enum : int16_t { kSend = 0, kYC = 2, kYX = 3, kYM = 4 };
 struct SoakLine {
     explicit SoakLine(uint64_t seed)
         : relays(Configs(), seed),
-          faults(Rates(), seed, relays.Addresses()),
+          faults(vorlan_test::SoakFaultRates(), seed, relays.Addresses()),
           ledger(relays, faults) {}
 
     static std::vector<vorlan_sim::RelayConfig> Configs() {
         std::vector<vorlan_sim::RelayConfig> configs;
         for (uint8_t a = 1; a <= 3; ++a) configs.push_back(vorlan_sim::DefaultRelay(a, a - 1u));
         return configs;
-    }
-    static vorlan_sim::FaultRates Rates() {
-        vorlan_sim::FaultRates rates;
-        rates.drop = 0.05;
-        rates.badCrc = 0.05;
-        rates.wrongAddress = 0.02;
-        rates.split = 0.01;
-        rates.garbage = 0.01;
-        return rates;
     }
 
     vorlan_sim::RelayLine relays;

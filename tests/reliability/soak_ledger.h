@@ -18,6 +18,18 @@
 
 namespace vorlan_test {
 
+// The soak's line: 5% dropped answers, 5% bad CRCs, 2% from another address,
+// 1% split and 1% wrapped in line noise.
+inline vorlan_sim::FaultRates SoakFaultRates() {
+    vorlan_sim::FaultRates rates;
+    rates.drop = 0.05;
+    rates.badCrc = 0.05;
+    rates.wrongAddress = 0.02;
+    rates.split = 0.01;
+    rates.garbage = 0.01;
+    return rates;
+}
+
 class SoakLedger {
 public:
     enum Kind : uint8_t { kYc = 1, kYx = 2, kYm = 3 };  // the 0x06 answer's data type
