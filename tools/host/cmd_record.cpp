@@ -103,12 +103,10 @@ int RunRecord(const CommonOptions& common, const RecordOptions& o) {
     }
 
     Setup setup;
-    if (Status s = OpenSetup(common, false, true, setup); !s.ok()) return Fail(s);
-    HostSession& session = *setup.session;
     size_t relay = 0;
-    if (Status s = PickRelay(session, o.address, relay); !s.ok()) return Fail(s);
+    if (Status s = OpenRelaySetup(common, o.address, setup, relay); !s.ok()) return Fail(s);
+    HostSession& session = *setup.session;
     address = session.station().relays[relay].address;
-    InstallStopHandler();
 
     if (Status s = session.Write(relay, "Show", 1); !s.ok()) return Fail(s);
     if (Status s = session.Write(relay, "LBStart", -1); !s.ok()) return Fail(s);

@@ -79,11 +79,9 @@ Status ApplyEdit(const std::string& edit, std::vector<SettingRow>& rows, Setting
 int RunSettings(const CommonOptions& common, const SettingsOptions& o) {
     if (o.zone < 0 || o.zone > 99) return Fail({kExitUsage, "zone must be 0..99"});
     Setup setup;
-    if (Status s = OpenSetup(common, false, true, setup); !s.ok()) return Fail(s);
-    HostSession& session = *setup.session;
     size_t relay = 0;
-    if (Status s = PickRelay(session, o.address, relay); !s.ok()) return Fail(s);
-    InstallStopHandler();
+    if (Status s = OpenRelaySetup(common, o.address, setup, relay); !s.ok()) return Fail(s);
+    HostSession& session = *setup.session;
     const int address = session.station().relays[relay].address;
 
     SettingDb db;

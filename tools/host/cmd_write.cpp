@@ -58,11 +58,9 @@ int RunWrite(const CommonOptions& common, const WriteOptions& o) {
                                                   : "")});
     }
     Setup setup;
-    if (Status s = OpenSetup(common, false, true, setup); !s.ok()) return Fail(s);
-    HostSession& session = *setup.session;
     size_t relay = 0;
-    if (Status s = PickRelay(session, o.address, relay); !s.ok()) return Fail(s);
-    InstallStopHandler();
+    if (Status s = OpenRelaySetup(common, o.address, setup, relay); !s.ok()) return Fail(s);
+    HostSession& session = *setup.session;
     const int address = session.station().relays[relay].address;
 
     if (Status s = session.Write(relay, o.item, value); !s.ok()) return Fail(s);

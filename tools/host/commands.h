@@ -26,6 +26,9 @@ struct Setup {
 Status OpenSetup(const CommonOptions& options, bool checkItems, bool openChannel, Setup& setup);
 // Relay index of an address given on the command line.
 Status PickRelay(HostSession& session, int address, size_t& relay);
+// OpenSetup with the channel open, the relay picked by `address`, and the stop
+// handler installed: the start of every command that talks to one relay.
+Status OpenRelaySetup(const CommonOptions& options, int address, Setup& setup, size_t& relay);
 // Prints an error for the exit code and returns it.
 int Fail(const Status& status);
 

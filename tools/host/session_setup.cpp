@@ -102,4 +102,11 @@ Status PickRelay(HostSession& session, int address, size_t& relay) {
     return Status::Ok();
 }
 
+Status OpenRelaySetup(const CommonOptions& options, int address, Setup& setup, size_t& relay) {
+    if (Status s = OpenSetup(options, false, true, setup); !s.ok()) return s;
+    if (Status s = PickRelay(*setup.session, address, relay); !s.ok()) return s;
+    InstallStopHandler();
+    return Status::Ok();
+}
+
 }  // namespace vorlan_host
