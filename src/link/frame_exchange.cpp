@@ -94,17 +94,18 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
         std::memcpy(frame + length, readBuffer, keep);
         length += static_cast<int32_t>(keep);
 
-        // Framing: the answer's length follows from its byte 2.
-        while (length - expected >= 3) {
+        // Framing: the answer's length follows from its byte 2. It runs once
+        // at least 3 bytes beyond the known length have arrived.
+        if (length - expected >= 3) {
             expected = frame[2] + 5;
-            if (length < expected) break;
-            if (frame[0] == relay.address) {
-                length = expected;  // stray bytes after the frame are cut
-            } else {
-                length = 0;  // a whole answer from another relay is discarded
-                expected = 0;
+            if (length >= expected) {
+                if (frame[0] == relay.address) {
+                    length = expected;  // stray bytes after the frame are cut
+                } else {
+                    length = 0;  // a whole answer from another relay is discarded
+                    expected = 0;
+                }
             }
-            break;
         }
 
         if (length >= expected) {
