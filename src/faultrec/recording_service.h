@@ -23,8 +23,9 @@ void StoreRecordingList(DeviceRecord& relay, ByteView frame, Clock& clock);
 // Answer 0xCB; writes the files when the recording is complete.
 void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string& directory);
 
-// Whether the retrieval of `relay` still has samples to ask for (the request
-// builder's continuation test and the block answer's completeness test).
+// Whether `relay` has a listed recording asked for (lbRequestId neither 0 nor
+// -1, lbIndex a list position) that still has samples to ask for: the request
+// builder's continuation test and the block answer's completeness test.
 bool RecordingHasMoreSamples(const DeviceRecord& relay);
 
 }  // namespace vorlan

@@ -65,7 +65,7 @@ void ChooseRelay(PollingState& s) {
 
 // Stage 2: the command for R, with the builder's own substitutions.
 uint8_t ChooseCommand(DeviceRecord& r) {
-    if (r.lbRequestId != 0 && r.lbRequestId != -1 && RecordingHasMoreSamples(r)) {
+    if (RecordingHasMoreSamples(r)) {
         r.nextCommand = 0x9B;  // a running retrieval continues on every turn
     }
     if (r.settingState == 4) {
