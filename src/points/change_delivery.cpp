@@ -74,14 +74,7 @@ public:
     explicit DeliveryStamps(Clock& clock) : clock_(clock) {}
 
     uint64_t Of(const StatusChange& c) {
-        SystemTime when;
-        when.year = c.year;
-        when.month = c.month;
-        when.day = c.day;
-        when.hour = c.hour;
-        when.minute = c.minute;
-        when.second = c.second;
-        when.milliseconds = c.millisecond;
+        const SystemTime when = TimeOf(c);
         if (!haveLast_ || !SameFields(when, last_)) {
             last_ = when;
             lastStamp_ = RelayTimeToFileTime(when, clock_);

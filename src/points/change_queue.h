@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/calendar.h"
+
 namespace vorlan {
 
 struct StatusChange {
@@ -20,6 +22,20 @@ struct StatusChange {
     int32_t second = 0;
     int32_t millisecond = 0;
 };
+
+// The relay's time of a change as calendar fields (day of week 0), and back.
+inline SystemTime TimeOf(const StatusChange& c) {
+    return SystemTime{c.year, c.month, 0, c.day, c.hour, c.minute, c.second, c.millisecond};
+}
+inline void SetTime(StatusChange& c, const SystemTime& t) {
+    c.year = t.year;
+    c.month = t.month;
+    c.day = t.day;
+    c.hour = t.hour;
+    c.minute = t.minute;
+    c.second = t.second;
+    c.millisecond = t.milliseconds;
+}
 
 class ChangeQueue {
 public:

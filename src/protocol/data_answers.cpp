@@ -60,13 +60,7 @@ int32_t StoreChanges(DeviceRecord& relay, ByteView frame) {
     StatusChange change;
     change.source = 0xB1;
     change.spare = 0;
-    change.year = stamp.year;
-    change.month = stamp.month;
-    change.day = stamp.day;
-    change.hour = stamp.hour;
-    change.minute = stamp.minute;
-    change.second = stamp.second;
-    change.millisecond = stamp.milliseconds;
+    SetTime(change, stamp);
 
     const size_t groups = (n - kChangeHeader) / kDataTriple;
     for (size_t i = 0; i < groups; ++i) {
