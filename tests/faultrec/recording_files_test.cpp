@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -154,6 +157,49 @@ TEST(RecordingFiles, DataFileFailureLeavesTheEarlierPairAsItWas) {
     EXPECT_EQ(dir.Read(kBase + ".CFG"), "earlier configuration");
     // No temporary file is left behind.
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
+}
+
+TEST(RecordingFiles, FailedConfigurationRenameKeepsTheEarlierPairWhole) {
+    TempDir dir;
+    dir.Write(kChannelFile, "ABC");
+    dir.Write(kBase + ".DAT", "earlier data");
+    // The configuration file can't replace a directory of its name.
+    ASSERT_EQ(::mkdir((dir.path() + kBase + ".CFG").c_str(), 0755), 0);
+    dir.Write(kBase + ".CFG/inside", "x");
+
+    DeviceRecord r = SmallRecording();
+    vorlan::WriteRecordingFiles(r, dir.path());
+    EXPECT_EQ(r.lbFilesWritten, 0);
+    EXPECT_EQ(dir.Read(kBase + ".DAT"), "earlier data");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
+}
+
+TEST(RecordingFiles, WritingRemovesOnlyTemporaryFilesLeftByACrash) {
+    TempDir dir;
+    dir.Write(kChannelFile, "ABC");
+    const std::string own = std::to_string(::getpid());
+    const std::string gone = "99999999";  // beyond any process id
+    // Left by a crashed writer: ours (an earlier process with our id) and a gone one.
+    const std::vector<std::string> leftovers = {
+        "." + kBase + ".CFG.tmp-" + own + "-3", "." + kBase + ".DAT.tmp-" + gone + "-0",
+        ".2026 112 1 5 7.DAT.tmp-" + gone + "-12"};
+    // Not ours, or a writer that is still alive (process 1): kept.
+    const std::vector<std::string> kept = {
+        ".hidden", "." + kBase + ".DAT.tmp-1-0", ".notes.CFG.tmp-" + gone + "-0",
+        kBase + ".CFG.tmp-" + gone + "-0", "." + kBase + ".CFG.tmp-" + gone + "-0x",
+        "." + kBase + ".CFG.tmp-" + gone + "-", "." + kBase + ".TXT.tmp-" + gone + "-0",
+        "." + kBase + ".CFG.tmp--1-0"};
+    for (const auto& name : leftovers) dir.Write(name, "partial");
+    for (const auto& name : kept) dir.Write(name, "keep");
+
+    DeviceRecord r = SmallRecording();
+    vorlan::WriteRecordingFiles(r, dir.path());
+    EXPECT_EQ(r.lbFilesWritten, 1);
+    std::vector<std::string> expected = kept;
+    expected.insert(expected.end(), {kBase + ".CFG", kBase + ".DAT", kChannelFile});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(dir.Names(), expected);
+    EXPECT_EQ(dir.Read(kBase + ".DAT"), kSmallData);
 }
 
 TEST(RecordingFiles, IndependentReaderLoadsThePair) {
