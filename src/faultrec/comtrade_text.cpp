@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 
 namespace vorlan {
 

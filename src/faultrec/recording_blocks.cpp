@@ -1,7 +1,7 @@
 // Answer 0xCB: a block of samples of the recording being fetched.
 
 #include "faultrec/recording_files.h"
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 #include "faultrec/recording_service.h"
 
 namespace vorlan {
@@ -35,16 +35,7 @@ void StoreSample(DeviceRecord& relay, ByteView sample) {
     }
     relay.lbNextSample = static_cast<uint16_t>(a + 1);
 }
-
-bool IsRetrievalSelected(const DeviceRecord& relay) {
-    return relay.lbRequestId != 0 && relay.lbRequestId != -1 && IsListPosition(relay.lbIndex);
-}
 }  // namespace
-
-bool RecordingHasMoreSamples(const DeviceRecord& relay) {
-    return IsRetrievalSelected(relay) &&
-           relay.lbNextSample <= LastWantedSample(relay, relay.lbIndex);
-}
 
 void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string& directory) {
     const size_t payload = frame.at(2);

@@ -9,7 +9,7 @@
 
 #include "faultrec/channel_table.h"
 #include "faultrec/comtrade_text.h"
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 #include "faultrec/recording_temp_files.h"
 
 namespace vorlan {

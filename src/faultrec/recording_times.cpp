@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 
 namespace vorlan {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "platform/calendar.h"
-#include "protocol/byte_view.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 

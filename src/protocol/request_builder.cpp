@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "faultrec/recording_service.h"
+#include "model/recording_limits.h"
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 

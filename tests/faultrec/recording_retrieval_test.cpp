@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "faultrec/recording_service.h"
+#include "model/recording_limits.h"
 #include "support/hex.h"
 #include "faultrec/recording_frames.h"
 

@@ -14,9 +14,9 @@
 
 #include "fake_clock.h"
 #include "hex.h"
-#include "host/relay_driver.h"
-#include "points/test_packet.h"
-#include "protocol/frame.h"
+#include "component/relay_driver.h"
+#include "test_packet.h"
+#include "model/frame.h"
 #include "protocol/request_builder.h"
 #include "settings/db_message.h"
 #include "settings/setting_db.h"
