@@ -355,6 +355,31 @@ TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
     EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
 }
 
+TEST_F(SettingDbTest, ADuplicateCatalogueRowLosesNothingElseOfTheAnswer) {
+    Connect();
+    db->AddPoint(90, 1, 1, "f1", 0);
+    db->AddPoint(90, 1, 1, "f1", 0);  // an exact duplicate
+    db->AddPoint(90, 1, 2, "f2", 0);
+    db->AddPoint(90, 2, 1, "b1", 0);
+
+    // Float layout: both copies get the value, the rows after them theirs.
+    Store(FloatLayoutFrame(1, 90, {12.5f, -0.25f}, {7}));
+    const auto values = db->Query("SELECT \"Value\" FROM \"RelayName\" WHERE \"RtuType\" = 90 AND "
+                                  "\"RelayType\" = 1 AND \"RelayID\" = 1");
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(Number(values[0][0]), "12.5");
+    EXPECT_EQ(Number(values[1][0]), "12.5");
+    EXPECT_EQ(PointValue(90, 1, 2), "-0.25");
+    EXPECT_EQ(PointValue(90, 2, 1), "7");
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+
+    // Coded list: each copy names its setting; nothing is rolled back.
+    Store(CodedListFrame(1, 90, Hex("00 10 50 12  01 90 15 90")));
+    EXPECT_EQ(CodedRows(90), (std::vector<std::string>{"0|f1|25|1|2|0", "0|f1|25|1|2|0",
+                                                       "1|f2|-1.5|0|2|0"}));
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+}
+
 TEST_F(SettingDbTest, DzwrReloadsThePacketsRelayNotTheOneServedLast) {
     db->Create(true);
     db->AddCodedRow(210, 2, 0, "a", 30.5, 0);
