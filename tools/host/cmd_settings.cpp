@@ -184,9 +184,7 @@ int RunSettings(const CommonOptions& common, const SettingsOptions& o) {
                 for (const std::string& u : unfit) text += "\n  " + u;
                 return Fail({kExitItem, text});
             }
-        } else if (!rows.front().coded) {
-            // The float layout carries floats: nothing to check.
-        } else {
+        } else if (rows.front().coded) {  // the float layout carries floats: nothing to check
             std::fprintf(stderr, "vorlan-host: the values were not checked: no coded-list answer was seen\n");
         }
     }

@@ -15,6 +15,7 @@ constexpr double kMaxDigits = 999;  // three digits
 constexpr unsigned char kCodedList = 0xBD;
 constexpr size_t kEntriesOffset = 6;
 constexpr unsigned kPackedDecimalKind = 0;
+constexpr unsigned kFloatKind = 2;        // takes a slot too, when it holds four bytes
 constexpr unsigned kTwoBytes = 2;
 
 double PowerOfTen(int decimals) { return std::pow(10.0, decimals); }
@@ -48,7 +49,7 @@ std::map<int, int> CodedSlotDecimals(const std::string& frame) {
         const size_t length = (descriptor >> 3) & 0x0F;
         if (length > end - pos - 2) break;  // runs past the payload, as the driver stops
         const unsigned kind = descriptor & 0x07;
-        const bool takesSlot = kind == kPackedDecimalKind || (kind == 2 && length >= 4);
+        const bool takesSlot = kind == kPackedDecimalKind || (kind == kFloatKind && length >= 4);
         if (takesSlot && !seen[code]) {
             seen[code] = true;
             if (kind == kPackedDecimalKind && length == kTwoBytes) {
