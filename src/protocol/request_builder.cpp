@@ -243,8 +243,14 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
     case 0x8C:
         length = BuildSettingWrite(state, frame, capacity);
         expectedLength = kExpectSettingAnswer;
-        r.writeConfirmCountdown = 1;
-        r.nextCommand = 0;  // nothing more until an answer or a write sets a request
+        if (length > 0) {
+            r.writeConfirmCountdown = 1;
+            r.nextCommand = 0;  // nothing more until an answer or a write sets a request
+        } else {
+            // A refused write sends nothing, so nothing is confirmed, and no
+            // answer will come to end the wait: the relay is polled again.
+            r.nextCommand = 0x83;
+        }
         break;
     case 0x8F:
         length = ZoneFrame(w, a, 0x8F, r.settingZone);

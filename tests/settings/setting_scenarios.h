@@ -331,8 +331,8 @@ TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
         EXPECT_EQ(WriteFrame(3), "") << edit;
     }
 
-    // Through the builder: no 0x8C, the write's bookkeeping as for a table
-    // too long for one frame.
+    // Through the builder: no 0x8C, and as for a table too long for one
+    // frame, no 0x8F confirms it later; the relay is polled on.
     vorlan::PollingState state;
     state.deviceCount = 1;
     state.devices[0] = relay;
@@ -345,8 +345,8 @@ TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
     vorlan::BuildRequest(state, clock, frame, sizeof frame, length, expected);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(frame[0], 0);
-    EXPECT_EQ(state.devices[0].nextCommand, 0);
-    EXPECT_EQ(state.devices[0].writeConfirmCountdown, 1);
+    EXPECT_EQ(state.devices[0].nextCommand, 0x83);
+    EXPECT_EQ(state.devices[0].writeConfirmCountdown, 0);
 
     // The largest value two decimals carry goes out as it is.
     db->Exec("UPDATE \"RelayDevSet\" SET \"value\" = 9.99 WHERE \"code\" = 0");
