@@ -213,12 +213,13 @@ private:
     }
 
     // timemult (1999 on), then the 2013 time-code and time-quality lines;
-    // older writers end the file early, so each may be absent at the end.
+    // many writers end the file early, so each may be absent at the end.
     void Tail(Recording& r) {
         if (AtEnd()) return;
         auto f = Next("the time multiplier", {1});
         r.timemult = Number(f[0], "the time multiplier", 1.0, true);
         if (!(r.timemult > 0)) Refuse("expected a time multiplier above 0, found " + Quoted(f[0]));
+        if (r.revision < 2013) return ExpectEnd();
         if (AtEnd()) return;
         f = Next("the time code line: time code,local code", {2});
         r.timeCode = f[0];
@@ -227,6 +228,10 @@ private:
         f = Next("the time quality line: time quality,leap second", {2});
         r.tmqCode = f[0];
         r.leapSecond = f[1].empty() ? 0 : static_cast<int>(Integer(f[1], "the leap second indicator", 0, 3));
+        ExpectEnd();
+    }
+
+    void ExpectEnd() {
         if (AtEnd()) return;
         current_ = &lines_[next_];
         Refuse("expected the end of the configuration, found " + Quoted(current_->text));
