@@ -84,7 +84,7 @@ void SampleTimes(const std::string& datName, const RawTimes& raw, bool binary, R
             if (binary) RefuseAtByte(datName, raw.where[i] + 4, what);
             RefuseAt(datName, TextLine{raw.where[i], ""}, what);
         }
-        r.seconds[i] = static_cast<double>(raw.stamps[i]) * r.timemult * 1e-6;
+        r.seconds[i] = static_cast<double>(raw.stamps[i]) * r.timemult / 1e6;
     }
 }
 
