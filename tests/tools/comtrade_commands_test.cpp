@@ -163,6 +163,6 @@ TEST(ComtradeCommands, PlotPagesManyChannelsAndDrawsASingleSample) {
     WritePair(dir.path() + "/one", one);
     r = Host("plot " + Quote(dir.path() + "/one.CFG"));
     ASSERT_EQ(r.code, 0) << r.output;
-    // The lone value is drawn as a dot (an arc path), not left out.
-    EXPECT_NE(ReadFile(dir.path() + "/one.svg").find(" C "), std::string::npos);
+    // The lone value is drawn as a dot filled in the first channel's colour, not left out.
+    EXPECT_NE(ReadFile(dir.path() + "/one.svg").find("fill:rgb(80%,55%,0%)"), std::string::npos);
 }
