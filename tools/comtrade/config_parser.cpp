@@ -21,7 +21,7 @@ public:
         Identification(r);
         const ChannelCounts counts = Counts();
         for (long i = 0; i < counts.analog; ++i) r.analog.push_back(Analog(i));
-        for (long i = 0; i < counts.status; ++i) r.status.push_back(Status(i, r.revision));
+        for (long i = 0; i < counts.status; ++i) r.status.push_back(Status(i));
         Frequency(r);
         Rates(r);
         const bool monthFirst = r.revision == 1991;
@@ -145,8 +145,7 @@ private:
         return c;
     }
 
-    StatusChannel Status(long position, int revision) {
-        (void)revision;
+    StatusChannel Status(long position) {
         const auto f = Next("status channel line " + std::to_string(position + 1), {3, 5});
         StatusChannel c;
         c.index = Index(f[0], position, "the status channel index");

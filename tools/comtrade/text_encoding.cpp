@@ -73,7 +73,6 @@ bool IsValidGbk(const std::string& bytes) {
         if (t < 0x40 || t > 0xFE || t == 0x7F) return false;
         i += 2;
     }
-    std::string decoded;
     // The layout fits; iconv also knows which pairs are assigned.
     iconv_t cd = iconv_open("UTF-8", "GBK");
     if (cd == reinterpret_cast<iconv_t>(-1)) return true;
