@@ -1,12 +1,11 @@
 // The host tool's parts on their own: item ranges, station files, the trace
-// reassembly behind the progress bar, GBK texts, the COMTRADE reader, the
-// check of edited settings before a write.
+// reassembly behind the progress bar, GBK texts, the check of edited
+// settings before a write.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "comtrade_reader.h"
 #include "gbk_text.h"
 #include "../../tools/host/monitor_listener.h"  // not the test support one of the same name
 #include "protocol/codecs.h"  // the driver's rule, to compare the tool's with
@@ -98,30 +97,6 @@ TEST(GbkTexts, TheDriversTextsConvertBothWays) {
     EXPECT_TRUE(IsUtf8("plain ASCII"));
     EXPECT_EQ(ToUtf8("仿真"), "仿真");
     EXPECT_EQ(GbkToUtf8(std::string("A\xFF", 2)), "A?");  // not GBK: shown, not dropped
-}
-
-TEST(ComtradeReader, ReadsScaledChannelsAndRefusesShortFiles) {
-    vorlan_tools_test::TempDir dir;
-    const std::string base = dir.path() + "/r";
-    std::string cfg = "ST,7\r\n3,2A,1D\r\n1,Ia,A,L,A,0.5,1,0,-1,1\r\n2,Ua,A,L,kV,,,,,\r\n1,Trip,0\r\n50\r\n1\r\n"
-                      "1000,2\r\n01/02/2024,03:04:05.000000\r\n01/02/2024,03:04:05.010000\r\nASCII\r\n";
-    vorlan_tools_test::WriteFile(base + ".CFG", cfg);
-    vorlan_tools_test::WriteFile(base + ".DAT", "1,0,10,-5,0\r\n2,1000,-4,7,255\r\n");
-    Comtrade r;
-    ASSERT_EQ(ReadComtrade(base + ".CFG", r), "");
-    EXPECT_EQ(r.station, "ST");
-    ASSERT_EQ(r.analog.size(), 2u);
-    ASSERT_EQ(r.samples.size(), 2u);
-    EXPECT_DOUBLE_EQ(r.samples[0].analog[0], 6.0);   // 0.5 x 10 + 1
-    EXPECT_DOUBLE_EQ(r.samples[1].analog[1], 7.0);   // no factors: raw
-    EXPECT_EQ(r.samples[1].digital[0], 255);
-    EXPECT_NEAR(r.TriggerOffsetSeconds(), 0.010, 1e-9);
-
-    vorlan_tools_test::WriteFile(base + ".DAT", "1,0,10\r\n");
-    Comtrade shortData;
-    EXPECT_NE(ReadComtrade(base + ".CFG", shortData).find("expected 5 fields"), std::string::npos);
-    Comtrade missing;
-    EXPECT_NE(ReadComtrade(dir.path() + "/none.CFG", missing), "");
 }
 
 // The tool refuses exactly what the driver refuses: no write it starts is

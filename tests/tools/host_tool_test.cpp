@@ -176,6 +176,57 @@ TEST_F(HostAgainstSimulator, RecordingIsFetchedWrittenAndPlotted) {
     ASSERT_EQ(plot.code, 0) << plot.output;
     EXPECT_EQ(ReadFile(dir_.path() + "/pic.png").substr(1, 3), "PNG");
     EXPECT_NE(ReadFile(dir_.path() + "/pic.svg").find("<svg"), std::string::npos);
+
+    const Result info = RunTool(ToolPath("vorlan-host") + " --json info " + Quote(cfg));
+    ASSERT_EQ(info.code, 0) << info.output;
+    const auto summary = nlohmann::json::parse(info.output);
+    EXPECT_EQ(summary["station"], "STATION");
+    EXPECT_EQ(summary["samples"], 12);
+    ASSERT_EQ(summary["rates"].size(), 1u);
+    const double rate = summary["rates"][0][0].get<double>();
+    EXPECT_EQ(summary["rates"][0][1], 12);
+
+    // The table reads back exactly the data file's values, scaled by the configuration's factors.
+    const Result table = RunTool(ToolPath("vorlan-host") + " export --csv " + Quote(cfg));
+    ASSERT_EQ(table.code, 0) << table.output;
+    std::vector<double> a, b;
+    std::istringstream cfgLines(text);
+    std::string line;
+    for (int n = 0; n < 2 + 16 && std::getline(cfgLines, line); ++n) {
+        if (n < 2) continue;
+        std::vector<std::string> f;
+        std::istringstream fields(line.substr(0, line.size() - 1));
+        for (std::string x; std::getline(fields, x, ',');) f.push_back(x);
+        f.resize(10);
+        a.push_back(f[5].empty() ? 1.0 : std::strtod(f[5].c_str(), nullptr));
+        b.push_back(f[6].empty() ? 0.0 : std::strtod(f[6].c_str(), nullptr));
+    }
+    ASSERT_EQ(a.size(), 16u);
+    EXPECT_EQ(a[0], 0.01);
+    std::istringstream dat(ReadFile(cfg.substr(0, cfg.size() - 4) + ".DAT"));
+    std::istringstream csv(table.output);
+    std::string row;
+    ASSERT_TRUE(std::getline(csv, row));
+    EXPECT_EQ(row.rfind("time,Ia,", 0), 0u) << row;
+    size_t samples = 0;
+    while (std::getline(dat, line)) {
+        ASSERT_TRUE(std::getline(csv, row)) << samples;
+        std::vector<std::string> raw, got;
+        std::istringstream r1(line.substr(0, line.size() - 1)), r2(row);
+        for (std::string x; std::getline(r1, x, ',');) raw.push_back(x);
+        for (std::string x; std::getline(r2, x, ',');) got.push_back(x);
+        ASSERT_EQ(raw.size(), 20u);
+        ASSERT_EQ(got.size(), 19u) << row;
+        EXPECT_NEAR(std::strtod(got[0].c_str(), nullptr), static_cast<double>(samples) / rate, 1e-12);
+        for (size_t j = 0; j < 16; ++j) {
+            EXPECT_EQ(std::strtod(got[1 + j].c_str(), nullptr), a[j] * std::strtod(raw[2 + j].c_str(), nullptr) + b[j])
+                << "sample " << samples << " channel " << j;
+        }
+        EXPECT_EQ(got[17], raw[18]);
+        EXPECT_EQ(got[18], raw[19]);
+        ++samples;
+    }
+    EXPECT_EQ(samples, 12u);
 }
 
 TEST_F(HostAgainstSimulator, MonitorPrintsTheTraceLinesWithTimestamps) {

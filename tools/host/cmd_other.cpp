@@ -1,43 +1,14 @@
-// plot, monitor and probe.
-
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
+// monitor and probe.
 
 #include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "comtrade_plot.h"
-#include "comtrade_reader.h"
 #include "gbk_text.h"
 #include "monitor_listener.h"
 
 namespace vorlan_host {
-
-int RunPlot(const CommonOptions& common, const PlotOptions& o) {
-    Comtrade recording;
-    if (std::string e = ReadComtrade(o.cfg, recording); !e.empty()) return Fail({kExitFile, e});
-    std::string base = o.out;
-    if (base.empty()) base = o.cfg.size() > 4 ? o.cfg.substr(0, o.cfg.size() - 4) : o.cfg;
-    const std::string drawn = PlotComtrade(recording, base, o.width);
-    // Hand back the font caches, so leak checkers see only what is ours.
-    cairo_debug_reset_static_data();
-    FcFini();
-    if (!drawn.empty()) return Fail({kExitFile, drawn});
-    if (common.json) {
-        std::printf("%s\n", nlohmann::json{{"svg", base + ".svg"}, {"png", base + ".png"},
-                                           {"channels", recording.analog.size() + recording.digital.size()},
-                                           {"samples", recording.samples.size()}}
-                                .dump()
-                                .c_str());
-    } else {
-        std::printf("%s: %zu analog and %zu digital channels, %zu samples\n  %s.svg\n  %s.png\n",
-                    ToUtf8(recording.station).c_str(), recording.analog.size(), recording.digital.size(),
-                    recording.samples.size(), base.c_str(), base.c_str());
-    }
-    return kExitOk;
-}
 
 int RunMonitor(const CommonOptions& common, const MonitorOptions& o) {
     MonitorListener listener;

@@ -67,11 +67,26 @@ struct RecordOptions {
 int RunRecord(const CommonOptions& common, const RecordOptions& options);
 
 struct PlotOptions {
-    std::string cfg;
-    std::string out;            // base name; default: the .CFG's
+    std::string cfg;            // .CFG or .CFF
+    std::string out;            // base name; default: the file's
     int width = 1400;
+    std::string encoding;       // of the texts; blank: detected
 };
 int RunPlot(const CommonOptions& common, const PlotOptions& options);
+
+struct InfoOptions {
+    std::string file;
+    std::string encoding;
+};
+int RunInfo(const CommonOptions& common, const InfoOptions& options);
+
+struct ExportOptions {
+    std::string file;
+    std::string out;            // blank: standard output
+    bool csv = true;            // the one table format
+    std::string encoding;
+};
+int RunExport(const CommonOptions& common, const ExportOptions& options);
 
 struct MonitorOptions {
     std::string name;
