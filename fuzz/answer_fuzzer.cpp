@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t address = 0;
         driver->AddDevice(text, &address);
         vorlan::DeviceRecord& r = state.devices[static_cast<size_t>(i)];
-        r.nextCommand = next();
+        r.nextCommand = static_cast<vorlan::Request>(next());
         r.settingState = next();
         const uint8_t lb = next();
         r.lbIndex = static_cast<int32_t>(lb % 6) - 1;  // -1..4: includes one past the list

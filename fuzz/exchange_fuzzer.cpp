@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     driver.State().devices[0].traceOn = 1;
 
     const uint8_t flags = data[0];
-    if (flags & 1) driver.State().devices[0].nextCommand = 0x85;
+    if (flags & 1) driver.State().devices[0].nextCommand = vorlan::Request::SettingRead;
     static const size_t kCapacities[] = {16, 64, 512, 1024};
     const size_t capacity = kCapacities[(flags >> 1) & 3];
 

@@ -115,7 +115,7 @@ namespace {
 // After a failed exchange the relay starts again with the general poll, and a
 // pending control selection is cancelled.
 void MarkForFreshStart(DeviceRecord& relay) {
-    relay.nextCommand = 0x83;
+    relay.nextCommand = Request::GeneralPoll;
     relay.ykState = 255;
 }
 

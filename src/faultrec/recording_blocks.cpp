@@ -54,12 +54,12 @@ void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string&
     }
 
     if (RecordingHasMoreSamples(relay)) {
-        relay.nextCommand = 0x9B;
+        relay.nextCommand = Request::RecordingBlock;
     } else {
         WriteRecordingFiles(relay, directory);
         // The retrieval is over: back to the ordinary poll, so the relay's
         // measurements flow again instead of blocks being asked for past the end.
-        relay.nextCommand = 0x83;
+        relay.nextCommand = Request::GeneralPoll;
     }
 }
 

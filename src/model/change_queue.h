@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/commands.h"
 #include "platform/calendar.h"
 
 namespace vorlan {
 
 struct StatusChange {
-    uint8_t source = 0xB1;  // answer code that reported it
+    uint8_t source = Code(Answer::StatusChanges);  // answer code that reported it
     uint8_t spare = 0;
     int32_t key = 0;  // input n for a change to 0, n + 10000 for a change to 1
     uint8_t state = 0;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "model/change_queue.h"
+#include "model/commands.h"
 
 namespace vorlan {
 
@@ -29,7 +30,7 @@ constexpr int32_t kNone = 255;  // "none" in device indexes and small states
 struct DeviceRecord {
     uint32_t traceOn = 0;
     uint8_t index = 0;
-    uint8_t nextCommand = 0x83;
+    Request nextCommand = Request::GeneralPoll;
     int32_t pollCount = 0;
     int32_t rtuType = 0;
     uint8_t address = kNoAddress;

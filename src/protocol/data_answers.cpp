@@ -58,7 +58,7 @@ int32_t StoreChanges(DeviceRecord& relay, ByteView frame) {
     ReadTimeStamp(frame, kChangeStampOffset, stamp);
 
     StatusChange change;
-    change.source = 0xB1;
+    change.source = Code(Answer::StatusChanges);
     change.spare = 0;
     SetTime(change, stamp);
 

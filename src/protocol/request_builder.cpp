@@ -18,8 +18,6 @@ constexpr int32_t kConfirmAfterWrite = 3;       // 0x8F on the second request af
 constexpr int32_t kUnansweredWrap = 18000;
 constexpr int32_t kExpectAnswer = 3;
 constexpr int32_t kExpectSettingAnswer = 248;
-constexpr uint8_t kAdLayout = 0xAD;             // float setting layout
-constexpr uint8_t kBdLayout = 0xBD;             // packed-decimal setting layout
 constexpr size_t kFloatWriteHeader = 4;         // 00, zone, count, byte count
 
 int32_t RelayCount(const PollingState& state) {
@@ -68,24 +66,24 @@ void ChooseRelay(PollingState& s) {
 }
 
 // Stage 2: the command for R, with the builder's own substitutions.
-uint8_t ChooseCommand(DeviceRecord& r) {
+Request ChooseCommand(DeviceRecord& r) {
     if (RecordingHasMoreSamples(r)) {
-        r.nextCommand = 0x9B;  // a running retrieval continues on every turn
+        r.nextCommand = Request::RecordingBlock;  // a running retrieval continues on every turn
     }
     if (r.settingState == 4) {
-        r.nextCommand = 0x85;
+        r.nextCommand = Request::SettingRead;
         r.settingState = 0;
     }
-    uint8_t code = r.nextCommand;
+    Request code = r.nextCommand;
     if (r.pollCount < INT32_MAX) r.pollCount += 1;
-    if (r.pollCount > kTimeSyncInterval && code == 0x83) {
-        code = 0x81;
+    if (r.pollCount > kTimeSyncInterval && code == Request::GeneralPoll) {
+        code = Request::TimeSync;
         r.pollCount = 0;
     }
     if (r.writeConfirmCountdown != 0) {
         r.writeConfirmCountdown += 1;
         if (r.writeConfirmCountdown >= kConfirmAfterWrite) {
-            code = 0x8F;  // wins over a time synchronisation due in the same call
+            code = Request::SettingConfirm;  // wins over a time synchronisation due in the same call
             r.writeConfirmCountdown = 0;
         }
     }
@@ -98,21 +96,21 @@ int32_t Finish(ByteWriter& w) {
 }
 
 // A frame of `code` carrying 00 and `zone`.
-int32_t ZoneFrame(ByteWriter& w, uint8_t address, uint8_t code, uint8_t zone) {
-    const uint8_t bytes[] = {address, code, 0x02, 0x00, zone};
+int32_t ZoneFrame(ByteWriter& w, uint8_t address, Request code, uint8_t zone) {
+    const uint8_t bytes[] = {address, Code(code), 0x02, 0x00, zone};
     w.PutBytes(bytes, sizeof bytes);
     return Finish(w);
 }
 
-int32_t ControlFrame(ByteWriter& w, uint8_t address, uint8_t code, const DeviceRecord& r) {
-    const uint8_t bytes[] = {address, code, 0x03, 0x00, static_cast<uint8_t>(r.ykPoint),
+int32_t ControlFrame(ByteWriter& w, uint8_t address, Request code, const DeviceRecord& r) {
+    const uint8_t bytes[] = {address, Code(code), 0x03, 0x00, static_cast<uint8_t>(r.ykPoint),
                              static_cast<uint8_t>(r.ykCommand)};
     w.PutBytes(bytes, sizeof bytes);
     return Finish(w);
 }
 
-int32_t EmptyFrame(ByteWriter& w, uint8_t address, uint8_t code) {
-    const uint8_t bytes[] = {address, code, 0x00};
+int32_t EmptyFrame(ByteWriter& w, uint8_t address, Request code) {
+    const uint8_t bytes[] = {address, Code(code), 0x00};
     w.PutBytes(bytes, sizeof bytes);
     return Finish(w);
 }
@@ -168,8 +166,8 @@ int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) 
     // A writer no larger than one frame: a table that doesn't fit is refused
     // whole, never sent cut short to a protection relay.
     ByteWriter w(frame, capacity < kMaxFrame ? capacity : kMaxFrame);
-    if (r.settingAnswerCode == kBdLayout) {
-        const uint8_t header[] = {r.address, 0x8C, 0x00, 0x00, r.settingZone};
+    if (r.settingAnswerCode == Code(Answer::SettingsCoded)) {
+        const uint8_t header[] = {r.address, Code(Request::SettingWrite), 0x00, 0x00, r.settingZone};
         w.PutBytes(header, sizeof header);
         const bool exact = PutPackedDecimalEntries(w, r);
         const size_t data = w.size() - kFrameHeader;
@@ -178,13 +176,13 @@ int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) 
             return 0;
         }
         w.Set(2, static_cast<uint8_t>(data));
-    } else if (r.settingAnswerCode == kAdLayout) {
+    } else if (r.settingAnswerCode == Code(Answer::SettingsFloat)) {
         const int32_t count = SlotCount(r.settingCount);
         const int32_t byteCount = SlotCount(r.settingByteCount);
         const size_t data = kFloatWriteHeader + 4 * static_cast<size_t>(count) +
                             static_cast<size_t>(byteCount);
         if (data > kMaxFrameData) return 0;
-        const uint8_t header[] = {r.address, 0x8C, static_cast<uint8_t>(data), 0x00,
+        const uint8_t header[] = {r.address, Code(Request::SettingWrite), static_cast<uint8_t>(data), 0x00,
                                   r.settingZone, static_cast<uint8_t>(count),
                                   static_cast<uint8_t>(byteCount)};
         w.PutBytes(header, sizeof header);
@@ -203,77 +201,77 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
     if (RelayCount(state) == 0) return 0;  // nobody to ask: nothing is built
     ChooseRelay(state);
     DeviceRecord& r = state.devices[static_cast<size_t>(state.currentDevice)];
-    const uint8_t code = ChooseCommand(r);
+    const Request code = ChooseCommand(r);
 
     ByteWriter w(frame, frame != nullptr ? capacity : 0);
     const uint8_t a = r.address;
     switch (code) {
-    case 0x80: {
-        const uint8_t bytes[] = {kBroadcastAddress, 0x80, 0x01, 0x00};
+    case Request::Reset: {
+        const uint8_t bytes[] = {kBroadcastAddress, Code(Request::Reset), 0x01, 0x00};
         w.PutBytes(bytes, sizeof bytes);
         length = Finish(w);
         expectedLength = 0;
-        r.nextCommand = 0x83;  // one-shot: the broadcast gets no answer to reset it
+        r.nextCommand = Request::GeneralPoll;  // one-shot: the broadcast gets no answer to reset it
         break;
     }
-    case 0x81: {
-        const uint8_t bytes[] = {a, 0x81, static_cast<uint8_t>(kTimeStampSize)};
+    case Request::TimeSync: {
+        const uint8_t bytes[] = {a, Code(Request::TimeSync), static_cast<uint8_t>(kTimeStampSize)};
         w.PutBytes(bytes, sizeof bytes);
         WriteTimeStamp(w, clock.NowLocal());
         length = Finish(w);
         expectedLength = 0;
         break;
     }
-    case 0x83:
-        length = EmptyFrame(w, a, 0x83);
+    case Request::GeneralPoll:
+        length = EmptyFrame(w, a, Request::GeneralPoll);
         expectedLength = kExpectAnswer;
         if (state.controlWatch == 1) {
             state.controlWatchStep += 1;
             if (state.controlWatchStep > kLastWatchStep) state.controlWatchStep = 0;
         }
         break;
-    case 0x85:
-        length = ZoneFrame(w, a, 0x85, r.settingZone);
+    case Request::SettingRead:
+        length = ZoneFrame(w, a, Request::SettingRead, r.settingZone);
         expectedLength = kExpectAnswer;
         break;
-    case 0x8A:
-        length = EmptyFrame(w, a, 0x8A);
+    case Request::FollowUpPoll:
+        length = EmptyFrame(w, a, Request::FollowUpPoll);
         expectedLength = kExpectAnswer;
         break;
-    case 0x8C:
+    case Request::SettingWrite:
         length = BuildSettingWrite(state, frame, capacity);
         expectedLength = kExpectSettingAnswer;
         if (length > 0) {
             r.writeConfirmCountdown = 1;
-            r.nextCommand = 0;  // nothing more until an answer or a write sets a request
+            r.nextCommand = Request::None;  // nothing more until an answer or a write sets a request
         } else {
             // A refused write sends nothing, so nothing is confirmed, and no
             // answer will come to end the wait: the relay is polled again.
-            r.nextCommand = 0x83;
+            r.nextCommand = Request::GeneralPoll;
         }
         break;
-    case 0x8F:
-        length = ZoneFrame(w, a, 0x8F, r.settingZone);
+    case Request::SettingConfirm:
+        length = ZoneFrame(w, a, Request::SettingConfirm, r.settingZone);
         break;
-    case 0x90:
+    case Request::ZoneSwitch:
         r.settingState = 4;  // the zone's settings are read next
-        length = ZoneFrame(w, a, 0x90, r.settingZone);
+        length = ZoneFrame(w, a, Request::ZoneSwitch, r.settingZone);
         break;
-    case 0x98:
-        length = ControlFrame(w, a, 0x98, r);
+    case Request::ControlSelect:
+        length = ControlFrame(w, a, Request::ControlSelect, r);
         expectedLength = kExpectAnswer;
         break;
-    case 0x99:
-        length = EmptyFrame(w, a, 0x99);
+    case Request::RecordingList:
+        length = EmptyFrame(w, a, Request::RecordingList);
         break;
-    case 0x9A:
-        length = ControlFrame(w, a, 0x9A, r);
+    case Request::ControlExecute:
+        length = ControlFrame(w, a, Request::ControlExecute, r);
         expectedLength = kExpectAnswer;
         state.controlWatch = 1;
         state.controlWatchDevice = state.currentDevice;
         break;
-    case 0x9B: {
-        const uint8_t bytes[] = {a, 0x9B, 0x07};
+    case Request::RecordingBlock: {
+        const uint8_t bytes[] = {a, Code(Request::RecordingBlock), 0x07};
         w.PutBytes(bytes, sizeof bytes);
         w.PutLe(static_cast<uint32_t>(r.lbRequestId), 4);
         w.PutLe(r.lbNextSample, 2);
@@ -291,7 +289,7 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
 
 int32_t BuildProbe(uint8_t address, uint8_t* frame, size_t capacity) {
     ByteWriter w(frame, frame != nullptr ? capacity : 0);
-    return EmptyFrame(w, address, 0x83);
+    return EmptyFrame(w, address, Request::GeneralPoll);
 }
 
 }  // namespace vorlan

@@ -33,7 +33,7 @@ size_t PayloadEnd(ByteView frame) {
 }  // namespace
 
 int32_t DecodeCodedSettings(DeviceRecord& relay, ByteView frame) {
-    relay.settingAnswerCode = 0xBD;
+    relay.settingAnswerCode = Code(Answer::SettingsCoded);
     relay.rtuType = frame.at(kTypeOffset);
     if (relay.rtuType == kCodedTypeReported) relay.rtuType = kCodedTypeStored;
     relay.settingCode.fill(0);
@@ -73,7 +73,7 @@ int32_t DecodeCodedSettings(DeviceRecord& relay, ByteView frame) {
 }
 
 bool DecodeSettingValues(DeviceRecord& relay, ByteView frame, SettingValueCounts& counts) {
-    relay.settingAnswerCode = 0xAD;
+    relay.settingAnswerCode = Code(Answer::SettingsFloat);
     relay.rtuType = frame.at(kTypeOffset);
     counts = {};
     if (frame.at(2) < kMinPayload) return false;

@@ -69,9 +69,9 @@ void SettingService::StoreSettingValues(DeviceRecord& relay, ByteView frame) {
 
 void SettingService::LoadSettingsForWrite(DeviceRecord& relay) {
     if (!store_) return;
-    if (relay.settingAnswerCode == 0xBD && store_->SettingTable() != nullptr) {
+    if (relay.settingAnswerCode == Code(Answer::SettingsCoded) && store_->SettingTable() != nullptr) {
         RunDatabaseWork([&] { ReloadCodedSettings(relay, *store_->SettingTable()); });
-    } else if (relay.settingAnswerCode == 0xAD && store_->Catalogue() != nullptr) {
+    } else if (relay.settingAnswerCode == Code(Answer::SettingsFloat) && store_->Catalogue() != nullptr) {
         RunDatabaseWork([&] { ReloadSettingValues(relay, *store_->Catalogue()); });
     }
     // Before any setting answer there is nothing to load.

@@ -34,13 +34,13 @@ void ServeRecordingStart(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
     }
     const int32_t n = GetLong(*first);
     if (n == -1) {
-        relay.nextCommand = 0x99;
+        relay.nextCommand = Request::RecordingList;
     } else if (n >= 1) {
         relay.lbRequestId = n;
         relay.lbIndex = FindRecording(relay, n);
         if (relay.lbIndex != -1) {
             relay.lbNextSample = 0;
-            relay.nextCommand = 0x9B;
+            relay.nextCommand = Request::RecordingBlock;
         }
     }
 }

@@ -12,7 +12,7 @@ constexpr uint8_t kCancel = 55;
 // Selects `point` with `command` and has the builder serve this relay next.
 void Select(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, int32_t point,
             int32_t command) {
-    relay.nextCommand = 0x98;
+    relay.nextCommand = Request::ControlSelect;
     relay.ykPoint = point;
     relay.ykCommand = command;
     relay.ykState = 1;
@@ -37,7 +37,7 @@ void ServeRemoteControl(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
         if (v == 0) return;
         // A cancel never names a point: it stands whatever the item's address.
         if (v == kCancel) {
-            relay.nextCommand = 0x83;
+            relay.nextCommand = Request::GeneralPoll;
             relay.ykPoint = 0;
             relay.ykCommand = 0;
             relay.ykState = 255;

@@ -20,7 +20,7 @@ void ServeSettingZone(HostPacket* packet, DeviceRecord& relay, bool write) {
     if (first == nullptr || first->value[0] == kNoZone) return;
     relay.settingState = 0;
     relay.settingZone = first->value[0];
-    relay.nextCommand = 0x85;
+    relay.nextCommand = Request::SettingRead;
 }
 
 void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
@@ -35,7 +35,7 @@ void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay,
     relay.settingState = 2;
     // The values written are the edited ones of this relay's table.
     if (ctx.settings != nullptr) ctx.settings->LoadSettingsForWrite(relay);
-    relay.nextCommand = 0x8C;
+    relay.nextCommand = Request::SettingWrite;
 }
 
 void ServeZoneSwitch(HostPacket* packet, DeviceRecord& relay, bool write) {
@@ -43,7 +43,7 @@ void ServeZoneSwitch(HostPacket* packet, DeviceRecord& relay, bool write) {
     if (!write || first == nullptr || first->value[0] == kKeepZone) return;
     relay.settingState = 0;
     relay.settingZone = first->value[0];
-    relay.nextCommand = 0x90;
+    relay.nextCommand = Request::ZoneSwitch;
 }
 
 }  // namespace vorlan

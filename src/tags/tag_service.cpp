@@ -60,7 +60,7 @@ void ServeSignalReset(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, 
     HostItem* first = FirstItem(packet);
     if (!write || first == nullptr) return;
     if (first->value[0] == 80) {
-        relay.nextCommand = 0x80;
+        relay.nextCommand = Request::Reset;
         SetByte(*first, 0);
         BuildRequest(ctx.state, ctx.clock, frame, capacity, length, expectedLength);
     }

@@ -17,6 +17,8 @@
 
 namespace {
 
+using vorlan::Request;
+
 using vorlan::CRelayDriver;
 using vorlan::DeviceRecord;
 using vorlan_test::FakeClock;
@@ -96,12 +98,12 @@ TEST_F(PacketCycleTest, PacketForARelayOutsideTheTableFailsWithoutTouchingAnythi
     }
     EXPECT_EQ(driver->ProcessPacket(nullptr, 0), 0);
     EXPECT_TRUE(port->written.empty());
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Relay(i).nextCommand, 0x83);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Relay(i).nextCommand, Request::GeneralPoll);
 }
 
 TEST_F(PacketCycleTest, FailedExchangeMarksThePacketsRelayAndTheAddressedOne) {
     for (int i = 0; i < 3; ++i) {
-        Relay(i).nextCommand = 0x85;
+        Relay(i).nextCommand = Request::SettingRead;
         Relay(i).ykState = 1;
     }
     // Relay 0's Send packet; nobody answers.
@@ -113,7 +115,7 @@ TEST_F(PacketCycleTest, FailedExchangeMarksThePacketsRelayAndTheAddressedOne) {
 
     for (int i = 0; i < 3; ++i) {
         const bool marked = i == 0 || i == addressed;
-        EXPECT_EQ(Relay(i).nextCommand, marked ? 0x83 : 0x85) << "relay " << i;
+        EXPECT_EQ(Relay(i).nextCommand, marked ? Request::GeneralPoll : Request::SettingRead) << "relay " << i;
         EXPECT_EQ(Relay(i).ykState, marked ? 255 : 1) << "relay " << i;
     }
     // The time-out stays recorded; it has no text.
@@ -133,7 +135,7 @@ TEST_F(PacketCycleTest, AnsweredSendPacketSucceedsAndClearsTheUnansweredCount) {
     ASSERT_EQ(port->written.size(), 1u);
     EXPECT_EQ(RelayAddressedBy(0), 1);
     EXPECT_EQ(Relay(1).unansweredCount, 0);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    EXPECT_EQ(Relay(1).nextCommand, Request::GeneralPoll);
     EXPECT_EQ(driver->State().currentDevice, 1);
 }
 

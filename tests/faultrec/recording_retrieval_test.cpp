@@ -33,7 +33,7 @@ protected:
         relay.lbRequestId = number;
         relay.lbIndex = vorlan::FindRecording(relay, number);
         relay.lbNextSample = 0;
-        relay.nextCommand = 0x9B;
+        relay.nextCommand = vorlan::Request::RecordingBlock;
     }
     void Block(const std::vector<uint8_t>& frame) {
         vorlan::StoreRecordingBlock(relay, ByteView(frame.data(), frame.size()), dir.path());
@@ -79,33 +79,33 @@ TEST_F(RecordingRetrievalTest, CountTwelveCompletesAfterSampleTwelve) {
     EXPECT_TRUE(FilesWritten());
     EXPECT_EQ(relay.lbFilesWritten, 1);
     // The relay goes back to ordinary polling once the recording is complete.
-    EXPECT_EQ(relay.nextCommand, 0x83);
+    EXPECT_EQ(relay.nextCommand, vorlan::Request::GeneralPoll);
 }
 
 TEST_F(RecordingRetrievalTest, BlockArrivingAfterCompletionChangesNothing) {
     Select(9, 3);
     Block(0, 3);
     ASSERT_TRUE(FilesWritten());
-    ASSERT_EQ(relay.nextCommand, 0x83);
+    ASSERT_EQ(relay.nextCommand, vorlan::Request::GeneralPoll);
     dir.Write("200312252359 5.CFG", "as written");
     dir.Write("200312252359 5.DAT", "as written");
 
     // A late repeat of the last block while a setting read is pending: no
     // rewrite of the files, and the pending request stays.
-    relay.nextCommand = 0x85;
+    relay.nextCommand = vorlan::Request::SettingRead;
     Sample changed = PatternSample(3);
     changed.time = 77;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, SampleBytes(changed)));
-    EXPECT_EQ(relay.nextCommand, 0x85);
+    EXPECT_EQ(relay.nextCommand, vorlan::Request::SettingRead);
     EXPECT_EQ(relay.lbSampleTime[3], 3000u);
     EXPECT_EQ(relay.lbNextSample, 4);
     EXPECT_EQ(dir.Read("200312252359 5.CFG"), "as written");
     EXPECT_EQ(dir.Read("200312252359 5.DAT"), "as written");
 
     // An early block arriving late doesn't restart the retrieval either.
-    relay.nextCommand = 0x98;
+    relay.nextCommand = vorlan::Request::ControlSelect;
     Block(0, 1);
-    EXPECT_EQ(relay.nextCommand, 0x98);
+    EXPECT_EQ(relay.nextCommand, vorlan::Request::ControlSelect);
     EXPECT_EQ(relay.lbNextSample, 4);
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
     EXPECT_EQ(dir.Read("200312252359 5.DAT"), "as written");
@@ -115,11 +115,11 @@ TEST_F(RecordingRetrievalTest, ShortLastBlockAsksAgainFromTheNextSample) {
     Select(9, 12);
     Block(0, 4);
     Block(5, 9);
-    relay.nextCommand = 0x83;
+    relay.nextCommand = vorlan::Request::GeneralPoll;
     Block(10, 11);
     EXPECT_EQ(relay.lbNextSample, 12);
     EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
-    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_EQ(relay.nextCommand, vorlan::Request::RecordingBlock);
     EXPECT_FALSE(FilesWritten());
     Block(12, 12);
     EXPECT_TRUE(FilesWritten());
@@ -141,7 +141,7 @@ TEST_F(RecordingRetrievalTest, SecondRetrievalStartsAgainFromSampleZero) {
     EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
     Block(0, 4);
     EXPECT_EQ(relay.lbNextSample, 5);
-    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_EQ(relay.nextCommand, vorlan::Request::RecordingBlock);
     Block(5, 9);
     EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
     Block(10, 10);
@@ -157,16 +157,16 @@ TEST_F(RecordingRetrievalTest, TakesAtMostFiveSamplesAndTestsCompletenessOnAnEmp
     EXPECT_EQ(relay.lbSampleTime[5], 0u);
 
     // N = 39 carries no whole sample, yet the completeness test runs.
-    relay.nextCommand = 0x83;
+    relay.nextCommand = vorlan::Request::GeneralPoll;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, std::vector<uint8_t>(39, 0x22)));
-    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_EQ(relay.nextCommand, vorlan::Request::RecordingBlock);
     EXPECT_EQ(relay.lbNextSample, 5);
 
     // Past the last sample the retrieval is over: an empty block completes nothing.
     relay.lbNextSample = 13;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, std::vector<uint8_t>(39, 0x22)));
     EXPECT_FALSE(FilesWritten());
-    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_EQ(relay.nextCommand, vorlan::Request::RecordingBlock);
 }
 
 TEST_F(RecordingRetrievalTest, ForeignOrTruncatedBlocksStoreOnlyWholeSamplesOfThisRelay) {
@@ -199,11 +199,11 @@ TEST_F(RecordingRetrievalTest, UnlistedNumberStartsNothing) {
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
 
     // A block arriving now is not stored and neither continues nor completes anything.
-    relay.nextCommand = 0x83;
+    relay.nextCommand = vorlan::Request::GeneralPoll;
     Block(0, 4);
     EXPECT_EQ(relay.lbNextSample, 0);
     EXPECT_EQ(relay.lbSampleTime[1], 0u);
-    EXPECT_EQ(relay.nextCommand, 0x83);
+    EXPECT_EQ(relay.nextCommand, vorlan::Request::GeneralPoll);
     EXPECT_EQ(relay.lbFilesWritten, 0);
     EXPECT_TRUE(dir.Names() == std::vector<std::string>{"通道配置文件.txt"});
 }

@@ -28,7 +28,7 @@ public:
     void StoreRecordingList(DeviceRecord& r, ByteView f) override { Note(0xC9, r, f); }
     void StoreRecordingBlock(DeviceRecord& r, ByteView f) override {
         Note(0xCB, r, f);
-        r.nextCommand = 0x9B;
+        r.nextCommand = Request::RecordingBlock;
     }
     std::vector<Call> calls;
 
@@ -65,11 +65,11 @@ protected:
 TEST_F(AnswerDispatch, MeasurementResetsThePolling) {
     state.currentDevice = 2;
     state.stayCount = 3;
-    Relay(0).nextCommand = 0x8A;
+    Relay(0).nextCommand = Request::FollowUpPoll;
     Relay(0).unansweredCount = 5;
     EXPECT_EQ(Parse(WithCrc("01 06 04 01 00 10 27")), 1);
     EXPECT_EQ(Relay(0).ycValue[0], 10000.0f);
-    EXPECT_EQ(Relay(0).nextCommand, 0x83);
+    EXPECT_EQ(Relay(0).nextCommand, Request::GeneralPoll);
     EXPECT_EQ(state.stayCount, 0);
     EXPECT_EQ(Relay(0).unansweredCount, 0);
     EXPECT_EQ(state.currentDevice, 0);  // the answering relay becomes current
@@ -140,7 +140,7 @@ TEST_F(AnswerDispatch, ChangesUpToTheFirstUnchangedGroup) {
     EXPECT_EQ(c.minute, 30);
     EXPECT_EQ(c.second, 5);
     EXPECT_EQ(c.millisecond, 250);
-    EXPECT_EQ(Relay(0).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(0).nextCommand, Request::FollowUpPoll);
     EXPECT_EQ(state.priorityDevice, 0);
     EXPECT_EQ(state.stayCount, 1);
 
@@ -157,13 +157,13 @@ TEST_F(AnswerDispatch, ChangeAnswerWithoutGroups) {
     EXPECT_EQ(Parse(WithCrc("01 B1 0B 00 " + stamp + " 00")), 1);
     EXPECT_EQ(Parse(WithCrc("01 B1 0D 00 " + stamp + " 00 02 00")), 1);
     EXPECT_EQ(Relay(0).changeQueue.Count(), 0u);
-    EXPECT_EQ(Relay(0).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(0).nextCommand, Request::FollowUpPoll);
 }
 
 TEST_F(AnswerDispatch, FollowUpGrants) {
     state.stayCount = 6;
     EXPECT_EQ(Parse(WithCrc("02 B0 00")), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(1).nextCommand, Request::FollowUpPoll);
     EXPECT_EQ(state.priorityDevice, kNone);  // bounded: no more grants in a row
     EXPECT_EQ(state.stayCount, 6);
 
@@ -173,14 +173,14 @@ TEST_F(AnswerDispatch, FollowUpGrants) {
     state.priorityDevice = kNone;
     EXPECT_EQ(Parse(WithCrc("03 04 00")), 1);
     EXPECT_EQ(state.stayCount, 0);
-    EXPECT_EQ(Relay(2).nextCommand, 0x83);
+    EXPECT_EQ(Relay(2).nextCommand, Request::GeneralPoll);
 }
 
 // ---- Remote control.
 
 TEST_F(AnswerDispatch, ControlConfirmationAndOutcome) {
     EXPECT_EQ(Parse(WithCrc("03 C8 00")), 1);
-    EXPECT_EQ(Relay(2).nextCommand, 0x9A);
+    EXPECT_EQ(Relay(2).nextCommand, Request::ControlExecute);
     EXPECT_EQ(state.priorityDevice, 2);
 
     struct Case {
@@ -195,30 +195,30 @@ TEST_F(AnswerDispatch, ControlConfirmationAndOutcome) {
     };
     for (const Case& c : cases) {
         Relay(2).ykAction = 7;
-        Relay(2).nextCommand = 0x9A;
+        Relay(2).nextCommand = Request::ControlExecute;
         EXPECT_EQ(Parse(WithCrc(c.answer)), 1) << c.answer;
         EXPECT_EQ(Relay(2).ykAction, c.ykAction) << c.answer;
-        EXPECT_EQ(Relay(2).nextCommand, 0x83) << c.answer;
+        EXPECT_EQ(Relay(2).nextCommand, Request::GeneralPoll) << c.answer;
     }
 }
 
 // ---- The other services' answers.
 
 TEST_F(AnswerDispatch, SettingAndRecordingAnswersReachTheirServices) {
-    Relay(1).nextCommand = 0x99;
+    Relay(1).nextCommand = Request::RecordingList;
     std::vector<uint8_t> list = WithCrc("02 C9 02 00 01");
     list.push_back(0xEE);  // a trailing byte is not part of the frame
     EXPECT_EQ(Parse(list), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x99);  // the list is asked again
+    EXPECT_EQ(Relay(1).nextCommand, Request::RecordingList);  // the list is asked again
 
-    Relay(1).nextCommand = 0x85;
+    Relay(1).nextCommand = Request::SettingRead;
     EXPECT_EQ(Parse(WithCrc("02 BD 01 00")), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
-    Relay(1).nextCommand = 0x85;
+    EXPECT_EQ(Relay(1).nextCommand, Request::GeneralPoll);
+    Relay(1).nextCommand = Request::SettingRead;
     EXPECT_EQ(Parse(WithCrc("02 AD 01 00")), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    EXPECT_EQ(Relay(1).nextCommand, Request::GeneralPoll);
     EXPECT_EQ(Parse(WithCrc("03 CB 00")), 1);
-    EXPECT_EQ(Relay(2).nextCommand, 0x9B);  // set by the handler
+    EXPECT_EQ(Relay(2).nextCommand, Request::RecordingBlock);  // set by the handler
 
     ASSERT_EQ(handlers.calls.size(), 4u);
     EXPECT_EQ(handlers.calls[0].code, 0xC9);
@@ -233,25 +233,25 @@ TEST_F(AnswerDispatch, SettingAndRecordingAnswersReachTheirServices) {
 // ---- Answers refused or ignored.
 
 TEST_F(AnswerDispatch, UnknownCode) {
-    Relay(0).nextCommand = 0x98;
+    Relay(0).nextCommand = Request::ControlSelect;
     Relay(0).unansweredCount = 4;
     EXPECT_EQ(Parse(WithCrc("01 77 00")), 1);
-    EXPECT_EQ(Relay(0).nextCommand, 0x98);
+    EXPECT_EQ(Relay(0).nextCommand, Request::ControlSelect);
     EXPECT_EQ(Relay(0).unansweredCount, 0);
 }
 
 TEST_F(AnswerDispatch, BadCrcRestartsTheServedRelay) {
     state.currentDevice = 1;
-    Relay(1).nextCommand = 0x98;
-    Relay(0).nextCommand = 0x8A;
+    Relay(1).nextCommand = Request::ControlSelect;
+    Relay(0).nextCommand = Request::FollowUpPoll;
     std::vector<uint8_t> answer = WithCrc("01 06 04 01 00 10 27");
     for (size_t crcByte : {answer.size() - 2, answer.size() - 1}) {
         std::vector<uint8_t> bad = answer;
         bad[crcByte] ^= 0x01;
         EXPECT_EQ(Parse(bad), 0);
     }
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);  // the relay the request went to
-    EXPECT_EQ(Relay(0).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(1).nextCommand, Request::GeneralPoll);  // the relay the request went to
+    EXPECT_EQ(Relay(0).nextCommand, Request::FollowUpPoll);
     EXPECT_EQ(Relay(0).ycValue[0], 0.0f);
     answer.pop_back();  // shorter than its length byte announces
     EXPECT_EQ(Parse(answer), 0);
@@ -265,7 +265,7 @@ TEST_F(AnswerDispatch, UnregisteredAddressAndEmptyAnswer) {
     EXPECT_EQ(state.currentDevice, 1);
     EXPECT_EQ(Parse({}), 1);
     EXPECT_EQ(Relay(1).unansweredCount, 3);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    EXPECT_EQ(Relay(1).nextCommand, Request::GeneralPoll);
 }
 
 // ---- The probe's answer.
@@ -278,25 +278,25 @@ TEST_F(AnswerDispatch, ProbeDispatchesWithoutTouchingThePolling) {
     EXPECT_EQ(state.stayCount, 2);
 
     EXPECT_EQ(Probe(2, WithCrc("02 B1 0B 00 03 20 07 15 08 30 05 50 02 00")), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(1).nextCommand, Request::FollowUpPoll);
     EXPECT_EQ(state.priorityDevice, kNone);
     EXPECT_EQ(state.stayCount, 2);
     EXPECT_EQ(Probe(2, WithCrc("02 C8 00")), 1);
     EXPECT_EQ(state.priorityDevice, kNone);
 
-    Relay(1).nextCommand = 0x99;
+    Relay(1).nextCommand = Request::RecordingList;
     EXPECT_EQ(Probe(2, WithCrc("02 77 00")), 1);  // an unknown code restarts the relay
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    EXPECT_EQ(Relay(1).nextCommand, Request::GeneralPoll);
     EXPECT_EQ(Relay(1).unansweredCount, 4);
 }
 
 TEST_F(AnswerDispatch, ProbeRefusals) {
-    Relay(1).nextCommand = 0x99;
+    Relay(1).nextCommand = Request::RecordingList;
     EXPECT_EQ(Probe(2, WithCrc("03 06 00")), 0);      // another relay answered
     EXPECT_EQ(Probe(9, WithCrc("09 06 00")), 0);      // not registered
     EXPECT_EQ(Probe(2, Hex("02 06 00 00 00")), 0);    // bad CRC: nothing changes
     EXPECT_EQ(Probe(2, {}), 0);
-    EXPECT_EQ(Relay(1).nextCommand, 0x99);
+    EXPECT_EQ(Relay(1).nextCommand, Request::RecordingList);
     EXPECT_TRUE(handlers.calls.empty());
 }
 

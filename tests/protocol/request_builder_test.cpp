@@ -54,7 +54,7 @@ protected:
     // What the dispatcher does for answer 0xB1 from relay i.
     void AnswerChanges(int i) {
         state.currentDevice = i;
-        Relay(i).nextCommand = 0x8A;
+        Relay(i).nextCommand = Request::FollowUpPoll;
         if (state.stayCount < 6) {
             state.stayCount += 1;
             state.priorityDevice = i;
@@ -95,7 +95,7 @@ TEST_F(RequestBuilder, FramesByteForByte) {
         {0x42, "", 0},
     };
     for (const Case& c : cases) {
-        r.nextCommand = c.code;
+        r.nextCommand = static_cast<Request>(c.code);
         r.settingState = 255;
         EXPECT_EQ(Build(), c.frame) << std::hex << int(c.code);
         EXPECT_EQ(expectedLength, c.expected) << std::hex << int(c.code);
@@ -104,10 +104,10 @@ TEST_F(RequestBuilder, FramesByteForByte) {
 
 TEST_F(RequestBuilder, BroadcastResetIsOneShot) {
     Register(2);
-    Relay(1).nextCommand = 0x80;
+    Relay(1).nextCommand = Request::Reset;
     EXPECT_EQ(Build(), "FF 80 01 00 30 6C");
     EXPECT_EQ(expectedLength, 0);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    EXPECT_EQ(Relay(1).nextCommand, Request::GeneralPoll);
     Build();
     EXPECT_EQ(Build(), Framed("02 83 00"));
 }
@@ -126,7 +126,7 @@ TEST_F(RequestBuilder, TimeSynchronisationEvery300Requests) {
             ASSERT_EQ(built, poll) << call;
         }
     }
-    EXPECT_EQ(Relay(0).nextCommand, 0x83);  // the substitution leaves the record alone
+    EXPECT_EQ(Relay(0).nextCommand, Request::GeneralPoll);  // the substitution leaves the record alone
 }
 
 TEST_F(RequestBuilder, WriteConfirmationWinsOverDueSynchronisation) {
@@ -149,7 +149,7 @@ TEST_F(RequestBuilder, IdleRelaysAreServedInTurn) {
 
 TEST_F(RequestBuilder, NoRelayRegisteredBuildsNothing) {
     // The unfilled records carry address 255: serving one would address every relay.
-    Relay(0).nextCommand = 0x98;
+    Relay(0).nextCommand = Request::ControlSelect;
     state.priorityDevice = 0;
     state.controlWatch = 1;
     state.controlWatchDevice = 0;
@@ -157,13 +157,13 @@ TEST_F(RequestBuilder, NoRelayRegisteredBuildsNothing) {
     length = -1;
     EXPECT_EQ(BuildRequest(state, clock, frame, sizeof frame, length, expectedLength), 0);
     EXPECT_EQ(length, 0);
-    EXPECT_EQ(Relay(0).nextCommand, 0x98);
+    EXPECT_EQ(Relay(0).nextCommand, Request::ControlSelect);
     EXPECT_EQ(Relay(0).unansweredCount, 0);
 }
 
 TEST_F(RequestBuilder, RecordsBeyondTheRegisteredRelaysAreNeverServed) {
     Register(2);
-    Relay(5).nextCommand = 0x98;  // a control written on a packet of an unregistered record
+    Relay(5).nextCommand = Request::ControlSelect;  // a control written on a packet of an unregistered record
     state.priorityDevice = 5;
     EXPECT_EQ(Build(), Framed("02 83 00"));
     EXPECT_EQ(state.priorityDevice, kNone);
@@ -194,13 +194,13 @@ TEST_F(RequestBuilder, AtMostFiveFollowUpsInARow) {
 TEST_F(RequestBuilder, ControlWatchPattern) {
     Register(5);
     state.currentDevice = 1;
-    Relay(2).nextCommand = 0x9A;
+    Relay(2).nextCommand = Request::ControlExecute;
     Relay(2).ykPoint = 3;
     Relay(2).ykCommand = 0xAA;
     EXPECT_EQ(Build(), Framed("03 9A 03 00 03 AA"));
     EXPECT_EQ(state.controlWatch, 1);
     EXPECT_EQ(state.controlWatchDevice, 2);
-    Relay(2).nextCommand = 0x83;  // the relay reported its outcome
+    Relay(2).nextCommand = Request::GeneralPoll;  // the relay reported its outcome
 
     EXPECT_EQ(Served(17),
               (std::vector<int>{3, 2, 3, 2, 4, 2, 0, 2, 1, 2, 2, 2, 3, 2, 3, 4, 0}));
@@ -225,18 +225,18 @@ TEST_F(RequestBuilder, PriorityOverridesTheWatch) {
 TEST_F(RequestBuilder, ZoneSwitchReadsTheZoneNext) {
     Register(1);
     Relay(0).settingZone = 4;
-    Relay(0).nextCommand = 0x90;
+    Relay(0).nextCommand = Request::ZoneSwitch;
     EXPECT_EQ(Build(), Framed("01 90 02 00 04"));
     EXPECT_EQ(Relay(0).settingState, 4);
-    Relay(0).nextCommand = 0x83;  // whatever the relay answered
+    Relay(0).nextCommand = Request::GeneralPoll;  // whatever the relay answered
     EXPECT_EQ(Build(), Framed("01 85 02 00 04"));
     EXPECT_EQ(Relay(0).settingState, 0);
-    EXPECT_EQ(Relay(0).nextCommand, 0x85);  // repeated until the settings arrive
+    EXPECT_EQ(Relay(0).nextCommand, Request::SettingRead);  // repeated until the settings arrive
 }
 
 TEST_F(RequestBuilder, SettingWriteWithoutTableConfirmsNothing) {
     Register(1);
-    Relay(0).nextCommand = 0x8C;  // settingAnswerCode is still 255
+    Relay(0).nextCommand = Request::SettingWrite;  // settingAnswerCode is still 255
     EXPECT_EQ(Build(), "");
     EXPECT_EQ(Relay(0).writeConfirmCountdown, 0);
     // No confirmation of a write that never went out; the relay is polled on.
@@ -246,7 +246,7 @@ TEST_F(RequestBuilder, SettingWriteWithoutTableConfirmsNothing) {
 
 TEST_F(RequestBuilder, CodeWithoutFrameStillCounts) {
     Register(1);
-    Relay(0).nextCommand = 0x00;
+    Relay(0).nextCommand = Request::None;
     Relay(0).unansweredCount = 18000;
     EXPECT_EQ(Build(), "");
     EXPECT_EQ(Relay(0).pollCount, 1);
@@ -262,7 +262,7 @@ TEST_F(RequestBuilder, FinishedRetrievalLeavesTheRequestAlone) {
     r.lbIndex = 0;
     r.lbSampleCount[0] = 10;
     r.lbNextSample = 11;  // all asked for
-    r.nextCommand = 0x99;
+    r.nextCommand = Request::RecordingList;
     EXPECT_EQ(Build(), Framed("01 99 00"));
 }
 
@@ -276,9 +276,9 @@ TEST_F(RequestBuilder, RunningRetrievalContinuesOnEveryTurn) {
     ASSERT_TRUE(RecordingHasMoreSamples(r));
     r.settingState = 4;  // a zone switch comes first
     EXPECT_EQ(Build(), Framed("01 85 02 00 64"));
-    r.nextCommand = 0x98;  // a host write is overridden by the retrieval
+    r.nextCommand = Request::ControlSelect;  // a host write is overridden by the retrieval
     EXPECT_EQ(Build(), Framed("01 9B 07 07 00 00 00 03 00 05"));
-    EXPECT_EQ(r.nextCommand, 0x9B);
+    EXPECT_EQ(r.nextCommand, Request::RecordingBlock);
 }
 
 TEST_F(RequestBuilder, ProbeAndSmallBuffers) {
@@ -290,7 +290,7 @@ TEST_F(RequestBuilder, ProbeAndSmallBuffers) {
     Register(1);
     uint8_t tiny[6] = {};
     int32_t len = -1, expected = 0;
-    Relay(0).nextCommand = 0x98;
+    Relay(0).nextCommand = Request::ControlSelect;
     EXPECT_EQ(BuildRequest(state, clock, tiny, sizeof tiny, len, expected), 1);
     EXPECT_EQ(len, 0);  // an 8-byte request doesn't fit: nothing to send
 }
@@ -364,9 +364,9 @@ TEST_F(SettingWrite, TableThatDoesNotFitOneFrameIsRefused) {
     EXPECT_EQ(frame[0], 0);  // no half-built frame left in the buffer
 
     // Through the builder: nothing is sent and nothing will be confirmed.
-    r.nextCommand = 0x8C;
+    r.nextCommand = Request::SettingWrite;
     EXPECT_EQ(Build(), "");
-    EXPECT_EQ(r.nextCommand, 0x83);
+    EXPECT_EQ(r.nextCommand, Request::GeneralPoll);
     EXPECT_EQ(r.writeConfirmCountdown, 0);
 }
 
@@ -375,7 +375,7 @@ TEST_F(SettingWrite, BuiltThroughTheBuilder) {
     r.settingAnswerCode = 0xBD;
     r.settingCount = 1;
     Slot(0, 2, 0x10, 0x05, 1, 25.0f, 1);
-    r.nextCommand = 0x8C;
+    r.nextCommand = Request::SettingWrite;
     EXPECT_EQ(Build(), Framed("01 8C 06 00 03 10 05 50 12"));
     EXPECT_EQ(expectedLength, 248);
 }

@@ -337,7 +337,7 @@ TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
     state.deviceCount = 1;
     state.devices[0] = relay;
     state.devices[0].address = 1;
-    state.devices[0].nextCommand = 0x8C;
+    state.devices[0].nextCommand = vorlan::Request::SettingWrite;
     FakeClock clock;
     uint8_t frame[vorlan::kPacketFrameBuffer] = {};
     int32_t length = -1;
@@ -345,7 +345,7 @@ TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
     vorlan::BuildRequest(state, clock, frame, sizeof frame, length, expected);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(frame[0], 0);
-    EXPECT_EQ(state.devices[0].nextCommand, 0x83);
+    EXPECT_EQ(state.devices[0].nextCommand, vorlan::Request::GeneralPoll);
     EXPECT_EQ(state.devices[0].writeConfirmCountdown, 0);
 
     // The largest value two decimals carry goes out as it is.
@@ -408,7 +408,7 @@ TEST_F(SettingDbTest, DzwrReloadsThePacketsRelayNotTheOneServedLast) {
 
     EXPECT_FLOAT_EQ(state.devices[0].settingValue[0], 30.5f);
     EXPECT_EQ(state.devices[0].settingFlag[0], 0);
-    EXPECT_EQ(state.devices[0].nextCommand, 0x8C);
+    EXPECT_EQ(state.devices[0].nextCommand, vorlan::Request::SettingWrite);
     EXPECT_EQ(state.devices[0].settingState, 2);
     EXPECT_FLOAT_EQ(state.devices[1].settingValue[0], 25.0f);  // untouched
 

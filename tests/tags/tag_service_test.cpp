@@ -14,6 +14,8 @@
 
 namespace {
 
+using vorlan::Request;
+
 using vorlan::DeviceRecord;
 using vorlan_test::Hex;
 using vorlan_test::TestPacket;
@@ -100,7 +102,7 @@ TEST_F(TagServiceTest, EmptyAndShortItemListsAreHandledSafely) {
             EXPECT_EQ(zero.item(0).quality, 0) << reg;
         }
     }
-    EXPECT_EQ(relay().nextCommand, 0x83);
+    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
     EXPECT_EQ(relay().bwyxPhase, 1);
     EXPECT_EQ(relay().settingState, 255);
 
@@ -157,7 +159,7 @@ TEST_F(TagServiceTest, ArrayAddressesOutsideTheirTablesLeaveTheItemAlone) {
     TestPacket yk(0, kYK, kWrite, {65});
     yk.SetByte(0, 0xCC);
     Serve(yk);
-    EXPECT_EQ(relay().nextCommand, 0x83);
+    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
     EXPECT_EQ(state->priorityDevice, 255);
 }
 
@@ -199,7 +201,7 @@ TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
     EXPECT_EQ(r.ykCommand, 204);
     EXPECT_EQ(r.ykAction, 31);
     EXPECT_EQ(r.ykState, 1);
-    EXPECT_EQ(r.nextCommand, 0x98);
+    EXPECT_EQ(r.nextCommand, Request::ControlSelect);
     EXPECT_EQ(state->priorityDevice, 1);
     EXPECT_EQ(length, 0);
 
@@ -228,7 +230,7 @@ TEST_F(TagServiceTest, RemoteControlDirectCodesCancelAndProgress) {
     TestPacket direct(0, kYK, kWrite, {9});
     direct.SetByte(0, 0xAA);
     Serve(direct);
-    EXPECT_EQ(r.nextCommand, 0x98);
+    EXPECT_EQ(r.nextCommand, Request::ControlSelect);
     EXPECT_EQ(r.ykPoint, 8);
     EXPECT_EQ(r.ykCommand, 170);
     EXPECT_EQ(r.ykState, 1);
@@ -238,18 +240,18 @@ TEST_F(TagServiceTest, RemoteControlDirectCodesCancelAndProgress) {
     TestPacket cancel(0, kYK, kWrite, {9});
     cancel.SetByte(0, 55);
     Serve(cancel);
-    EXPECT_EQ(r.nextCommand, 0x83);
+    EXPECT_EQ(r.nextCommand, Request::GeneralPoll);
     EXPECT_EQ(r.ykPoint, 0);
     EXPECT_EQ(r.ykCommand, 0);
     EXPECT_EQ(r.ykState, 255);
 
-    r.nextCommand = 0x99;
+    r.nextCommand = Request::RecordingList;
     TestPacket progress(0, kYK, kWrite, {12});
     progress.SetByte(0, 11);
     Serve(progress);
     EXPECT_EQ(r.ykPoint, 11);
     EXPECT_EQ(r.ykAction, 21);
-    EXPECT_EQ(r.nextCommand, 0x99);
+    EXPECT_EQ(r.nextCommand, Request::RecordingList);
     EXPECT_EQ(r.ykState, 255);
 }
 
@@ -278,7 +280,7 @@ TEST_F(TagServiceTest, SignalResetEightyQueuesTheBroadcastAndNinetyIsAcknowledge
     EXPECT_EQ(ninety.item(0).value[0], 0);
     EXPECT_EQ(length, 0);
 
-    relay().nextCommand = 0x83;
+    relay().nextCommand = Request::GeneralPoll;
     TestPacket other(0, kFG, kWrite, {1});
     other.SetByte(0, 81);
     TestPacket read(0, kFG, kRead, {1});
@@ -287,7 +289,7 @@ TEST_F(TagServiceTest, SignalResetEightyQueuesTheBroadcastAndNinetyIsAcknowledge
     Serve(read);
     EXPECT_EQ(other.item(0).value[0], 81);
     EXPECT_EQ(read.item(0).value[0], 80);
-    EXPECT_EQ(relay().nextCommand, 0x83);
+    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
     EXPECT_EQ(length, 0);
 }
 
@@ -311,30 +313,30 @@ TEST_F(TagServiceTest, SettingZoneSwitchAndWrite) {
     Serve(noZone);
     Serve(keep);
     EXPECT_EQ(r.settingState, 255);
-    EXPECT_EQ(r.nextCommand, 0x83);
+    EXPECT_EQ(r.nextCommand, Request::GeneralPoll);
 
     TestPacket pick(0, kDZone, kWrite, {1});
     pick.SetByte(0, 3);
     Serve(pick);
     EXPECT_EQ(r.settingZone, 3);
     EXPECT_EQ(r.settingState, 0);
-    EXPECT_EQ(r.nextCommand, 0x85);
+    EXPECT_EQ(r.nextCommand, Request::SettingRead);
 
     TestPacket sw(0, kDZNow, kWrite, {1});
     sw.SetByte(0, 2);
     Serve(sw);
     EXPECT_EQ(r.settingZone, 2);
-    EXPECT_EQ(r.nextCommand, 0x90);
+    EXPECT_EQ(r.nextCommand, Request::ZoneSwitch);
 
     TestPacket ignored(0, kDZWR, kWrite, {1});
     ignored.SetByte(0, 3);
     Serve(ignored);
-    EXPECT_EQ(r.nextCommand, 0x90);
+    EXPECT_EQ(r.nextCommand, Request::ZoneSwitch);
     TestPacket write(0, kDZWR, kWrite, {1});
     write.SetByte(0, 2);
     Serve(write);
     EXPECT_EQ(r.settingState, 2);
-    EXPECT_EQ(r.nextCommand, 0x8C);
+    EXPECT_EQ(r.nextCommand, Request::SettingWrite);
     TestPacket state2(0, kDZWR, kRead, {1});
     Serve(state2);
     EXPECT_EQ(state2.Long(0), 2);
@@ -469,7 +471,7 @@ TEST_F(TagServiceTest, RecordingStartSearchesThePacketsRelay) {
     below.SetLong(0, -5);
     Serve(zero);
     Serve(below);
-    EXPECT_EQ(relay().nextCommand, 0x83);
+    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
     EXPECT_EQ(relay().lbRequestId, 0);
 
     TestPacket unknown(0, kLBStart, kWrite, {1});
@@ -477,7 +479,7 @@ TEST_F(TagServiceTest, RecordingStartSearchesThePacketsRelay) {
     Serve(unknown);
     EXPECT_EQ(relay().lbRequestId, 8);
     EXPECT_EQ(relay().lbIndex, -1);
-    EXPECT_EQ(relay().nextCommand, 0x83);
+    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
 
     relay().lbNextSample = 17;
     TestPacket listed(0, kLBStart, kWrite, {1});
@@ -486,13 +488,13 @@ TEST_F(TagServiceTest, RecordingStartSearchesThePacketsRelay) {
     EXPECT_EQ(relay().lbRequestId, 9);
     EXPECT_EQ(relay().lbIndex, 1);
     EXPECT_EQ(relay().lbNextSample, 0);
-    EXPECT_EQ(relay().nextCommand, 0x9B);
+    EXPECT_EQ(relay().nextCommand, Request::RecordingBlock);
     EXPECT_EQ(relay(1).lbIndex, -1);
 
     TestPacket list(0, kLBStart, kWrite, {1});
     list.SetLong(0, -1);
     Serve(list);
-    EXPECT_EQ(relay().nextCommand, 0x99);
+    EXPECT_EQ(relay().nextCommand, Request::RecordingList);
 }
 
 TEST_F(TagServiceTest, RecordingStartReadShowsWrittenFiles) {
