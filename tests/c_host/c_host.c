@@ -351,7 +351,7 @@ static void TestCanMerge(void) {
     HostPacket packet;
     memset(&packet, 0, sizeof packet);
     packet.device = 3;
-    packet.registerIndex = 2;
+    packet.registerIndex = VORLAN_REG_YC;
     packet.firstAddress = 5;
     packet.lastAddress = 9;
     packet.direction = 0;
