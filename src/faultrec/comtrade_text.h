@@ -11,6 +11,9 @@
 namespace vorlan {
 
 // The 26 lines of the configuration file for list entry `position` (0..3).
+// Commas inside channel tokens become blanks, and numeric fields of channel
+// rows the channel file leaves empty get neutral values, so every field stays
+// in its place and a reader can load the file.
 std::string FormatConfiguration(const DeviceRecord& relay, int32_t position,
                                 const ChannelTable& channels);
 
