@@ -544,6 +544,10 @@ static void TestRegistration(const char *libraryPath) {
     CHECK(mkdtemp(dir) != NULL);
     char libraryReal[PATH_MAX];
     CHECK(realpath(libraryPath, libraryReal) != NULL);
+    /* The library registers itself under its SONAME link (libvorlan.so.0),
+     * which an upgrade keeps, not under its versioned file. */
+    char *version = strstr(libraryReal, ".so.");
+    if (version != NULL && strchr(version + 4, '.') != NULL) *strchr(version + 4, '.') = '\0';
     char expected[PATH_MAX + 64];
     snprintf(expected, sizeof expected, "InprocServer=%s\n", libraryReal);
 
