@@ -39,16 +39,11 @@ static int RegisteredLibrary(char *path, size_t size) {
 
 int main(int argc, char **argv) {
     char library[4096];
-    if (argc < 2 || argc > 4) {
-        fprintf(stderr, "usage: %s PORT [RELAY [LIBRARY]]\n", argv[0]);
-        return 2;
-    }
+    if (argc < 2 || argc > 4) return fprintf(stderr, "usage: %s PORT [RELAY [LIBRARY]]\n", argv[0]), 2;
     const char *relay = argc > 2 ? argv[2] : "1";
     if (argc > 3) snprintf(library, sizeof library, "%s", argv[3]);
-    else if (!RegisteredLibrary(library, sizeof library)) {
-        fprintf(stderr, "the driver is not registered; give the library's path\n");
-        return 3;
-    }
+    else if (!RegisteredLibrary(library, sizeof library))
+        return fprintf(stderr, "the driver is not registered; give the library's path\n"), 3;
 
     /* 1. Load the library and create one component for the channel. */
     void *lib = dlopen(library, RTLD_NOW | RTLD_LOCAL);
@@ -66,8 +61,7 @@ int main(int argc, char **argv) {
 
     /* 2. Register the relay (device index 0) and open the port. */
     int32_t address = 0;
-    ChannelConfig channel;
-    memset(&channel, 0, sizeof channel);
+    static ChannelConfig channel;
     snprintf(channel.portName, sizeof channel.portName, "%s", argv[1]);
     channel.baudRate = 9600;
     channel.byteSize = 8;
@@ -79,23 +73,16 @@ int main(int argc, char **argv) {
     }
 
     /* 3. Check YC1..YC4 and group them into one read packet. */
-    HostItem items[4];
-    HostItemNode nodes[4];
-    HostPacket yc, send;
-    memset(items, 0, sizeof items);
-    memset(&yc, 0, sizeof yc);
-    memset(&send, 0, sizeof send);
+    static HostItem items[4];
+    static HostItemNode nodes[4];
+    static HostPacket yc, send;
     for (int i = 0; i < 4; ++i) {
-        ItemConfig config;
-        ItemRef ref;
-        memset(&config, 0, sizeof config);
-        memset(&ref, 0, sizeof ref);
+        static ItemConfig config;
+        static ItemRef ref;
         snprintf(config.registerText, sizeof config.registerText, "YC%d", i + 1);
         config.dataType = VORLAN_TYPE_FLOAT;
-        if (d->CheckItem(driver, &config, &ref) != 0) {
-            fprintf(stderr, "%s rejected\n", config.registerText);  /* GetErrorText: GBK */
-            return 5;
-        }
+        if (d->CheckItem(driver, &config, &ref) != 0)  /* the reason: GetErrorText, in GBK */
+            return fprintf(stderr, "%s rejected\n", config.registerText), 5;
         if (i == 0) {  /* the first item makes the packet */
             yc.registerIndex = ref.registerIndex;
             yc.firstAddress = yc.lastAddress = ref.dataAddress;
