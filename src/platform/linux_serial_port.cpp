@@ -113,10 +113,13 @@ LinuxSerialPort::LinuxSerialPort(std::string path, const SerialSettings& setting
 LinuxSerialPort::~LinuxSerialPort() { Close(); }
 
 void LinuxSerialPort::ReleaseDevice() {
+    // The lock file goes first: once the descriptor is closed, a vanished
+    // pseudo-terminal's number may go to another opener at once, who must
+    // not find our lock on it.
+    uucpLock_.Release();
     CloseSerialDevice(fd_, clearExclusive_);
     fd_ = -1;
     clearExclusive_ = false;
-    uucpLock_.Release();
 }
 
 void LinuxSerialPort::Close() {

@@ -651,7 +651,13 @@ int main(int argc, char **argv) {
     TestRegistration(libraryPath);
     CHECK(canUnloadNow() == VORLAN_S_OK);
 
+    /* Under AddressSanitizer the library stays loaded, so the leak report at
+     * exit can still name the ODBC driver frames the suppressions match. */
+#if !defined(__SANITIZE_ADDRESS__)
     dlclose(library);
+#else
+    (void)library;
+#endif
     if (failures != 0) {
         fprintf(stderr, "%d checks failed\n", failures);
         return 1;
