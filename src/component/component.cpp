@@ -52,7 +52,7 @@ int32_t ProbeDevice(IDeviceDriver* self, intptr_t reserved, int32_t address, int
 int16_t CheckItem(IDeviceDriver* self, const ItemConfig* config, ItemRef* ref) {
     return Shielded<int16_t>(1, [&] {
         return RelayPro::Of(self).Core().CheckItem(config, ref, kRegisterCatalogue,
-                                                   kRegisterCount);
+                                                   VORLAN_REG_COUNT);
     });
 }
 

@@ -47,7 +47,7 @@ bool BeginsWithName(const char* text, size_t size, const RegisterDef& entry, siz
 }  // namespace
 
 const RegisterDef* CRelayDriverBase::GetRegisterTable(int32_t* count) {
-    if (count != nullptr) *count = kRegisterCount;
+    if (count != nullptr) *count = VORLAN_REG_COUNT;
     return kRegisterCatalogue;
 }
 

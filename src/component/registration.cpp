@@ -59,7 +59,19 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
-// The absolute path of the file this code was loaded from.
+// "dir/libvorlan.so.0" for "dir/libvorlan.so.0.1.0": the link named by the
+// SONAME, which a newer version of the library takes over. Empty when the
+// name has no version after ".so.".
+std::string SonameLinkOf(const std::string& path) {
+    const size_t so = path.rfind(".so.");
+    if (so == std::string::npos || path.find('/', so) != std::string::npos) return {};
+    const size_t dot = path.find('.', so + 4);
+    return dot == std::string::npos ? std::string() : path.substr(0, dot);
+}
+
+// The absolute path of the file this code was loaded from, as its SONAME
+// link when that leads to the same file: the registration then survives an
+// upgrade that replaces the versioned file.
 std::string LibraryPath() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&RegisterRelayPro), &info) == 0 ||
@@ -68,6 +80,12 @@ std::string LibraryPath() {
     }
     char resolved[PATH_MAX];
     if (realpath(info.dli_fname, resolved) == nullptr) return {};
+    const std::string link = SonameLinkOf(resolved);
+    char linked[PATH_MAX];
+    if (!link.empty() && realpath(link.c_str(), linked) != nullptr &&
+        std::strcmp(linked, resolved) == 0) {
+        return link;
+    }
     return resolved;
 }
 

@@ -102,33 +102,33 @@ int32_t ServePacket(TagContext& ctx, HostPacket* packet, uint8_t* frame, size_t 
     // A write on a record no relay fills would wait there and go to whichever
     // relay is registered at that index later: refused, nothing changed.
     const bool registered = packet->deviceIndex < ctx.state.deviceCount;
-    if (write && !registered && packet->registerIndex != static_cast<int16_t>(TagRegister::Send)) {
+    if (write && !registered && packet->registerIndex != VORLAN_REG_SEND) {
         return 0;
     }
 
-    switch (static_cast<TagRegister>(packet->registerIndex)) {
-    case TagRegister::Send:
+    switch (packet->registerIndex) {
+    case VORLAN_REG_SEND:
         if (BuildRequest(ctx.state, ctx.clock, frame, capacity, length, expectedLength) == 0) {
             return 0;
         }
         break;
-    case TagRegister::Show: ServeShow(packet, relay, write); break;
-    case TagRegister::YC: ServeMeasurements(ctx, packet, relay); break;
-    case TagRegister::YX: ServeStatusPoints(ctx, packet, relay); break;
-    case TagRegister::YM: ServeCounters(ctx, packet, relay); break;
-    case TagRegister::YK: ServeRemoteControl(ctx, packet, relay, write); break;
-    case TagRegister::DZone: ServeSettingZone(packet, relay, write); break;
-    case TagRegister::FG:
+    case VORLAN_REG_SHOW: ServeShow(packet, relay, write); break;
+    case VORLAN_REG_YC: ServeMeasurements(ctx, packet, relay); break;
+    case VORLAN_REG_YX: ServeStatusPoints(ctx, packet, relay); break;
+    case VORLAN_REG_YM: ServeCounters(ctx, packet, relay); break;
+    case VORLAN_REG_YK: ServeRemoteControl(ctx, packet, relay, write); break;
+    case VORLAN_REG_DZONE: ServeSettingZone(packet, relay, write); break;
+    case VORLAN_REG_FG:
         ServeSignalReset(ctx, packet, relay, write, frame, capacity, length, expectedLength);
         break;
-    case TagRegister::RtuType: ServeRtuType(packet, relay); break;
-    case TagRegister::BWYX: ServeStatusChanges(ctx, packet, relay, write); break;
-    case TagRegister::DZWR: ServeSettingWrite(ctx, packet, relay, write); break;
-    case TagRegister::DZNow: ServeZoneSwitch(packet, relay, write); break;
-    case TagRegister::LBStart: ServeRecordingStart(ctx, packet, relay, write); break;
-    case TagRegister::LBID: ServeRecordingIds(ctx, packet, relay, write); break;
-    case TagRegister::LBTime: ServeRecordingTimes(ctx, packet, relay, write); break;
-    case TagRegister::LBCount: ServeRecordingCount(ctx, packet, relay, write); break;
+    case VORLAN_REG_RTUTYPE: ServeRtuType(packet, relay); break;
+    case VORLAN_REG_BWYX: ServeStatusChanges(ctx, packet, relay, write); break;
+    case VORLAN_REG_DZWR: ServeSettingWrite(ctx, packet, relay, write); break;
+    case VORLAN_REG_DZNOW: ServeZoneSwitch(packet, relay, write); break;
+    case VORLAN_REG_LBSTART: ServeRecordingStart(ctx, packet, relay, write); break;
+    case VORLAN_REG_LBID: ServeRecordingIds(ctx, packet, relay, write); break;
+    case VORLAN_REG_LBTIME: ServeRecordingTimes(ctx, packet, relay, write); break;
+    case VORLAN_REG_LBCOUNT: ServeRecordingCount(ctx, packet, relay, write); break;
     default:
         // Alarm, Event, CPU, RtuID and unknown registers deliver nothing.
         break;

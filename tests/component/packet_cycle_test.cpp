@@ -25,9 +25,6 @@ using vorlan_test::FakeClock;
 using vorlan_test::ScriptedPort;
 using vorlan_test::WithCrc;
 
-constexpr int16_t kSend = 0;
-constexpr int16_t kYC = 2;
-
 struct Packet {
     Packet(int16_t deviceIndex, int16_t registerIndex, uint16_t address = 1) {
         std::memset(&packet, 0, sizeof packet);
@@ -76,7 +73,7 @@ protected:
 };
 
 TEST_F(PacketCycleTest, MemoryPacketFailsOnceAfterMoreThanTenUnansweredRequests) {
-    Packet yc(1, kYC);
+    Packet yc(1, VORLAN_REG_YC);
     Relay(1).unansweredCount = 10;
     EXPECT_EQ(driver->ProcessPacket(&yc.packet, 0), 1);
     EXPECT_EQ(Relay(1).unansweredCount, 10);
@@ -92,7 +89,7 @@ TEST_F(PacketCycleTest, MemoryPacketFailsOnceAfterMoreThanTenUnansweredRequests)
 
 TEST_F(PacketCycleTest, PacketForARelayOutsideTheTableFailsWithoutTouchingAnything) {
     for (int16_t index : {int16_t{32}, int16_t{-1}, int16_t{200}}) {
-        Packet send(index, kSend);
+        Packet send(index, VORLAN_REG_SEND);
         EXPECT_EQ(driver->ProcessPacket(&send.packet, 0), 0);
         EXPECT_EQ(send.item.quality, 0);
     }
@@ -107,7 +104,7 @@ TEST_F(PacketCycleTest, FailedExchangeMarksThePacketsRelayAndTheAddressedOne) {
         Relay(i).ykState = 1;
     }
     // Relay 0's Send packet; nobody answers.
-    Packet send(0, kSend);
+    Packet send(0, VORLAN_REG_SEND);
     EXPECT_EQ(driver->ProcessPacket(&send.packet, 0), 0);
     ASSERT_EQ(port->written.size(), 1u);
     const int addressed = RelayAddressedBy(0);
@@ -122,7 +119,7 @@ TEST_F(PacketCycleTest, FailedExchangeMarksThePacketsRelayAndTheAddressedOne) {
     EXPECT_EQ(driver->ErrorIndex(), 6);
     EXPECT_EQ(driver->GetErrorText(), nullptr);
     // The lock was released: the next packet runs.
-    Packet yc(0, kYC);
+    Packet yc(0, VORLAN_REG_YC);
     EXPECT_EQ(driver->ProcessPacket(&yc.packet, 0), 1);
 }
 
@@ -130,7 +127,7 @@ TEST_F(PacketCycleTest, AnsweredSendPacketSucceedsAndClearsTheUnansweredCount) {
     driver->State().priorityDevice = 1;  // relay 1 (address 2) is served next
     Relay(1).unansweredCount = 5;
     port->Answer(50, WithCrc("02 04 00"));
-    Packet send(0, kSend);
+    Packet send(0, VORLAN_REG_SEND);
     EXPECT_EQ(driver->ProcessPacket(&send.packet, 0), 1);
     ASSERT_EQ(port->written.size(), 1u);
     EXPECT_EQ(RelayAddressedBy(0), 1);
@@ -165,7 +162,7 @@ TEST(PacketCycleLockTest, TwoThreadsRunTheirPacketsOneAfterTheOther) {
     ASSERT_EQ(driver.AddDevice("1", &address), 1);
     constexpr int kPackets = 40;
     auto run = [&driver] {
-        Packet yc(0, kYC);
+        Packet yc(0, VORLAN_REG_YC);
         for (int i = 0; i < kPackets; ++i) driver.ProcessPacket(&yc.packet, 0);
     };
     std::thread first(run);

@@ -24,8 +24,6 @@ namespace {
 using vorlan_test::TestPacket;
 using vorlan_test::WithCrc;
 
-enum : int16_t { kSend = 0, kYC = 2, kYX = 3, kYM = 4, kBWYX = 12 };
-
 // Plays both relays: each poll (0x83) gets the next scripted answer of its
 // relay, everything else "nothing new" (0x04); broadcasts get no answer.
 class TwoRelays {
@@ -151,18 +149,18 @@ TEST(PointsEndToEnd, PolledValuesAndChangesReachTheHostsItems) {
     // reports are answered "nothing new".
     int sends = 0;
     while (!relays.ScriptDone() && sends < 20) {
-        TestPacket send(0, kSend, 0, {1});
+        TestPacket send(0, VORLAN_REG_SEND, 0, {1});
         EXPECT_EQ(host.Read(send), 1) << "send " << sends;
         ++sends;
     }
     ASSERT_TRUE(relays.ScriptDone());
 
-    TestPacket yc1(0, kYC, 0, {1, 6});
-    TestPacket yc2(1, kYC, 0, {1, 6});
-    TestPacket yx1(0, kYX, 0, {25, 26, 32});
-    TestPacket yx2(1, kYX, 0, {1, 8, 9});
-    TestPacket ym1(0, kYM, 0, {3});
-    TestPacket ym2(1, kYM, 0, {20});
+    TestPacket yc1(0, VORLAN_REG_YC, 0, {1, 6});
+    TestPacket yc2(1, VORLAN_REG_YC, 0, {1, 6});
+    TestPacket yx1(0, VORLAN_REG_YX, 0, {25, 26, 32});
+    TestPacket yx2(1, VORLAN_REG_YX, 0, {1, 8, 9});
+    TestPacket ym1(0, VORLAN_REG_YM, 0, {3});
+    TestPacket ym2(1, VORLAN_REG_YM, 0, {20});
     for (TestPacket* p : {&yc1, &yc2, &yx1, &yx2, &ym1, &ym2}) {
         ASSERT_EQ(host.Read(*p), 1);
         for (size_t i = 0; i < static_cast<size_t>(p->packet.items.count); ++i) {
@@ -185,19 +183,19 @@ TEST(PointsEndToEnd, PolledValuesAndChangesReachTheHostsItems) {
 
     // First BWYX read clears, the second delivers (relay time less eight hours).
     const uint64_t changeTime = FileTimeOf({2004, 2, 0, 29, 16, 30, 0, 250});
-    TestPacket clear1(0, kBWYX, 0, {10017, 10018, 10019});
+    TestPacket clear1(0, VORLAN_REG_BWYX, 0, {10017, 10018, 10019});
     ASSERT_EQ(host.Read(clear1), 1);
     EXPECT_EQ(clear1.Long(0), 0);
     EXPECT_EQ(clear1.item(0).quality, 192);
-    TestPacket changes1(0, kBWYX, 0, {10017, 10018, 10019});
+    TestPacket changes1(0, VORLAN_REG_BWYX, 0, {10017, 10018, 10019});
     ASSERT_EQ(host.Read(changes1), 1);
     EXPECT_EQ(changes1.Long(0), 1);
     EXPECT_EQ(changes1.Stamp(0), changeTime);
     EXPECT_EQ(changes1.Long(2), 1);
     EXPECT_EQ(changes1.item(2).quality, 192);
 
-    TestPacket clear2(1, kBWYX, 0, {1});
-    TestPacket changes2(1, kBWYX, 0, {1});
+    TestPacket clear2(1, VORLAN_REG_BWYX, 0, {1});
+    TestPacket changes2(1, VORLAN_REG_BWYX, 0, {1});
     ASSERT_EQ(host.Read(clear2), 1);
     ASSERT_EQ(host.Read(changes2), 1);
     EXPECT_EQ(changes2.Long(0), 1);

@@ -12,13 +12,11 @@
 #include "memory_port.h"
 #include "test_packet.h"
 
-
 namespace {
 
 using vorlan_test::TestPacket;
 using vorlan_test::WithCrc;
 
-constexpr int16_t kSend = 0, kYC = 2, kYX = 3, kYM = 4;
 
 TEST(SteadyState, PacketCallsAllocateNothing) {
     auto clock = std::make_unique<vorlan_test::FakeClock>();
@@ -32,10 +30,10 @@ TEST(SteadyState, PacketCallsAllocateNothing) {
     ASSERT_EQ(driver->AddDevice("1", &address), 1);
     ASSERT_EQ(driver->AddDevice("2", &address), 1);
 
-    TestPacket send(0, kSend, 0, {1});
-    TestPacket yc(0, kYC, 0);
-    TestPacket yx(1, kYX, 0);
-    TestPacket ym(0, kYM, 0);
+    TestPacket send(0, VORLAN_REG_SEND, 0, {1});
+    TestPacket yc(0, VORLAN_REG_YC, 0);
+    TestPacket yx(1, VORLAN_REG_YX, 0);
+    TestPacket ym(0, VORLAN_REG_YM, 0);
     for (uint16_t a = 1; a <= 64; ++a) yc.Add(a);
     for (uint16_t a = 1; a <= 512; ++a) yx.Add(a);
     for (uint16_t a = 1; a <= 20; ++a) ym.Add(a);

@@ -21,11 +21,6 @@ using vorlan_test::Hex;
 using vorlan_test::TestPacket;
 using vorlan_test::ToHex;
 
-enum Reg : int16_t {
-    kSend = 0, kShow = 1, kYC = 2, kYX = 3, kYM = 4, kYK = 5, kAlarm = 6, kEvent = 7,
-    kDZone = 8, kCPU = 9, kFG = 10, kRtuType = 11, kBWYX = 12, kDZWR = 13, kDZNow = 14,
-    kRtuID = 15, kLBStart = 16, kLBID = 17, kLBTime = 18, kLBCount = 19,
-};
 constexpr int16_t kRead = 0;
 constexpr int16_t kWrite = 1;
 
@@ -62,7 +57,7 @@ protected:
 
 TEST_F(TagServiceTest, DeviceIndexOutsideTheTableFailsWithoutTouchingAnything) {
     for (int16_t index : {int16_t{32}, int16_t{-1}, int16_t{0x7FFF}}) {
-        TestPacket p(index, kYC, kRead, {1});
+        TestPacket p(index, VORLAN_REG_YC, kRead, {1});
         EXPECT_EQ(Serve(p), 0);
         EXPECT_TRUE(p.Untouched(0));
         EXPECT_EQ(length, 0);
@@ -70,8 +65,8 @@ TEST_F(TagServiceTest, DeviceIndexOutsideTheTableFailsWithoutTouchingAnything) {
 }
 
 TEST_F(TagServiceTest, UnknownRegistersAndRegistersWithoutValuesLeaveItemsAlone) {
-    for (int16_t reg : {int16_t{20}, int16_t{-1}, int16_t{kAlarm}, int16_t{kEvent}, int16_t{kCPU},
-                        int16_t{kRtuID}}) {
+    for (int16_t reg : {int16_t{20}, int16_t{-1}, int16_t{VORLAN_REG_ALARM}, int16_t{VORLAN_REG_EVENT}, int16_t{VORLAN_REG_CPU},
+                        int16_t{VORLAN_REG_RTUID}}) {
         for (int16_t dir : {kRead, kWrite}) {
             TestPacket p(0, reg, dir, {1, 2});
             p.SetByte(0, 1);
@@ -89,7 +84,7 @@ TEST_F(TagServiceTest, UnknownRegistersAndRegistersWithoutValuesLeaveItemsAlone)
 // through a missing node and the record stays as it was.
 TEST_F(TagServiceTest, EmptyAndShortItemListsAreHandledSafely) {
     for (int16_t reg = 0; reg < 20; ++reg) {
-        if (reg == kSend) continue;
+        if (reg == VORLAN_REG_SEND) continue;
         for (int16_t dir : {kRead, kWrite}) {
             TestPacket empty(0, reg, dir);
             empty.packet.items.count = 3;  // count without nodes
@@ -106,7 +101,7 @@ TEST_F(TagServiceTest, EmptyAndShortItemListsAreHandledSafely) {
     EXPECT_EQ(relay().bwyxPhase, 1);
     EXPECT_EQ(relay().settingState, 255);
 
-    TestPacket shortList(0, kYC, kRead, {1, 2});
+    TestPacket shortList(0, VORLAN_REG_YC, kRead, {1, 2});
     shortList.packet.items.count = 5;  // walk ends at the last real node
     EXPECT_EQ(Serve(shortList), 1);
     EXPECT_EQ(shortList.item(1).quality, 192);
@@ -119,9 +114,9 @@ TEST_F(TagServiceTest, ValueRegistersServeTheStoredValuesInBothDirections) {
     relay().yxState[511] = 1;
     relay().ymValue[19] = 4660;
     for (int16_t dir : {kRead, kWrite}) {
-        TestPacket yc(0, kYC, dir, {1, 64, 2});
-        TestPacket yx(0, kYX, dir, {1, 512, 2});
-        TestPacket ym(0, kYM, dir, {20, 1});
+        TestPacket yc(0, VORLAN_REG_YC, dir, {1, 64, 2});
+        TestPacket yx(0, VORLAN_REG_YX, dir, {1, 512, 2});
+        TestPacket ym(0, VORLAN_REG_YM, dir, {20, 1});
         ASSERT_EQ(Serve(yc), 1);
         ASSERT_EQ(Serve(yx), 1);
         ASSERT_EQ(Serve(ym), 1);
@@ -146,17 +141,17 @@ TEST_F(TagServiceTest, ValueRegistersServeTheStoredValuesInBothDirections) {
 }
 
 TEST_F(TagServiceTest, ArrayAddressesOutsideTheirTablesLeaveTheItemAlone) {
-    TestPacket yc(0, kYC, kRead, {0, 65, 0xFFFF});
-    TestPacket yx(0, kYX, kRead, {0, 513});
-    TestPacket ym(0, kYM, kRead, {0, 21});
-    TestPacket lb(0, kLBID, kRead, {0, 5});
-    TestPacket lt(0, kLBTime, kRead, {0, 5});
+    TestPacket yc(0, VORLAN_REG_YC, kRead, {0, 65, 0xFFFF});
+    TestPacket yx(0, VORLAN_REG_YX, kRead, {0, 513});
+    TestPacket ym(0, VORLAN_REG_YM, kRead, {0, 21});
+    TestPacket lb(0, VORLAN_REG_LBID, kRead, {0, 5});
+    TestPacket lt(0, VORLAN_REG_LBTIME, kRead, {0, 5});
     for (TestPacket* p : {&yc, &yx, &ym, &lb, &lt}) {
         EXPECT_EQ(Serve(*p), 1);
         EXPECT_TRUE(p->Untouched(0));
         EXPECT_TRUE(p->Untouched(1));
     }
-    TestPacket yk(0, kYK, kWrite, {65});
+    TestPacket yk(0, VORLAN_REG_YK, kWrite, {65});
     yk.SetByte(0, 0xCC);
     Serve(yk);
     EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
@@ -165,7 +160,7 @@ TEST_F(TagServiceTest, ArrayAddressesOutsideTheirTablesLeaveTheItemAlone) {
 
 TEST_F(TagServiceTest, SendBuildsTheNextRequestAndLeavesItemsAlone) {
     for (int16_t dir : {kRead, kWrite}) {
-        TestPacket p(0, kSend, dir, {1});
+        TestPacket p(0, VORLAN_REG_SEND, dir, {1});
         EXPECT_EQ(Serve(p), 1);
         EXPECT_EQ(Frame(), "01 83 00 30 F0");
         EXPECT_TRUE(p.Untouched(0));
@@ -173,19 +168,19 @@ TEST_F(TagServiceTest, SendBuildsTheNextRequestAndLeavesItemsAlone) {
 }
 
 TEST_F(TagServiceTest, ShowSwitchesTheTraceOnWritesOnly) {
-    TestPacket on(0, kShow, kWrite, {1});
+    TestPacket on(0, VORLAN_REG_SHOW, kWrite, {1});
     on.SetByte(0, 1);
     Serve(on);
     EXPECT_EQ(relay().traceOn, 1u);
-    TestPacket other(0, kShow, kWrite, {1});
+    TestPacket other(0, VORLAN_REG_SHOW, kWrite, {1});
     other.SetByte(0, 2);
     Serve(other);
     EXPECT_EQ(relay().traceOn, 1u);
-    TestPacket readZero(0, kShow, kRead, {1});
+    TestPacket readZero(0, VORLAN_REG_SHOW, kRead, {1});
     readZero.SetByte(0, 0);
     Serve(readZero);
     EXPECT_EQ(relay().traceOn, 1u);
-    TestPacket off(0, kShow, kWrite, {1});
+    TestPacket off(0, VORLAN_REG_SHOW, kWrite, {1});
     off.SetByte(0, 0);
     Serve(off);
     EXPECT_EQ(relay().traceOn, 0u);
@@ -193,7 +188,7 @@ TEST_F(TagServiceTest, ShowSwitchesTheTraceOnWritesOnly) {
 
 TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
     Register(2);
-    TestPacket select(1, kYK, kWrite, {5});
+    TestPacket select(1, VORLAN_REG_YK, kWrite, {5});
     select.SetByte(0, 31);
     ASSERT_EQ(Serve(select), 1);
     DeviceRecord& r = relay(1);
@@ -205,7 +200,7 @@ TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
     EXPECT_EQ(state->priorityDevice, 1);
     EXPECT_EQ(length, 0);
 
-    TestPacket read(1, kYK, kRead, {4, 5});
+    TestPacket read(1, VORLAN_REG_YK, kRead, {4, 5});
     Serve(read);
     EXPECT_TRUE(read.Untouched(0));
     EXPECT_EQ(read.item(1).value[0], 31);
@@ -213,11 +208,11 @@ TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
     EXPECT_EQ(read.Stamp(1), vorlan_test::kUntouchedStamp);
 
     r.ykAction = 41;  // the relay confirmed the close
-    TestPacket again(1, kYK, kRead, {5});
+    TestPacket again(1, VORLAN_REG_YK, kRead, {5});
     Serve(again);
     EXPECT_EQ(again.item(0).value[0], 41);
 
-    TestPacket open(1, kYK, kWrite, {3});
+    TestPacket open(1, VORLAN_REG_YK, kWrite, {3});
     open.SetByte(0, 30);
     Serve(open);
     EXPECT_EQ(r.ykPoint, 2);
@@ -227,7 +222,7 @@ TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
 
 TEST_F(TagServiceTest, RemoteControlDirectCodesCancelAndProgress) {
     DeviceRecord& r = relay();
-    TestPacket direct(0, kYK, kWrite, {9});
+    TestPacket direct(0, VORLAN_REG_YK, kWrite, {9});
     direct.SetByte(0, 0xAA);
     Serve(direct);
     EXPECT_EQ(r.nextCommand, Request::ControlSelect);
@@ -237,7 +232,7 @@ TEST_F(TagServiceTest, RemoteControlDirectCodesCancelAndProgress) {
     EXPECT_EQ(r.ykAction, 255);  // a direct code does not change the progress
     EXPECT_EQ(state->priorityDevice, 0);
 
-    TestPacket cancel(0, kYK, kWrite, {9});
+    TestPacket cancel(0, VORLAN_REG_YK, kWrite, {9});
     cancel.SetByte(0, 55);
     Serve(cancel);
     EXPECT_EQ(r.nextCommand, Request::GeneralPoll);
@@ -246,7 +241,7 @@ TEST_F(TagServiceTest, RemoteControlDirectCodesCancelAndProgress) {
     EXPECT_EQ(r.ykState, 255);
 
     r.nextCommand = Request::RecordingList;
-    TestPacket progress(0, kYK, kWrite, {12});
+    TestPacket progress(0, VORLAN_REG_YK, kWrite, {12});
     progress.SetByte(0, 11);
     Serve(progress);
     EXPECT_EQ(r.ykPoint, 11);
@@ -256,7 +251,7 @@ TEST_F(TagServiceTest, RemoteControlDirectCodesCancelAndProgress) {
 }
 
 TEST_F(TagServiceTest, RemoteControlWriteOfSeveralItemsTheLaterWins) {
-    TestPacket p(0, kYK, kWrite, {2, 3, 7, 8});
+    TestPacket p(0, VORLAN_REG_YK, kWrite, {2, 3, 7, 8});
     p.SetByte(0, 31);
     p.SetByte(1, 0);   // skipped
     p.SetByte(2, 30);
@@ -268,22 +263,22 @@ TEST_F(TagServiceTest, RemoteControlWriteOfSeveralItemsTheLaterWins) {
 }
 
 TEST_F(TagServiceTest, SignalResetEightyQueuesTheBroadcastAndNinetyIsAcknowledged) {
-    TestPacket reset(0, kFG, kWrite, {1});
+    TestPacket reset(0, VORLAN_REG_FG, kWrite, {1});
     reset.SetByte(0, 80);
     ASSERT_EQ(Serve(reset), 1);
     EXPECT_EQ(reset.item(0).value[0], 0);
     EXPECT_EQ(Frame(), "FF 80 01 00 30 6C");
 
-    TestPacket ninety(0, kFG, kWrite, {1});
+    TestPacket ninety(0, VORLAN_REG_FG, kWrite, {1});
     ninety.SetByte(0, 90);
     ASSERT_EQ(Serve(ninety), 1);
     EXPECT_EQ(ninety.item(0).value[0], 0);
     EXPECT_EQ(length, 0);
 
     relay().nextCommand = Request::GeneralPoll;
-    TestPacket other(0, kFG, kWrite, {1});
+    TestPacket other(0, VORLAN_REG_FG, kWrite, {1});
     other.SetByte(0, 81);
-    TestPacket read(0, kFG, kRead, {1});
+    TestPacket read(0, VORLAN_REG_FG, kRead, {1});
     read.SetByte(0, 80);
     Serve(other);
     Serve(read);
@@ -295,49 +290,49 @@ TEST_F(TagServiceTest, SignalResetEightyQueuesTheBroadcastAndNinetyIsAcknowledge
 
 TEST_F(TagServiceTest, SettingZoneSwitchAndWrite) {
     DeviceRecord& r = relay();
-    TestPacket zone(0, kDZone, kRead, {1, 2});
+    TestPacket zone(0, VORLAN_REG_DZONE, kRead, {1, 2});
     Serve(zone);
     EXPECT_EQ(zone.item(0).value[0], 100);
     EXPECT_EQ(zone.item(1).value[0], 100);
     EXPECT_EQ(zone.item(1).quality, 192);
     EXPECT_EQ(zone.Stamp(1), vorlan_test::kUntouchedStamp);
 
-    TestPacket state0(0, kDZWR, kRead, {1});
+    TestPacket state0(0, VORLAN_REG_DZWR, kRead, {1});
     Serve(state0);
     EXPECT_EQ(state0.Long(0), 255);
 
-    TestPacket noZone(0, kDZone, kWrite, {1});
+    TestPacket noZone(0, VORLAN_REG_DZONE, kWrite, {1});
     noZone.SetByte(0, 100);
-    TestPacket keep(0, kDZNow, kWrite, {1});
+    TestPacket keep(0, VORLAN_REG_DZNOW, kWrite, {1});
     keep.SetByte(0, 255);
     Serve(noZone);
     Serve(keep);
     EXPECT_EQ(r.settingState, 255);
     EXPECT_EQ(r.nextCommand, Request::GeneralPoll);
 
-    TestPacket pick(0, kDZone, kWrite, {1});
+    TestPacket pick(0, VORLAN_REG_DZONE, kWrite, {1});
     pick.SetByte(0, 3);
     Serve(pick);
     EXPECT_EQ(r.settingZone, 3);
     EXPECT_EQ(r.settingState, 0);
     EXPECT_EQ(r.nextCommand, Request::SettingRead);
 
-    TestPacket sw(0, kDZNow, kWrite, {1});
+    TestPacket sw(0, VORLAN_REG_DZNOW, kWrite, {1});
     sw.SetByte(0, 2);
     Serve(sw);
     EXPECT_EQ(r.settingZone, 2);
     EXPECT_EQ(r.nextCommand, Request::ZoneSwitch);
 
-    TestPacket ignored(0, kDZWR, kWrite, {1});
+    TestPacket ignored(0, VORLAN_REG_DZWR, kWrite, {1});
     ignored.SetByte(0, 3);
     Serve(ignored);
     EXPECT_EQ(r.nextCommand, Request::ZoneSwitch);
-    TestPacket write(0, kDZWR, kWrite, {1});
+    TestPacket write(0, VORLAN_REG_DZWR, kWrite, {1});
     write.SetByte(0, 2);
     Serve(write);
     EXPECT_EQ(r.settingState, 2);
     EXPECT_EQ(r.nextCommand, Request::SettingWrite);
-    TestPacket state2(0, kDZWR, kRead, {1});
+    TestPacket state2(0, VORLAN_REG_DZWR, kRead, {1});
     Serve(state2);
     EXPECT_EQ(state2.Long(0), 2);
     EXPECT_EQ(state2.item(0).quality, 192);
@@ -346,7 +341,7 @@ TEST_F(TagServiceTest, SettingZoneSwitchAndWrite) {
 TEST_F(TagServiceTest, RtuTypeReadsTheLowByte) {
     relay().rtuType = 0x1234;
     for (int16_t dir : {kRead, kWrite}) {
-        TestPacket p(0, kRtuType, dir, {1});
+        TestPacket p(0, VORLAN_REG_RTUTYPE, dir, {1});
         Serve(p);
         EXPECT_EQ(p.item(0).value[0], 0x34);
         EXPECT_EQ(p.item(0).value[1], 0xEE);
@@ -363,7 +358,7 @@ TEST_F(TagServiceTest, StatusChangesAlternateBetweenClearingAndDelivering) {
     change.minute = 30;
     relay().changeQueue.Append(change);
 
-    TestPacket clear(0, kBWYX, kRead, {5, 10005});
+    TestPacket clear(0, VORLAN_REG_BWYX, kRead, {5, 10005});
     Serve(clear);
     EXPECT_EQ(clear.Long(0), 0);
     EXPECT_EQ(clear.Long(1), 0);
@@ -371,18 +366,18 @@ TEST_F(TagServiceTest, StatusChangesAlternateBetweenClearingAndDelivering) {
     EXPECT_EQ(clear.Stamp(0), vorlan_test::kUntouchedStamp);
     EXPECT_EQ(relay().changeQueue.Count(), 1u);
 
-    TestPacket deliver(0, kBWYX, kRead, {5, 10005});
+    TestPacket deliver(0, VORLAN_REG_BWYX, kRead, {5, 10005});
     Serve(deliver);
     EXPECT_EQ(deliver.Long(0), 1);
     EXPECT_EQ(deliver.Long(1), 0);
     EXPECT_EQ(deliver.item(0).quality, 192);
     EXPECT_EQ(relay().changeQueue.Count(), 0u);
 
-    TestPacket write(0, kBWYX, kWrite, {5});
+    TestPacket write(0, VORLAN_REG_BWYX, kWrite, {5});
     Serve(write);
     EXPECT_TRUE(write.Untouched(0));
     EXPECT_EQ(relay().bwyxPhase, 1);
-    TestPacket clearAgain(0, kBWYX, kRead, {5});
+    TestPacket clearAgain(0, VORLAN_REG_BWYX, kRead, {5});
     Serve(clearAgain);
     EXPECT_EQ(clearAgain.Long(0), 0);
     EXPECT_EQ(relay().bwyxPhase, 0);
@@ -391,7 +386,7 @@ TEST_F(TagServiceTest, StatusChangesAlternateBetweenClearingAndDelivering) {
 TEST_F(TagServiceTest, RecordingIdsAndCount) {
     relay().lbCount = 2;
     relay().lbId = {11, 12, 13, 14};
-    TestPacket ids(0, kLBID, kRead, {1, 2, 3});
+    TestPacket ids(0, VORLAN_REG_LBID, kRead, {1, 2, 3});
     Serve(ids);
     EXPECT_EQ(ids.Long(0), 11);
     EXPECT_EQ(ids.Long(1), 12);
@@ -399,20 +394,20 @@ TEST_F(TagServiceTest, RecordingIdsAndCount) {
     EXPECT_EQ(ids.item(2).quality, 192);
     EXPECT_EQ(ids.Stamp(2), kNow);
 
-    TestPacket count(0, kLBCount, kRead, {1});
+    TestPacket count(0, VORLAN_REG_LBCOUNT, kRead, {1});
     Serve(count);
     EXPECT_EQ(count.item(0).value[0], 2);
     EXPECT_EQ(count.Stamp(0), kNow);
 
-    TestPacket idWrite(0, kLBID, kWrite, {1});
-    TestPacket countWrite(0, kLBCount, kWrite, {1});
+    TestPacket idWrite(0, VORLAN_REG_LBID, kWrite, {1});
+    TestPacket countWrite(0, VORLAN_REG_LBCOUNT, kWrite, {1});
     Serve(idWrite);
     Serve(countWrite);
     EXPECT_TRUE(idWrite.Untouched(0));
     EXPECT_TRUE(countWrite.Untouched(0));
 
     relay().lbCount = 200;  // a count beyond the list never reads past it
-    TestPacket all(0, kLBID, kRead, {4});
+    TestPacket all(0, VORLAN_REG_LBID, kRead, {4});
     Serve(all);
     EXPECT_EQ(all.Long(0), 14);
 }
@@ -427,7 +422,7 @@ TEST_F(TagServiceTest, RecordingTimesStayReadableUntilTheNextReadOfTheEntry) {
     relay().lbCount = 2;
     relay().lbTime[0] = "2004-03-01 00:30:00";
     relay().lbTime[1] = "2004-03-02 11:00:05";
-    TestPacket times(0, kLBTime, kRead, {1, 2, 3});
+    TestPacket times(0, VORLAN_REG_LBTIME, kRead, {1, 2, 3});
     Serve(times);
     const uint16_t first = times.Atom(0);
     const uint16_t second = times.Atom(1);
@@ -441,14 +436,14 @@ TEST_F(TagServiceTest, RecordingTimesStayReadableUntilTheNextReadOfTheEntry) {
 
     // A new list replaces the text of entry 1; its old atom goes, entry 2's stays.
     relay().lbTime[0] = "2004-05-05 05:05:05";
-    TestPacket again(0, kLBTime, kRead, {1});
+    TestPacket again(0, VORLAN_REG_LBTIME, kRead, {1});
     Serve(again);
     EXPECT_EQ(AtomText(again.Atom(0)), "2004-05-05 05:05:05");
     EXPECT_EQ(AtomText(first), "<none>");
     EXPECT_EQ(AtomText(second), "2004-03-02 11:00:05");
 
     // Reading the same text again keeps one reference, not two.
-    TestPacket twice(0, kLBTime, kRead, {2, 2});
+    TestPacket twice(0, VORLAN_REG_LBTIME, kRead, {2, 2});
     Serve(twice);
     EXPECT_EQ(twice.Atom(0), second);
 
@@ -465,16 +460,16 @@ TEST_F(TagServiceTest, RecordingStartSearchesThePacketsRelay) {
     relay(1).lbId = {9, 0, 0, 0};
     state->currentDevice = 1;  // served last: not the relay the host asks
 
-    TestPacket zero(0, kLBStart, kWrite, {1});
+    TestPacket zero(0, VORLAN_REG_LBSTART, kWrite, {1});
     zero.SetLong(0, 0);
-    TestPacket below(0, kLBStart, kWrite, {1});
+    TestPacket below(0, VORLAN_REG_LBSTART, kWrite, {1});
     below.SetLong(0, -5);
     Serve(zero);
     Serve(below);
     EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
     EXPECT_EQ(relay().lbRequestId, 0);
 
-    TestPacket unknown(0, kLBStart, kWrite, {1});
+    TestPacket unknown(0, VORLAN_REG_LBSTART, kWrite, {1});
     unknown.SetLong(0, 8);
     Serve(unknown);
     EXPECT_EQ(relay().lbRequestId, 8);
@@ -482,7 +477,7 @@ TEST_F(TagServiceTest, RecordingStartSearchesThePacketsRelay) {
     EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
 
     relay().lbNextSample = 17;
-    TestPacket listed(0, kLBStart, kWrite, {1});
+    TestPacket listed(0, VORLAN_REG_LBSTART, kWrite, {1});
     listed.SetLong(0, 9);
     Serve(listed);
     EXPECT_EQ(relay().lbRequestId, 9);
@@ -491,18 +486,18 @@ TEST_F(TagServiceTest, RecordingStartSearchesThePacketsRelay) {
     EXPECT_EQ(relay().nextCommand, Request::RecordingBlock);
     EXPECT_EQ(relay(1).lbIndex, -1);
 
-    TestPacket list(0, kLBStart, kWrite, {1});
+    TestPacket list(0, VORLAN_REG_LBSTART, kWrite, {1});
     list.SetLong(0, -1);
     Serve(list);
     EXPECT_EQ(relay().nextCommand, Request::RecordingList);
 }
 
 TEST_F(TagServiceTest, RecordingStartReadShowsWrittenFiles) {
-    TestPacket before(0, kLBStart, kRead, {1});
+    TestPacket before(0, VORLAN_REG_LBSTART, kRead, {1});
     Serve(before);
     EXPECT_TRUE(before.Untouched(0));
     relay().lbFilesWritten = 1;
-    TestPacket after(0, kLBStart, kRead, {1});
+    TestPacket after(0, VORLAN_REG_LBSTART, kRead, {1});
     Serve(after);
     EXPECT_EQ(after.Long(0), -2);
     EXPECT_EQ(after.Stamp(0), kNow);
