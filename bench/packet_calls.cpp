@@ -139,9 +139,9 @@ void BM_DeliverBWYX100(benchmark::State& state) {
         state.PauseTiming();
         for (uint16_t i = 0; i < kChanges; ++i) {
             change.key = i;  // item address i + 1 asks for input i
-            relay.changeQueue.Append(change);
+            relay.points.changeQueue.Append(change);
         }
-        relay.bwyxPhase = 0;
+        relay.host.bwyxPhase = 0;
         state.ResumeTiming();
         benchmark::DoNotOptimize(driver->ProcessPacket(&packet.packet, 0));
     }

@@ -115,8 +115,8 @@ namespace {
 // After a failed exchange the relay starts again with the general poll, and a
 // pending control selection is cancelled.
 void MarkForFreshStart(DeviceRecord& relay) {
-    relay.nextCommand = Request::GeneralPoll;
-    relay.ykState = 255;
+    relay.conversation.nextCommand = Request::GeneralPoll;
+    relay.control.ykState = 255;
 }
 
 // Device index of the registered relay with `address`, or -1.
@@ -159,8 +159,8 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
     linkStats_.Note(target, lastOutcome_, taken, clock_->NowFileTime());
     if (parsed == 0) return 0;
 
-    if (packetRelay.unansweredCount > 10) {
-        packetRelay.unansweredCount = 0;
+    if (packetRelay.conversation.unansweredCount > 10) {
+        packetRelay.conversation.unansweredCount = 0;
         return 0;
     }
     return 1;

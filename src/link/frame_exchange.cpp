@@ -31,7 +31,7 @@ void Trace(ExchangeContext& ctx, const DeviceRecord& relay, char direction, cons
            int32_t length) {
     char text[kTraceText];
     const size_t size = FormatTrace(frame, static_cast<size_t>(length), text, sizeof text);
-    if (relay.traceOn == 1) MonitorTrace(ctx.monitor, direction, text, size);
+    if (relay.host.traceOn == 1) MonitorTrace(ctx.monitor, direction, text, size);
 }
 
 // Whatever waits in the input queue now (a late answer to an earlier request,
@@ -89,7 +89,7 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
             return 0;
         }
         ctx.clock.SleepMs(kPollPauseMs);
-        if (expected == kLongAnswer || relay.nextCommand == Request::SettingRead) {
+        if (expected == kLongAnswer || relay.conversation.nextCommand == Request::SettingRead) {
             ctx.clock.SleepMs(kSlowAnswerPauseMs);
         }
 

@@ -19,7 +19,7 @@ inline bool IsListPosition(int32_t position) {
 
 // Highest sample number the retrieval of list entry `position` waits for.
 inline int32_t LastWantedSample(const DeviceRecord& relay, int32_t position) {
-    const int32_t announced = relay.lbSampleCount[static_cast<size_t>(position)];
+    const int32_t announced = relay.recording.lbSampleCount[static_cast<size_t>(position)];
     return announced < kLastStorableSample ? announced : kLastStorableSample;
 }
 
@@ -28,13 +28,13 @@ inline int32_t LastWantedSample(const DeviceRecord& relay, int32_t position) {
 // builder's continuation test and the block answer's completeness test.
 inline bool RecordingHasMoreSamples(const DeviceRecord& relay) {
     const bool selected =
-        relay.lbRequestId != 0 && relay.lbRequestId != -1 && IsListPosition(relay.lbIndex);
-    return selected && relay.lbNextSample <= LastWantedSample(relay, relay.lbIndex);
+        relay.recording.lbRequestId != 0 && relay.recording.lbRequestId != -1 && IsListPosition(relay.recording.lbIndex);
+    return selected && relay.recording.lbNextSample <= LastWantedSample(relay, relay.recording.lbIndex);
 }
 
 // Samples the recording files of list entry `position` hold (also line 23).
 inline int32_t StoredSampleCount(const DeviceRecord& relay, int32_t position) {
-    const int32_t announced = relay.lbSampleCount[static_cast<size_t>(position)];
+    const int32_t announced = relay.recording.lbSampleCount[static_cast<size_t>(position)];
     return announced < kRecordingSamples ? announced : kRecordingSamples;
 }
 

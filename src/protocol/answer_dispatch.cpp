@@ -34,37 +34,37 @@ void Dispatch(PollingState& state, AnswerHandlers& handlers, DeviceRecord& relay
               Caller caller) {
     switch (static_cast<Answer>(frame.at(1))) {
     case Answer::Nothing:
-        relay.nextCommand = Request::GeneralPoll;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         ResetStay(state, caller);
         break;
     case Answer::Data:
         StoreData(relay, frame);
-        relay.nextCommand = Request::GeneralPoll;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         ResetStay(state, caller);
         break;
     case Answer::SettingsFloat:
         handlers.StoreSettingValues(relay, frame);
-        relay.nextCommand = Request::GeneralPoll;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         break;
     case Answer::Accepted:
-        relay.nextCommand = Request::FollowUpPoll;
+        relay.conversation.nextCommand = Request::FollowUpPoll;
         GrantBoundedPriority(state, caller);
         break;
     case Answer::StatusChanges:
         StoreChanges(relay, frame);
-        relay.nextCommand = Request::FollowUpPoll;
+        relay.conversation.nextCommand = Request::FollowUpPoll;
         GrantBoundedPriority(state, caller);
         break;
     case Answer::FollowUp:
-        relay.nextCommand = Request::FollowUpPoll;
+        relay.conversation.nextCommand = Request::FollowUpPoll;
         GrantPriority(state, caller);
         break;
     case Answer::SettingsCoded:
         handlers.StoreCodedSettings(relay, frame);
-        relay.nextCommand = Request::GeneralPoll;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         break;
     case Answer::ControlSelected:
-        relay.nextCommand = Request::ControlExecute;
+        relay.conversation.nextCommand = Request::ControlExecute;
         GrantPriority(state, caller);
         break;
     case Answer::RecordingList:
@@ -73,16 +73,16 @@ void Dispatch(PollingState& state, AnswerHandlers& handlers, DeviceRecord& relay
     case Answer::ControlResult:
         if (frame.at(2) >= 3) {
             const uint8_t done = frame.at(kControlResultOffset);
-            if (done == 0xCC) relay.ykAction = 41;
-            if (done == 0xAA) relay.ykAction = 40;
+            if (done == 0xCC) relay.control.ykAction = 41;
+            if (done == 0xAA) relay.control.ykAction = 40;
         }
-        relay.nextCommand = Request::GeneralPoll;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         break;
     case Answer::RecordingBlock:
         handlers.StoreRecordingBlock(relay, frame);  // sets nextCommand itself
         break;
     default:
-        if (caller == Caller::Probe) relay.nextCommand = Request::GeneralPoll;
+        if (caller == Caller::Probe) relay.conversation.nextCommand = Request::GeneralPoll;
         break;
     }
 }
@@ -95,13 +95,13 @@ ByteView FrameOf(ByteView checked) { return checked.Sub(0, checked.at(2) + kFram
 int32_t ParseAnswer(PollingState& state, AnswerHandlers& handlers, ByteView answer) {
     if (answer.empty()) return 1;  // the request is repeated on the relay's next turn
     if (CheckFrame(answer) == 0) {
-        state.Current().nextCommand = Request::GeneralPoll;  // the relay the request went to starts afresh
+        state.Current().conversation.nextCommand = Request::GeneralPoll;  // the relay the request went to starts afresh
         return 0;
     }
     DeviceRecord* relay = state.FindDevice(answer.at(0));
     if (relay == nullptr) return 0;
     Dispatch(state, handlers, *relay, FrameOf(answer), Caller::Packet);
-    relay->unansweredCount = 0;
+    relay->conversation.unansweredCount = 0;
     return 1;
 }
 

@@ -68,23 +68,23 @@ void ChooseRelay(PollingState& s) {
 // Stage 2: the command for R, with the builder's own substitutions.
 Request ChooseCommand(DeviceRecord& r) {
     if (RecordingHasMoreSamples(r)) {
-        r.nextCommand = Request::RecordingBlock;  // a running retrieval continues on every turn
+        r.conversation.nextCommand = Request::RecordingBlock;  // a running retrieval continues on every turn
     }
-    if (r.settingState == 4) {
-        r.nextCommand = Request::SettingRead;
-        r.settingState = 0;
+    if (r.settings.settingState == 4) {
+        r.conversation.nextCommand = Request::SettingRead;
+        r.settings.settingState = 0;
     }
-    Request code = r.nextCommand;
-    if (r.pollCount < INT32_MAX) r.pollCount += 1;
-    if (r.pollCount > kTimeSyncInterval && code == Request::GeneralPoll) {
+    Request code = r.conversation.nextCommand;
+    if (r.conversation.pollCount < INT32_MAX) r.conversation.pollCount += 1;
+    if (r.conversation.pollCount > kTimeSyncInterval && code == Request::GeneralPoll) {
         code = Request::TimeSync;
-        r.pollCount = 0;
+        r.conversation.pollCount = 0;
     }
-    if (r.writeConfirmCountdown != 0) {
-        r.writeConfirmCountdown += 1;
-        if (r.writeConfirmCountdown >= kConfirmAfterWrite) {
+    if (r.conversation.writeConfirmCountdown != 0) {
+        r.conversation.writeConfirmCountdown += 1;
+        if (r.conversation.writeConfirmCountdown >= kConfirmAfterWrite) {
             code = Request::SettingConfirm;  // wins over a time synchronisation due in the same call
-            r.writeConfirmCountdown = 0;
+            r.conversation.writeConfirmCountdown = 0;
         }
     }
     return code;
@@ -103,8 +103,8 @@ int32_t ZoneFrame(ByteWriter& w, uint8_t address, Request code, uint8_t zone) {
 }
 
 int32_t ControlFrame(ByteWriter& w, uint8_t address, Request code, const DeviceRecord& r) {
-    const uint8_t bytes[] = {address, Code(code), 0x03, 0x00, static_cast<uint8_t>(r.ykPoint),
-                             static_cast<uint8_t>(r.ykCommand)};
+    const uint8_t bytes[] = {address, Code(code), 0x03, 0x00, static_cast<uint8_t>(r.control.ykPoint),
+                             static_cast<uint8_t>(r.control.ykCommand)};
     w.PutBytes(bytes, sizeof bytes);
     return Finish(w);
 }
@@ -130,19 +130,19 @@ int32_t SlotCount(int32_t n) {
 // False when a packed-decimal value doesn't fit its slot exactly: the table
 // is then refused whole rather than sent with that setting changed.
 bool PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
-    const int32_t count = SlotCount(r.settingCount);
+    const int32_t count = SlotCount(r.settings.settingCount);
     for (int32_t i = 0; i < count && w.ok(); ++i) {
         const size_t k = static_cast<size_t>(i);
-        if (r.settingLength[k] == 2) {
-            uint8_t descriptor = r.settingDescriptor[k];
-            descriptor = r.settingFlag[k] != 0 ? static_cast<uint8_t>(descriptor & 0x7F)
+        if (r.settings.settingLength[k] == 2) {
+            uint8_t descriptor = r.settings.settingDescriptor[k];
+            descriptor = r.settings.settingFlag[k] != 0 ? static_cast<uint8_t>(descriptor & 0x7F)
                                                : static_cast<uint8_t>(descriptor | 0x80);
             uint8_t value[2];
-            if (!EncodeSettingBcd(r.settingValue[k], r.settingDecimals[k], value)) return false;
-            const uint8_t entry[] = {r.settingCode[k], descriptor, value[0], value[1]};
+            if (!EncodeSettingBcd(r.settings.settingValue[k], r.settings.settingDecimals[k], value)) return false;
+            const uint8_t entry[] = {r.settings.settingCode[k], descriptor, value[0], value[1]};
             w.PutBytes(entry, sizeof entry);
-        } else if (r.settingLength[k] == 1) {
-            const uint8_t entry[] = {1, r.settingDescriptor[k], TruncatedLowByte(r.settingValue[k])};
+        } else if (r.settings.settingLength[k] == 1) {
+            const uint8_t entry[] = {1, r.settings.settingDescriptor[k], TruncatedLowByte(r.settings.settingValue[k])};
             w.PutBytes(entry, sizeof entry);
         }
     }
@@ -152,10 +152,10 @@ bool PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
 void PutFloatValues(ByteWriter& w, const DeviceRecord& r, int32_t count, int32_t byteCount) {
     for (int32_t i = 0; i < count && w.ok(); ++i) {
         uint8_t bytes[4];
-        PutFloat(r.settingValue[static_cast<size_t>(i)], bytes);
+        PutFloat(r.settings.settingValue[static_cast<size_t>(i)], bytes);
         w.PutBytes(bytes, sizeof bytes);
     }
-    w.PutBytes(r.settingFlag.data(), static_cast<size_t>(byteCount));
+    w.PutBytes(r.settings.settingFlag.data(), static_cast<size_t>(byteCount));
 }
 
 }  // namespace
@@ -166,8 +166,8 @@ int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) 
     // A writer no larger than one frame: a table that doesn't fit is refused
     // whole, never sent cut short to a protection relay.
     ByteWriter w(frame, capacity < kMaxFrame ? capacity : kMaxFrame);
-    if (r.settingAnswerCode == Code(Answer::SettingsCoded)) {
-        const uint8_t header[] = {r.address, Code(Request::SettingWrite), 0x00, 0x00, r.settingZone};
+    if (r.settings.settingAnswerCode == Code(Answer::SettingsCoded)) {
+        const uint8_t header[] = {r.address, Code(Request::SettingWrite), 0x00, 0x00, r.settings.settingZone};
         w.PutBytes(header, sizeof header);
         const bool exact = PutPackedDecimalEntries(w, r);
         const size_t data = w.size() - kFrameHeader;
@@ -176,14 +176,14 @@ int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) 
             return 0;
         }
         w.Set(2, static_cast<uint8_t>(data));
-    } else if (r.settingAnswerCode == Code(Answer::SettingsFloat)) {
-        const int32_t count = SlotCount(r.settingCount);
-        const int32_t byteCount = SlotCount(r.settingByteCount);
+    } else if (r.settings.settingAnswerCode == Code(Answer::SettingsFloat)) {
+        const int32_t count = SlotCount(r.settings.settingCount);
+        const int32_t byteCount = SlotCount(r.settings.settingByteCount);
         const size_t data = kFloatWriteHeader + 4 * static_cast<size_t>(count) +
                             static_cast<size_t>(byteCount);
         if (data > kMaxFrameData) return 0;
         const uint8_t header[] = {r.address, Code(Request::SettingWrite), static_cast<uint8_t>(data), 0x00,
-                                  r.settingZone, static_cast<uint8_t>(count),
+                                  r.settings.settingZone, static_cast<uint8_t>(count),
                                   static_cast<uint8_t>(byteCount)};
         w.PutBytes(header, sizeof header);
         PutFloatValues(w, r, count, byteCount);
@@ -211,7 +211,7 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
         w.PutBytes(bytes, sizeof bytes);
         length = Finish(w);
         expectedLength = 0;
-        r.nextCommand = Request::GeneralPoll;  // one-shot: the broadcast gets no answer to reset it
+        r.conversation.nextCommand = Request::GeneralPoll;  // one-shot: the broadcast gets no answer to reset it
         break;
     }
     case Request::TimeSync: {
@@ -231,7 +231,7 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
         }
         break;
     case Request::SettingRead:
-        length = ZoneFrame(w, a, Request::SettingRead, r.settingZone);
+        length = ZoneFrame(w, a, Request::SettingRead, r.settings.settingZone);
         expectedLength = kExpectAnswer;
         break;
     case Request::FollowUpPoll:
@@ -242,20 +242,20 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
         length = BuildSettingWrite(state, frame, capacity);
         expectedLength = kExpectSettingAnswer;
         if (length > 0) {
-            r.writeConfirmCountdown = 1;
-            r.nextCommand = Request::None;  // nothing more until an answer or a write sets a request
+            r.conversation.writeConfirmCountdown = 1;
+            r.conversation.nextCommand = Request::None;  // nothing more until an answer or a write sets a request
         } else {
             // A refused write sends nothing, so nothing is confirmed, and no
             // answer will come to end the wait: the relay is polled again.
-            r.nextCommand = Request::GeneralPoll;
+            r.conversation.nextCommand = Request::GeneralPoll;
         }
         break;
     case Request::SettingConfirm:
-        length = ZoneFrame(w, a, Request::SettingConfirm, r.settingZone);
+        length = ZoneFrame(w, a, Request::SettingConfirm, r.settings.settingZone);
         break;
     case Request::ZoneSwitch:
-        r.settingState = 4;  // the zone's settings are read next
-        length = ZoneFrame(w, a, Request::ZoneSwitch, r.settingZone);
+        r.settings.settingState = 4;  // the zone's settings are read next
+        length = ZoneFrame(w, a, Request::ZoneSwitch, r.settings.settingZone);
         break;
     case Request::ControlSelect:
         length = ControlFrame(w, a, Request::ControlSelect, r);
@@ -273,8 +273,8 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
     case Request::RecordingBlock: {
         const uint8_t bytes[] = {a, Code(Request::RecordingBlock), 0x07};
         w.PutBytes(bytes, sizeof bytes);
-        w.PutLe(static_cast<uint32_t>(r.lbRequestId), 4);
-        w.PutLe(r.lbNextSample, 2);
+        w.PutLe(static_cast<uint32_t>(r.recording.lbRequestId), 4);
+        w.PutLe(r.recording.lbNextSample, 2);
         w.Put(0x05);
         length = Finish(w);
         break;
@@ -283,7 +283,7 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
         break;  // no request for this code
     }
 
-    r.unansweredCount = (r.unansweredCount % kUnansweredWrap) + 1;
+    r.conversation.unansweredCount = (r.conversation.unansweredCount % kUnansweredWrap) + 1;
     return 1;
 }
 

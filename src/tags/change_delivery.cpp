@@ -123,7 +123,7 @@ int32_t LocalToUtc(SystemTime* t, Clock& clock) {
 
 int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
     if (packet == nullptr) return 1;
-    ChangeQueue& queue = relay.changeQueue;
+    ChangeQueue& queue = relay.points.changeQueue;
 
     // Records that no item of this packet asks for are dropped.
     const RequestedKeys asked(packet);

@@ -15,7 +15,7 @@ int32_t EntryOf(uint16_t address) {
 
 // The entries the relay reported, never more than the list holds.
 int32_t ListedCount(const DeviceRecord& relay) {
-    return relay.lbCount < kRecordingListSize ? relay.lbCount : kRecordingListSize;
+    return relay.recording.lbCount < kRecordingListSize ? relay.recording.lbCount : kRecordingListSize;
 }
 
 }  // namespace
@@ -26,7 +26,7 @@ void ServeRecordingStart(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
     HostItem* first = FirstItem(packet);
     if (first == nullptr) return;
     if (!write) {
-        if (relay.lbFilesWritten == 0) return;
+        if (relay.recording.lbFilesWritten == 0) return;
         SetLong(*first, kNotListed);
         Stamp(*first, ctx.clock.NowFileTime());
         first->quality = kQualityGood;
@@ -34,13 +34,13 @@ void ServeRecordingStart(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
     }
     const int32_t n = GetLong(*first);
     if (n == -1) {
-        relay.nextCommand = Request::RecordingList;
+        relay.conversation.nextCommand = Request::RecordingList;
     } else if (n >= 1) {
-        relay.lbRequestId = n;
-        relay.lbIndex = FindRecording(relay, n);
-        if (relay.lbIndex != -1) {
-            relay.lbNextSample = 0;
-            relay.nextCommand = Request::RecordingBlock;
+        relay.recording.lbRequestId = n;
+        relay.recording.lbIndex = FindRecording(relay, n);
+        if (relay.recording.lbIndex != -1) {
+            relay.recording.lbNextSample = 0;
+            relay.conversation.nextCommand = Request::RecordingBlock;
         }
     }
 }
@@ -51,7 +51,7 @@ void ServeRecordingIds(TagContext& ctx, HostPacket* packet, DeviceRecord& relay,
     ForEachItem(packet, [&](HostItem& item) {
         const int32_t entry = EntryOf(item.address);
         if (entry < 0) return;
-        SetLong(item, entry < ListedCount(relay) ? relay.lbId[static_cast<size_t>(entry)]
+        SetLong(item, entry < ListedCount(relay) ? relay.recording.lbId[static_cast<size_t>(entry)]
                                                  : kNotListed);
         Stamp(item, now);
         item.quality = kQualityGood;
@@ -70,10 +70,10 @@ void ServeRecordingTimes(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
         if (entry < 0) return;
         const size_t e = static_cast<size_t>(entry);
         uint16_t atom = 0;
-        if (entry < ListedCount(relay)) atom = AtomAdd(relay.lbTime[e].data(), relay.lbTime[e].size());
+        if (entry < ListedCount(relay)) atom = AtomAdd(relay.recording.lbTime[e].data(), relay.recording.lbTime[e].size());
         // Added before the old one goes, so an unchanged text keeps its atom.
-        if (relay.lbTimeAtom[e] != 0) AtomDelete(relay.lbTimeAtom[e]);
-        relay.lbTimeAtom[e] = atom;
+        if (relay.host.lbTimeAtom[e] != 0) AtomDelete(relay.host.lbTimeAtom[e]);
+        relay.host.lbTimeAtom[e] = atom;
         SetAtom(item, atom);
         Stamp(item, now);
         item.quality = (atom != 0 || entry >= ListedCount(relay)) ? kQualityGood : kQualityBad;
@@ -83,7 +83,7 @@ void ServeRecordingTimes(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
 void ServeRecordingCount(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
     HostItem* first = FirstItem(packet);
     if (write || first == nullptr) return;
-    SetByte(*first, relay.lbCount);
+    SetByte(*first, relay.recording.lbCount);
     Stamp(*first, ctx.clock.NowFileTime());
     first->quality = kQualityGood;
 }

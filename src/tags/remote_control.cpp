@@ -12,10 +12,10 @@ constexpr uint8_t kCancel = 55;
 // Selects `point` with `command` and has the builder serve this relay next.
 void Select(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, int32_t point,
             int32_t command) {
-    relay.nextCommand = Request::ControlSelect;
-    relay.ykPoint = point;
-    relay.ykCommand = command;
-    relay.ykState = 1;
+    relay.conversation.nextCommand = Request::ControlSelect;
+    relay.control.ykPoint = point;
+    relay.control.ykCommand = command;
+    relay.control.ykState = 1;
     ctx.state.priorityDevice = packet->deviceIndex;
 }
 
@@ -26,8 +26,8 @@ void Select(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, int32_t po
 void ServeRemoteControl(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
     if (!write) {
         ForEachItem(packet, [&](HostItem& item) {
-            if (static_cast<int32_t>(item.address) - 1 != relay.ykPoint) return;
-            SetByte(item, static_cast<uint8_t>(relay.ykAction & 0xFF));
+            if (static_cast<int32_t>(item.address) - 1 != relay.control.ykPoint) return;
+            SetByte(item, static_cast<uint8_t>(relay.control.ykAction & 0xFF));
             item.quality = kQualityGood;
         });
         return;
@@ -37,10 +37,10 @@ void ServeRemoteControl(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
         if (v == 0) return;
         // A cancel never names a point: it stands whatever the item's address.
         if (v == kCancel) {
-            relay.nextCommand = Request::GeneralPoll;
-            relay.ykPoint = 0;
-            relay.ykCommand = 0;
-            relay.ykState = 255;
+            relay.conversation.nextCommand = Request::GeneralPoll;
+            relay.control.ykPoint = 0;
+            relay.control.ykCommand = 0;
+            relay.control.ykState = 255;
             return;
         }
         // A point outside the relay's control range is never selected.
@@ -48,11 +48,11 @@ void ServeRemoteControl(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
         const int32_t point = static_cast<int32_t>(item.address) - 1;
         if (v == kClose || v == kOpen) Select(ctx, packet, relay, point, v);
         if (v == 10 || v == 11) {
-            relay.ykPoint = point;
-            relay.ykAction = v + 10;
+            relay.control.ykPoint = point;
+            relay.control.ykAction = v + 10;
         }
         if (v == 30 || v == 31) {
-            relay.ykAction = v;
+            relay.control.ykAction = v;
             Select(ctx, packet, relay, point, v == 31 ? kClose : kOpen);
         }
     });

@@ -11,39 +11,39 @@ constexpr uint8_t kWriteSettings = 2;  // DZWR value that starts a write
 void ServeSettingZone(HostPacket* packet, DeviceRecord& relay, bool write) {
     if (!write) {
         ForEachItem(packet, [&](HostItem& item) {
-            SetByte(item, relay.settingZone);
+            SetByte(item, relay.settings.settingZone);
             item.quality = kQualityGood;
         });
         return;
     }
     HostItem* first = FirstItem(packet);
     if (first == nullptr || first->value[0] == kNoZone) return;
-    relay.settingState = 0;
-    relay.settingZone = first->value[0];
-    relay.nextCommand = Request::SettingRead;
+    relay.settings.settingState = 0;
+    relay.settings.settingZone = first->value[0];
+    relay.conversation.nextCommand = Request::SettingRead;
 }
 
 void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
     HostItem* first = FirstItem(packet);
     if (first == nullptr) return;
     if (!write) {
-        SetLong(*first, relay.settingState);
+        SetLong(*first, relay.settings.settingState);
         first->quality = kQualityGood;
         return;
     }
     if (first->value[0] != kWriteSettings) return;
-    relay.settingState = 2;
+    relay.settings.settingState = 2;
     // The values written are the edited ones of this relay's table.
     if (ctx.settings != nullptr) ctx.settings->LoadSettingsForWrite(relay);
-    relay.nextCommand = Request::SettingWrite;
+    relay.conversation.nextCommand = Request::SettingWrite;
 }
 
 void ServeZoneSwitch(HostPacket* packet, DeviceRecord& relay, bool write) {
     HostItem* first = FirstItem(packet);
     if (!write || first == nullptr || first->value[0] == kKeepZone) return;
-    relay.settingState = 0;
-    relay.settingZone = first->value[0];
-    relay.nextCommand = Request::ZoneSwitch;
+    relay.settings.settingState = 0;
+    relay.settings.settingZone = first->value[0];
+    relay.conversation.nextCommand = Request::ZoneSwitch;
 }
 
 }  // namespace vorlan

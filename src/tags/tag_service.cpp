@@ -18,7 +18,7 @@ void ServeMeasurements(TagContext& ctx, HostPacket* packet, const DeviceRecord& 
     const uint64_t now = ctx.clock.NowFileTime();
     ForEachItem(packet, [&](HostItem& item) {
         if (!InTable(item.address, kYcCount)) return;
-        SetFloat(item, relay.ycValue[item.address - 1u]);
+        SetFloat(item, relay.points.ycValue[item.address - 1u]);
         Stamp(item, now);
         item.quality = kQualityGood;
     });
@@ -28,7 +28,7 @@ void ServeStatusPoints(TagContext& ctx, HostPacket* packet, const DeviceRecord& 
     const uint64_t now = ctx.clock.NowFileTime();
     ForEachItem(packet, [&](HostItem& item) {
         if (!InTable(item.address, kYxCount)) return;
-        SetLong(item, relay.yxState[item.address - 1u] != 0 ? 1 : 0);
+        SetLong(item, relay.points.yxState[item.address - 1u] != 0 ? 1 : 0);
         Stamp(item, now);
         item.quality = kQualityGood;
     });
@@ -38,7 +38,7 @@ void ServeCounters(TagContext& ctx, HostPacket* packet, const DeviceRecord& rela
     const uint64_t now = ctx.clock.NowFileTime();
     ForEachItem(packet, [&](HostItem& item) {
         if (!InTable(item.address, kYmCount)) return;
-        SetLong(item, static_cast<int32_t>(relay.ymValue[item.address - 1u]));
+        SetLong(item, static_cast<int32_t>(relay.points.ymValue[item.address - 1u]));
         Stamp(item, now);
         item.quality = kQualityGood;
     });
@@ -47,8 +47,8 @@ void ServeCounters(TagContext& ctx, HostPacket* packet, const DeviceRecord& rela
 void ServeShow(HostPacket* packet, DeviceRecord& relay, bool write) {
     HostItem* first = FirstItem(packet);
     if (!write || first == nullptr) return;
-    if (first->value[0] == 1) relay.traceOn = 1;
-    if (first->value[0] == 0) relay.traceOn = 0;
+    if (first->value[0] == 1) relay.host.traceOn = 1;
+    if (first->value[0] == 0) relay.host.traceOn = 0;
 }
 
 // FG 80 resets the relay's signals with a broadcast that goes out when the
@@ -60,7 +60,7 @@ void ServeSignalReset(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, 
     HostItem* first = FirstItem(packet);
     if (!write || first == nullptr) return;
     if (first->value[0] == 80) {
-        relay.nextCommand = Request::Reset;
+        relay.conversation.nextCommand = Request::Reset;
         SetByte(*first, 0);
         BuildRequest(ctx.state, ctx.clock, frame, capacity, length, expectedLength);
     }
@@ -70,22 +70,22 @@ void ServeSignalReset(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, 
 void ServeRtuType(HostPacket* packet, const DeviceRecord& relay) {
     HostItem* first = FirstItem(packet);
     if (first == nullptr) return;
-    SetByte(*first, static_cast<uint8_t>(relay.rtuType & 0xFF));
+    SetByte(*first, static_cast<uint8_t>(relay.settings.rtuType & 0xFF));
     first->quality = kQualityGood;
 }
 
 // A change is shown as 1 on one read and cleared to 0 on the next.
 void ServeStatusChanges(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
     if (write) return;
-    if (relay.bwyxPhase == 1) {
-        relay.bwyxPhase = 0;
+    if (relay.host.bwyxPhase == 1) {
+        relay.host.bwyxPhase = 0;
         ForEachItem(packet, [](HostItem& item) {
             SetLong(item, 0);
             item.quality = kQualityGood;
         });
         return;
     }
-    relay.bwyxPhase = 1;
+    relay.host.bwyxPhase = 1;
     DeliverChanges(relay, packet, ctx.clock);
 }
 
@@ -138,7 +138,7 @@ int32_t ServePacket(TagContext& ctx, HostPacket* packet, uint8_t* frame, size_t 
 
 void ReleaseRecordingAtoms(PollingState& state) {
     for (DeviceRecord& relay : state.devices) {
-        for (uint16_t& atom : relay.lbTimeAtom) {
+        for (uint16_t& atom : relay.host.lbTimeAtom) {
             if (atom != 0) AtomDelete(atom);
             atom = 0;
         }

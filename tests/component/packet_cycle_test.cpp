@@ -74,13 +74,13 @@ protected:
 
 TEST_F(PacketCycleTest, MemoryPacketFailsOnceAfterMoreThanTenUnansweredRequests) {
     Packet yc(1, VORLAN_REG_YC);
-    Relay(1).unansweredCount = 10;
+    Relay(1).conversation.unansweredCount = 10;
     EXPECT_EQ(driver->ProcessPacket(&yc.packet, 0), 1);
-    EXPECT_EQ(Relay(1).unansweredCount, 10);
+    EXPECT_EQ(Relay(1).conversation.unansweredCount, 10);
 
-    Relay(1).unansweredCount = 11;
+    Relay(1).conversation.unansweredCount = 11;
     EXPECT_EQ(driver->ProcessPacket(&yc.packet, 0), 0);
-    EXPECT_EQ(Relay(1).unansweredCount, 0);
+    EXPECT_EQ(Relay(1).conversation.unansweredCount, 0);
     EXPECT_EQ(driver->ProcessPacket(&yc.packet, 1), 1);
     // The items were served from memory both times, without the line.
     EXPECT_EQ(yc.item.quality, 192);
@@ -95,13 +95,13 @@ TEST_F(PacketCycleTest, PacketForARelayOutsideTheTableFailsWithoutTouchingAnythi
     }
     EXPECT_EQ(driver->ProcessPacket(nullptr, 0), 0);
     EXPECT_TRUE(port->written.empty());
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Relay(i).nextCommand, Request::GeneralPoll);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Relay(i).conversation.nextCommand, Request::GeneralPoll);
 }
 
 TEST_F(PacketCycleTest, FailedExchangeMarksThePacketsRelayAndTheAddressedOne) {
     for (int i = 0; i < 3; ++i) {
-        Relay(i).nextCommand = Request::SettingRead;
-        Relay(i).ykState = 1;
+        Relay(i).conversation.nextCommand = Request::SettingRead;
+        Relay(i).control.ykState = 1;
     }
     // Relay 0's Send packet; nobody answers.
     Packet send(0, VORLAN_REG_SEND);
@@ -112,8 +112,8 @@ TEST_F(PacketCycleTest, FailedExchangeMarksThePacketsRelayAndTheAddressedOne) {
 
     for (int i = 0; i < 3; ++i) {
         const bool marked = i == 0 || i == addressed;
-        EXPECT_EQ(Relay(i).nextCommand, marked ? Request::GeneralPoll : Request::SettingRead) << "relay " << i;
-        EXPECT_EQ(Relay(i).ykState, marked ? 255 : 1) << "relay " << i;
+        EXPECT_EQ(Relay(i).conversation.nextCommand, marked ? Request::GeneralPoll : Request::SettingRead) << "relay " << i;
+        EXPECT_EQ(Relay(i).control.ykState, marked ? 255 : 1) << "relay " << i;
     }
     // The time-out stays recorded; it has no text.
     EXPECT_EQ(driver->ErrorIndex(), 6);
@@ -125,14 +125,14 @@ TEST_F(PacketCycleTest, FailedExchangeMarksThePacketsRelayAndTheAddressedOne) {
 
 TEST_F(PacketCycleTest, AnsweredSendPacketSucceedsAndClearsTheUnansweredCount) {
     driver->State().priorityDevice = 1;  // relay 1 (address 2) is served next
-    Relay(1).unansweredCount = 5;
+    Relay(1).conversation.unansweredCount = 5;
     port->Answer(50, WithCrc("02 04 00"));
     Packet send(0, VORLAN_REG_SEND);
     EXPECT_EQ(driver->ProcessPacket(&send.packet, 0), 1);
     ASSERT_EQ(port->written.size(), 1u);
     EXPECT_EQ(RelayAddressedBy(0), 1);
-    EXPECT_EQ(Relay(1).unansweredCount, 0);
-    EXPECT_EQ(Relay(1).nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(Relay(1).conversation.unansweredCount, 0);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
     EXPECT_EQ(driver->State().currentDevice, 1);
 }
 

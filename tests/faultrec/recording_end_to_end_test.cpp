@@ -156,11 +156,11 @@ TEST(RecordingEndToEnd, ListFetchAndWriteThroughTheRegisters) {
     driver.ProcessPacket(&times.packet, 0);
     const std::string listTime = times.AtomText(1);
     EXPECT_EQ(listTime.size(), 14u);
-    EXPECT_EQ(listTime, relay.lbTime[1]);
+    EXPECT_EQ(listTime, relay.recording.lbTime[1]);
 
     writeLong(VORLAN_REG_LBSTART, static_cast<int32_t>(kRecording));
-    for (int i = 0; i < 8 && relay.lbFilesWritten == 0; ++i) send();
-    ASSERT_EQ(relay.lbFilesWritten, 1);
+    for (int i = 0; i < 8 && relay.recording.lbFilesWritten == 0; ++i) send();
+    ASSERT_EQ(relay.recording.lbFilesWritten, 1);
     EXPECT_EQ(peer.blockRequests(), 3);
 
     HostPacketWithItems start(VORLAN_REG_LBSTART, 0, 1);

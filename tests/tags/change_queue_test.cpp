@@ -167,7 +167,7 @@ TEST_F(ChangeQueueTest, EmptyQueueDeliversZeroWithTheCurrentTime) {
 }
 
 TEST_F(ChangeQueueTest, TakenRecordDeliversOneThenTheEmptiedQueueDeliversZero) {
-    relay.changeQueue.Append(Change(4, 2004, 3, 1, 0, 30, 0, 250));
+    relay.points.changeQueue.Append(Change(4, 2004, 3, 1, 0, 30, 0, 250));
     TestPacket p(0, 12, 0, {5, 10005});
     vorlan::DeliverChanges(relay, &p.packet, clock);
     EXPECT_EQ(p.Long(0), 1);
@@ -175,26 +175,26 @@ TEST_F(ChangeQueueTest, TakenRecordDeliversOneThenTheEmptiedQueueDeliversZero) {
     EXPECT_EQ(p.item(0).quality, 192);
     EXPECT_EQ(p.Long(1), 0);
     EXPECT_EQ(p.Stamp(1), now_);
-    EXPECT_EQ(relay.changeQueue.Count(), 0u);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
 }
 
 TEST_F(ChangeQueueTest, RecordsNoItemAsksForArePruned) {
-    relay.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
-    relay.changeQueue.Append(Change(10004, 2004, 1, 1, 12, 0, 1, 0));
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(10004, 2004, 1, 1, 12, 0, 1, 0));
     TestPacket p(0, 12, 0, {10005});
     vorlan::DeliverChanges(relay, &p.packet, clock);
     EXPECT_EQ(p.Long(0), 1);
     EXPECT_EQ(p.Stamp(0), FileTimeOf(2004, 1, 1, 4, 0, 1, 0));
-    EXPECT_EQ(relay.changeQueue.Count(), 0u);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
 
-    for (int32_t key : {7, 8, 9}) relay.changeQueue.Append(Change(key, 2004, 1, 1, 12, 0, 0, 0));
+    for (int32_t key : {7, 8, 9}) relay.points.changeQueue.Append(Change(key, 2004, 1, 1, 12, 0, 0, 0));
     TestPacket q(0, 12, 0, {9});
     vorlan::DeliverChanges(relay, &q.packet, clock);
     EXPECT_EQ(q.Long(0), 1);
-    EXPECT_EQ(relay.changeQueue.Count(), 0u);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
 
     // A packet that asks for none of the keys empties the queue, then delivers 0.
-    relay.changeQueue.Append(Change(3, 2004, 1, 1, 12, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(3, 2004, 1, 1, 12, 0, 0, 0));
     TestPacket r(0, 12, 0, {1});
     vorlan::DeliverChanges(relay, &r.packet, clock);
     EXPECT_EQ(r.Long(0), 0);
@@ -202,22 +202,22 @@ TEST_F(ChangeQueueTest, RecordsNoItemAsksForArePruned) {
 }
 
 TEST_F(ChangeQueueTest, ItemWithoutARecordIsLeftAloneWhileOthersAreQueued) {
-    relay.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
-    relay.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 9, 0));
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 9, 0));
     TestPacket p(0, 12, 0, {6, 5});
     vorlan::DeliverChanges(relay, &p.packet, clock);
     EXPECT_TRUE(p.Untouched(0));
     EXPECT_EQ(p.Long(1), 1);
     EXPECT_EQ(p.Stamp(1), FileTimeOf(2004, 1, 1, 4, 0, 0, 0));  // the older one
-    ASSERT_EQ(relay.changeQueue.Count(), 1u);
-    EXPECT_EQ(relay.changeQueue.At(0).second, 9);  // the newer one waits
+    ASSERT_EQ(relay.points.changeQueue.Count(), 1u);
+    EXPECT_EQ(relay.points.changeQueue.At(0).second, 9);  // the newer one waits
 }
 
 TEST_F(ChangeQueueTest, UnrepresentableRecordTimesDeliverTheCurrentTime) {
     // A relay with an unset clock, and fields no calendar has.
-    relay.changeQueue.Append(Change(4, 1969, 12, 31, 23, 0, 0, 0));
-    relay.changeQueue.Append(Change(5, 2004, 1, 1, 12, 0, 0, 1650));
-    relay.changeQueue.Append(Change(6, 0, 0, 0, 0, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(4, 1969, 12, 31, 23, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(5, 2004, 1, 1, 12, 0, 0, 1650));
+    relay.points.changeQueue.Append(Change(6, 0, 0, 0, 0, 0, 0, 0));
     TestPacket p(0, 12, 0, {5, 6, 7});
     vorlan::DeliverChanges(relay, &p.packet, clock);
     for (size_t i = 0; i < 3; ++i) {
@@ -230,10 +230,10 @@ TEST_F(ChangeQueueTest, UnrepresentableRecordTimesDeliverTheCurrentTime) {
 }
 
 TEST_F(ChangeQueueTest, EmptyPacketEmptiesTheQueue) {
-    relay.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
     TestPacket p(0, 12, 0);
     EXPECT_EQ(vorlan::DeliverChanges(relay, &p.packet, clock), 1);
-    EXPECT_EQ(relay.changeQueue.Count(), 0u);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
 }
 
 }  // namespace

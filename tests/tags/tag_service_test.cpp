@@ -97,9 +97,9 @@ TEST_F(TagServiceTest, EmptyAndShortItemListsAreHandledSafely) {
             EXPECT_EQ(zero.item(0).quality, 0) << reg;
         }
     }
-    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
-    EXPECT_EQ(relay().bwyxPhase, 1);
-    EXPECT_EQ(relay().settingState, 255);
+    EXPECT_EQ(relay().conversation.nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(relay().host.bwyxPhase, 1);
+    EXPECT_EQ(relay().settings.settingState, 255);
 
     TestPacket shortList(0, VORLAN_REG_YC, kRead, {1, 2});
     shortList.packet.items.count = 5;  // walk ends at the last real node
@@ -108,11 +108,11 @@ TEST_F(TagServiceTest, EmptyAndShortItemListsAreHandledSafely) {
 }
 
 TEST_F(TagServiceTest, ValueRegistersServeTheStoredValuesInBothDirections) {
-    relay().ycValue[0] = 10000.0f;
-    relay().ycValue[63] = -1.5f;
-    relay().yxState[0] = 7;  // any non-zero byte reads as 1
-    relay().yxState[511] = 1;
-    relay().ymValue[19] = 4660;
+    relay().points.ycValue[0] = 10000.0f;
+    relay().points.ycValue[63] = -1.5f;
+    relay().points.yxState[0] = 7;  // any non-zero byte reads as 1
+    relay().points.yxState[511] = 1;
+    relay().points.ymValue[19] = 4660;
     for (int16_t dir : {kRead, kWrite}) {
         TestPacket yc(0, VORLAN_REG_YC, dir, {1, 64, 2});
         TestPacket yx(0, VORLAN_REG_YX, dir, {1, 512, 2});
@@ -154,7 +154,7 @@ TEST_F(TagServiceTest, ArrayAddressesOutsideTheirTablesLeaveTheItemAlone) {
     TestPacket yk(0, VORLAN_REG_YK, kWrite, {65});
     yk.SetByte(0, 0xCC);
     Serve(yk);
-    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(relay().conversation.nextCommand, Request::GeneralPoll);
     EXPECT_EQ(state->priorityDevice, 255);
 }
 
@@ -171,19 +171,19 @@ TEST_F(TagServiceTest, ShowSwitchesTheTraceOnWritesOnly) {
     TestPacket on(0, VORLAN_REG_SHOW, kWrite, {1});
     on.SetByte(0, 1);
     Serve(on);
-    EXPECT_EQ(relay().traceOn, 1u);
+    EXPECT_EQ(relay().host.traceOn, 1u);
     TestPacket other(0, VORLAN_REG_SHOW, kWrite, {1});
     other.SetByte(0, 2);
     Serve(other);
-    EXPECT_EQ(relay().traceOn, 1u);
+    EXPECT_EQ(relay().host.traceOn, 1u);
     TestPacket readZero(0, VORLAN_REG_SHOW, kRead, {1});
     readZero.SetByte(0, 0);
     Serve(readZero);
-    EXPECT_EQ(relay().traceOn, 1u);
+    EXPECT_EQ(relay().host.traceOn, 1u);
     TestPacket off(0, VORLAN_REG_SHOW, kWrite, {1});
     off.SetByte(0, 0);
     Serve(off);
-    EXPECT_EQ(relay().traceOn, 0u);
+    EXPECT_EQ(relay().host.traceOn, 0u);
 }
 
 TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
@@ -192,11 +192,11 @@ TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
     select.SetByte(0, 31);
     ASSERT_EQ(Serve(select), 1);
     DeviceRecord& r = relay(1);
-    EXPECT_EQ(r.ykPoint, 4);
-    EXPECT_EQ(r.ykCommand, 204);
-    EXPECT_EQ(r.ykAction, 31);
-    EXPECT_EQ(r.ykState, 1);
-    EXPECT_EQ(r.nextCommand, Request::ControlSelect);
+    EXPECT_EQ(r.control.ykPoint, 4);
+    EXPECT_EQ(r.control.ykCommand, 204);
+    EXPECT_EQ(r.control.ykAction, 31);
+    EXPECT_EQ(r.control.ykState, 1);
+    EXPECT_EQ(r.conversation.nextCommand, Request::ControlSelect);
     EXPECT_EQ(state->priorityDevice, 1);
     EXPECT_EQ(length, 0);
 
@@ -207,7 +207,7 @@ TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
     EXPECT_EQ(read.item(1).quality, 192);
     EXPECT_EQ(read.Stamp(1), vorlan_test::kUntouchedStamp);
 
-    r.ykAction = 41;  // the relay confirmed the close
+    r.control.ykAction = 41;  // the relay confirmed the close
     TestPacket again(1, VORLAN_REG_YK, kRead, {5});
     Serve(again);
     EXPECT_EQ(again.item(0).value[0], 41);
@@ -215,9 +215,9 @@ TEST_F(TagServiceTest, RemoteControlSelectThenConfirmationIsSeenByReads) {
     TestPacket open(1, VORLAN_REG_YK, kWrite, {3});
     open.SetByte(0, 30);
     Serve(open);
-    EXPECT_EQ(r.ykPoint, 2);
-    EXPECT_EQ(r.ykCommand, 170);
-    EXPECT_EQ(r.ykAction, 30);
+    EXPECT_EQ(r.control.ykPoint, 2);
+    EXPECT_EQ(r.control.ykCommand, 170);
+    EXPECT_EQ(r.control.ykAction, 30);
 }
 
 TEST_F(TagServiceTest, RemoteControlDirectCodesCancelAndProgress) {
@@ -225,29 +225,29 @@ TEST_F(TagServiceTest, RemoteControlDirectCodesCancelAndProgress) {
     TestPacket direct(0, VORLAN_REG_YK, kWrite, {9});
     direct.SetByte(0, 0xAA);
     Serve(direct);
-    EXPECT_EQ(r.nextCommand, Request::ControlSelect);
-    EXPECT_EQ(r.ykPoint, 8);
-    EXPECT_EQ(r.ykCommand, 170);
-    EXPECT_EQ(r.ykState, 1);
-    EXPECT_EQ(r.ykAction, 255);  // a direct code does not change the progress
+    EXPECT_EQ(r.conversation.nextCommand, Request::ControlSelect);
+    EXPECT_EQ(r.control.ykPoint, 8);
+    EXPECT_EQ(r.control.ykCommand, 170);
+    EXPECT_EQ(r.control.ykState, 1);
+    EXPECT_EQ(r.control.ykAction, 255);  // a direct code does not change the progress
     EXPECT_EQ(state->priorityDevice, 0);
 
     TestPacket cancel(0, VORLAN_REG_YK, kWrite, {9});
     cancel.SetByte(0, 55);
     Serve(cancel);
-    EXPECT_EQ(r.nextCommand, Request::GeneralPoll);
-    EXPECT_EQ(r.ykPoint, 0);
-    EXPECT_EQ(r.ykCommand, 0);
-    EXPECT_EQ(r.ykState, 255);
+    EXPECT_EQ(r.conversation.nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(r.control.ykPoint, 0);
+    EXPECT_EQ(r.control.ykCommand, 0);
+    EXPECT_EQ(r.control.ykState, 255);
 
-    r.nextCommand = Request::RecordingList;
+    r.conversation.nextCommand = Request::RecordingList;
     TestPacket progress(0, VORLAN_REG_YK, kWrite, {12});
     progress.SetByte(0, 11);
     Serve(progress);
-    EXPECT_EQ(r.ykPoint, 11);
-    EXPECT_EQ(r.ykAction, 21);
-    EXPECT_EQ(r.nextCommand, Request::RecordingList);
-    EXPECT_EQ(r.ykState, 255);
+    EXPECT_EQ(r.control.ykPoint, 11);
+    EXPECT_EQ(r.control.ykAction, 21);
+    EXPECT_EQ(r.conversation.nextCommand, Request::RecordingList);
+    EXPECT_EQ(r.control.ykState, 255);
 }
 
 TEST_F(TagServiceTest, RemoteControlWriteOfSeveralItemsTheLaterWins) {
@@ -257,9 +257,9 @@ TEST_F(TagServiceTest, RemoteControlWriteOfSeveralItemsTheLaterWins) {
     p.SetByte(2, 30);
     p.SetByte(3, 99);  // unknown, nothing
     Serve(p);
-    EXPECT_EQ(relay().ykPoint, 6);
-    EXPECT_EQ(relay().ykCommand, 170);
-    EXPECT_EQ(relay().ykAction, 30);
+    EXPECT_EQ(relay().control.ykPoint, 6);
+    EXPECT_EQ(relay().control.ykCommand, 170);
+    EXPECT_EQ(relay().control.ykAction, 30);
 }
 
 TEST_F(TagServiceTest, SignalResetEightyQueuesTheBroadcastAndNinetyIsAcknowledged) {
@@ -275,7 +275,7 @@ TEST_F(TagServiceTest, SignalResetEightyQueuesTheBroadcastAndNinetyIsAcknowledge
     EXPECT_EQ(ninety.item(0).value[0], 0);
     EXPECT_EQ(length, 0);
 
-    relay().nextCommand = Request::GeneralPoll;
+    relay().conversation.nextCommand = Request::GeneralPoll;
     TestPacket other(0, VORLAN_REG_FG, kWrite, {1});
     other.SetByte(0, 81);
     TestPacket read(0, VORLAN_REG_FG, kRead, {1});
@@ -284,7 +284,7 @@ TEST_F(TagServiceTest, SignalResetEightyQueuesTheBroadcastAndNinetyIsAcknowledge
     Serve(read);
     EXPECT_EQ(other.item(0).value[0], 81);
     EXPECT_EQ(read.item(0).value[0], 80);
-    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(relay().conversation.nextCommand, Request::GeneralPoll);
     EXPECT_EQ(length, 0);
 }
 
@@ -307,31 +307,31 @@ TEST_F(TagServiceTest, SettingZoneSwitchAndWrite) {
     keep.SetByte(0, 255);
     Serve(noZone);
     Serve(keep);
-    EXPECT_EQ(r.settingState, 255);
-    EXPECT_EQ(r.nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(r.settings.settingState, 255);
+    EXPECT_EQ(r.conversation.nextCommand, Request::GeneralPoll);
 
     TestPacket pick(0, VORLAN_REG_DZONE, kWrite, {1});
     pick.SetByte(0, 3);
     Serve(pick);
-    EXPECT_EQ(r.settingZone, 3);
-    EXPECT_EQ(r.settingState, 0);
-    EXPECT_EQ(r.nextCommand, Request::SettingRead);
+    EXPECT_EQ(r.settings.settingZone, 3);
+    EXPECT_EQ(r.settings.settingState, 0);
+    EXPECT_EQ(r.conversation.nextCommand, Request::SettingRead);
 
     TestPacket sw(0, VORLAN_REG_DZNOW, kWrite, {1});
     sw.SetByte(0, 2);
     Serve(sw);
-    EXPECT_EQ(r.settingZone, 2);
-    EXPECT_EQ(r.nextCommand, Request::ZoneSwitch);
+    EXPECT_EQ(r.settings.settingZone, 2);
+    EXPECT_EQ(r.conversation.nextCommand, Request::ZoneSwitch);
 
     TestPacket ignored(0, VORLAN_REG_DZWR, kWrite, {1});
     ignored.SetByte(0, 3);
     Serve(ignored);
-    EXPECT_EQ(r.nextCommand, Request::ZoneSwitch);
+    EXPECT_EQ(r.conversation.nextCommand, Request::ZoneSwitch);
     TestPacket write(0, VORLAN_REG_DZWR, kWrite, {1});
     write.SetByte(0, 2);
     Serve(write);
-    EXPECT_EQ(r.settingState, 2);
-    EXPECT_EQ(r.nextCommand, Request::SettingWrite);
+    EXPECT_EQ(r.settings.settingState, 2);
+    EXPECT_EQ(r.conversation.nextCommand, Request::SettingWrite);
     TestPacket state2(0, VORLAN_REG_DZWR, kRead, {1});
     Serve(state2);
     EXPECT_EQ(state2.Long(0), 2);
@@ -339,7 +339,7 @@ TEST_F(TagServiceTest, SettingZoneSwitchAndWrite) {
 }
 
 TEST_F(TagServiceTest, RtuTypeReadsTheLowByte) {
-    relay().rtuType = 0x1234;
+    relay().settings.rtuType = 0x1234;
     for (int16_t dir : {kRead, kWrite}) {
         TestPacket p(0, VORLAN_REG_RTUTYPE, dir, {1});
         Serve(p);
@@ -356,7 +356,7 @@ TEST_F(TagServiceTest, StatusChangesAlternateBetweenClearingAndDelivering) {
     change.month = 3;
     change.day = 1;
     change.minute = 30;
-    relay().changeQueue.Append(change);
+    relay().points.changeQueue.Append(change);
 
     TestPacket clear(0, VORLAN_REG_BWYX, kRead, {5, 10005});
     Serve(clear);
@@ -364,28 +364,28 @@ TEST_F(TagServiceTest, StatusChangesAlternateBetweenClearingAndDelivering) {
     EXPECT_EQ(clear.Long(1), 0);
     EXPECT_EQ(clear.item(0).quality, 192);
     EXPECT_EQ(clear.Stamp(0), vorlan_test::kUntouchedStamp);
-    EXPECT_EQ(relay().changeQueue.Count(), 1u);
+    EXPECT_EQ(relay().points.changeQueue.Count(), 1u);
 
     TestPacket deliver(0, VORLAN_REG_BWYX, kRead, {5, 10005});
     Serve(deliver);
     EXPECT_EQ(deliver.Long(0), 1);
     EXPECT_EQ(deliver.Long(1), 0);
     EXPECT_EQ(deliver.item(0).quality, 192);
-    EXPECT_EQ(relay().changeQueue.Count(), 0u);
+    EXPECT_EQ(relay().points.changeQueue.Count(), 0u);
 
     TestPacket write(0, VORLAN_REG_BWYX, kWrite, {5});
     Serve(write);
     EXPECT_TRUE(write.Untouched(0));
-    EXPECT_EQ(relay().bwyxPhase, 1);
+    EXPECT_EQ(relay().host.bwyxPhase, 1);
     TestPacket clearAgain(0, VORLAN_REG_BWYX, kRead, {5});
     Serve(clearAgain);
     EXPECT_EQ(clearAgain.Long(0), 0);
-    EXPECT_EQ(relay().bwyxPhase, 0);
+    EXPECT_EQ(relay().host.bwyxPhase, 0);
 }
 
 TEST_F(TagServiceTest, RecordingIdsAndCount) {
-    relay().lbCount = 2;
-    relay().lbId = {11, 12, 13, 14};
+    relay().recording.lbCount = 2;
+    relay().recording.lbId = {11, 12, 13, 14};
     TestPacket ids(0, VORLAN_REG_LBID, kRead, {1, 2, 3});
     Serve(ids);
     EXPECT_EQ(ids.Long(0), 11);
@@ -406,7 +406,7 @@ TEST_F(TagServiceTest, RecordingIdsAndCount) {
     EXPECT_TRUE(idWrite.Untouched(0));
     EXPECT_TRUE(countWrite.Untouched(0));
 
-    relay().lbCount = 200;  // a count beyond the list never reads past it
+    relay().recording.lbCount = 200;  // a count beyond the list never reads past it
     TestPacket all(0, VORLAN_REG_LBID, kRead, {4});
     Serve(all);
     EXPECT_EQ(all.Long(0), 14);
@@ -419,9 +419,9 @@ std::string AtomText(uint16_t atom) {
 }
 
 TEST_F(TagServiceTest, RecordingTimesStayReadableUntilTheNextReadOfTheEntry) {
-    relay().lbCount = 2;
-    relay().lbTime[0] = "2004-03-01 00:30:00";
-    relay().lbTime[1] = "2004-03-02 11:00:05";
+    relay().recording.lbCount = 2;
+    relay().recording.lbTime[0] = "2004-03-01 00:30:00";
+    relay().recording.lbTime[1] = "2004-03-02 11:00:05";
     TestPacket times(0, VORLAN_REG_LBTIME, kRead, {1, 2, 3});
     Serve(times);
     const uint16_t first = times.Atom(0);
@@ -435,7 +435,7 @@ TEST_F(TagServiceTest, RecordingTimesStayReadableUntilTheNextReadOfTheEntry) {
     EXPECT_EQ(times.item(0).value[2], 0xEE);  // an atom is two bytes
 
     // A new list replaces the text of entry 1; its old atom goes, entry 2's stays.
-    relay().lbTime[0] = "2004-05-05 05:05:05";
+    relay().recording.lbTime[0] = "2004-05-05 05:05:05";
     TestPacket again(0, VORLAN_REG_LBTIME, kRead, {1});
     Serve(again);
     EXPECT_EQ(AtomText(again.Atom(0)), "2004-05-05 05:05:05");
@@ -454,10 +454,10 @@ TEST_F(TagServiceTest, RecordingTimesStayReadableUntilTheNextReadOfTheEntry) {
 
 TEST_F(TagServiceTest, RecordingStartSearchesThePacketsRelay) {
     Register(2);
-    relay(0).lbCount = 2;
-    relay(0).lbId = {7, 9, 0, 0};
-    relay(1).lbCount = 1;
-    relay(1).lbId = {9, 0, 0, 0};
+    relay(0).recording.lbCount = 2;
+    relay(0).recording.lbId = {7, 9, 0, 0};
+    relay(1).recording.lbCount = 1;
+    relay(1).recording.lbId = {9, 0, 0, 0};
     state->currentDevice = 1;  // served last: not the relay the host asks
 
     TestPacket zero(0, VORLAN_REG_LBSTART, kWrite, {1});
@@ -466,37 +466,37 @@ TEST_F(TagServiceTest, RecordingStartSearchesThePacketsRelay) {
     below.SetLong(0, -5);
     Serve(zero);
     Serve(below);
-    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
-    EXPECT_EQ(relay().lbRequestId, 0);
+    EXPECT_EQ(relay().conversation.nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(relay().recording.lbRequestId, 0);
 
     TestPacket unknown(0, VORLAN_REG_LBSTART, kWrite, {1});
     unknown.SetLong(0, 8);
     Serve(unknown);
-    EXPECT_EQ(relay().lbRequestId, 8);
-    EXPECT_EQ(relay().lbIndex, -1);
-    EXPECT_EQ(relay().nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(relay().recording.lbRequestId, 8);
+    EXPECT_EQ(relay().recording.lbIndex, -1);
+    EXPECT_EQ(relay().conversation.nextCommand, Request::GeneralPoll);
 
-    relay().lbNextSample = 17;
+    relay().recording.lbNextSample = 17;
     TestPacket listed(0, VORLAN_REG_LBSTART, kWrite, {1});
     listed.SetLong(0, 9);
     Serve(listed);
-    EXPECT_EQ(relay().lbRequestId, 9);
-    EXPECT_EQ(relay().lbIndex, 1);
-    EXPECT_EQ(relay().lbNextSample, 0);
-    EXPECT_EQ(relay().nextCommand, Request::RecordingBlock);
-    EXPECT_EQ(relay(1).lbIndex, -1);
+    EXPECT_EQ(relay().recording.lbRequestId, 9);
+    EXPECT_EQ(relay().recording.lbIndex, 1);
+    EXPECT_EQ(relay().recording.lbNextSample, 0);
+    EXPECT_EQ(relay().conversation.nextCommand, Request::RecordingBlock);
+    EXPECT_EQ(relay(1).recording.lbIndex, -1);
 
     TestPacket list(0, VORLAN_REG_LBSTART, kWrite, {1});
     list.SetLong(0, -1);
     Serve(list);
-    EXPECT_EQ(relay().nextCommand, Request::RecordingList);
+    EXPECT_EQ(relay().conversation.nextCommand, Request::RecordingList);
 }
 
 TEST_F(TagServiceTest, RecordingStartReadShowsWrittenFiles) {
     TestPacket before(0, VORLAN_REG_LBSTART, kRead, {1});
     Serve(before);
     EXPECT_TRUE(before.Untouched(0));
-    relay().lbFilesWritten = 1;
+    relay().recording.lbFilesWritten = 1;
     TestPacket after(0, VORLAN_REG_LBSTART, kRead, {1});
     Serve(after);
     EXPECT_EQ(after.Long(0), -2);
