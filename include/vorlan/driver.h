@@ -162,6 +162,9 @@ typedef struct IDeviceDriverVtbl {
                            intptr_t reserved2);
     int16_t (*CheckItem)(IDeviceDriver *self, const ItemConfig *config, ItemRef *ref);
     int32_t (*ReservedA6)(IDeviceDriver *self, intptr_t a, intptr_t b, intptr_t c);
+    /* OpenChannel and CloseChannel wait for a packet call running on another
+     * thread (up to its exchange's length, 2.4 s for a setting read), so the
+     * port never changes under an exchange. */
     int32_t (*OpenChannel)(IDeviceDriver *self, intptr_t reserved, const ChannelConfig *config);
     int32_t (*CloseChannel)(IDeviceDriver *self);
     int32_t (*ReservedA9)(IDeviceDriver *self, intptr_t a, intptr_t b, intptr_t c);
@@ -226,6 +229,25 @@ struct IVorlanDispatch {
 VORLAN_API int32_t DllGetClassObject(const VorlanGuid *clsid, const VorlanGuid *iid, void **out);
 VORLAN_API int32_t DllCanUnloadNow(void);
 VORLAN_API int32_t DllRegisterServer(void);
+
+/* What the line has done with one registered relay since the component was
+ * created, counted by the packet calls (Send packets and probes). */
+typedef struct VorlanRelayStats {
+    int32_t address;              /* the relay's bus address */
+    uint32_t requestsSent;        /* requests written to this relay */
+    uint32_t answersTaken;        /* valid answers taken from it */
+    uint32_t timeouts;            /* requests with no complete answer in time */
+    uint32_t rejectedAnswers;     /* answers refused: bad CRC, wrong address, bad framing */
+    uint32_t consecutiveFailures; /* failed exchanges since the last answer taken */
+    FileTime lastAnswer;          /* UTC time of the last answer taken; 0 when never */
+} VorlanRelayStats;
+
+/* Fills `out` for the relay registered at `deviceIndex` (0 for the first
+ * AddDevice). Returns 1, or 0 when no relay is registered there or an argument
+ * is null. Any thread may call it at any time: it never waits for a packet
+ * call, and each count is read as one value. */
+VORLAN_API int32_t VorlanGetRelayStats(IDeviceDriver *driver, int32_t deviceIndex,
+                                       VorlanRelayStats *out);
 
 /* Copies the text of a recording-time atom handed out in an LBTime item, with
  * a terminating NUL, cut to fit `size`. Returns the text's length, or 0 for an

@@ -1,6 +1,5 @@
 #include "host/component.h"
 
-#include <cstring>
 #include <new>
 
 #include "host/guid.h"
@@ -199,8 +198,6 @@ uint32_t RelayPro::Release() {
 }
 
 int32_t RelayPro::OpenChannel(const ChannelConfig* config) {
-    if (config == nullptr) return 0;
-    std::memcpy(&channel_, config, sizeof channel_);
     return core_->OpenChannelLocked(config);
 }
 

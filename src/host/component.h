@@ -27,7 +27,7 @@ public:
     uint32_t Release();
 
     CRelayDriver& Core() { return *core_; }
-    // OpenChannel: keeps a copy of the host's record, then opens the port.
+    // OpenChannel: the driver keeps a copy of the host's record and opens the port.
     int32_t OpenChannel(const ChannelConfig* config);
 
     // An interface part: the host sees its first word, the table pointer.
@@ -48,7 +48,6 @@ private:
 
     std::atomic<uint32_t> refs_{1};
     std::unique_ptr<CRelayDriver> core_;
-    ChannelConfig channel_{};  // the last record handed to OpenChannel
     Part<IDeviceDriver> driverPart_;
     Part<IDeviceDriverControl> controlPart_;
     Part<IVorlanDispatch> dispatchPart_;

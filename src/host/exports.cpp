@@ -3,6 +3,7 @@
 #include "vorlan/driver.h"
 
 #include "host/class_object.h"
+#include "host/component.h"
 #include "host/guid.h"
 #include "host/library_lock.h"
 #include "host/registration.h"
@@ -27,6 +28,12 @@ int32_t DllRegisterServer(void) {
     } catch (...) {
         return VORLAN_SELFREG_E_CLASS;
     }
+}
+
+int32_t VorlanGetRelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats* out) {
+    if (driver == nullptr || out == nullptr) return 0;
+    const vorlan::LinkStatsTable& stats = vorlan::RelayPro::Of(driver).Core().LinkStats();
+    return stats.Read(deviceIndex, *out) ? 1 : 0;
 }
 
 uint32_t VorlanGetAtomName(uint16_t atom, char* buffer, uint32_t size) {

@@ -17,6 +17,7 @@ CRelayDriverBase::~CRelayDriverBase() = default;
 
 int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     if (config == nullptr) return 0;
+    std::memcpy(&channel_, config, sizeof channel_);
     if (config->baudRate < 300 || config->baudRate > 57600) return 0;
     replyTimeout = config->replyTimeout;
     std::unique_ptr<SerialPort> opened = OpenChannelPort(*config);
@@ -70,6 +71,7 @@ int32_t CRelayDriver::AddDevice(const char* addressText, int32_t* address) {
     DeviceRecord& record = state_.devices[static_cast<size_t>(state_.deviceCount)];
     record.address = static_cast<uint8_t>(value);
     record.index = static_cast<uint8_t>(state_.deviceCount);
+    linkStats_.Register(state_.deviceCount, record.address);
     state_.deviceCount += 1;
     return 1;
 }
@@ -98,7 +100,9 @@ int32_t CRelayDriver::ServePacket(HostPacket* packet, uint8_t* frame, size_t cap
 int32_t CRelayDriver::ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
                                     int32_t expectedLength) {
     ExchangeContext ctx{state_, port_.get(), *clock_, *monitor_, errorIndex};
-    return vorlan::ExchangeFrame(ctx, frame, capacity, length, expectedLength);
+    const int32_t result = vorlan::ExchangeFrame(ctx, frame, capacity, length, expectedLength);
+    lastOutcome_ = ctx.outcome;
+    return result;
 }
 
 int32_t CRelayDriver::ParseAnswer(HostPacket* /*packet*/, const uint8_t* frame, int32_t length) {
@@ -113,6 +117,12 @@ namespace {
 void MarkForFreshStart(DeviceRecord& relay) {
     relay.nextCommand = 0x83;
     relay.ykState = 255;
+}
+
+// Device index of the registered relay with `address`, or -1.
+int32_t RegisteredIndex(PollingState& state, uint8_t address) {
+    const DeviceRecord* relay = state.FindDevice(address);
+    return relay != nullptr ? relay->index : -1;
 }
 
 }  // namespace
@@ -133,15 +143,21 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
     // The relay the request went to, for a fresh start when the exchange fails.
     const bool sent = length > 0;
     const uint8_t requestAddress = frame[0];
+    // The exchange looks the address up the same way, so this changes nothing.
+    const int32_t target = sent ? RegisteredIndex(state_, requestAddress) : -1;
 
     if (ExchangeFrame(frame, sizeof frame, length, expectedLength) == 0) {
+        linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
         MarkForFreshStart(packetRelay);
         if (sent) {
             if (DeviceRecord* served = state_.FindDevice(requestAddress)) MarkForFreshStart(*served);
         }
         return 0;
     }
-    if (ParseAnswer(packet, frame, length) == 0) return 0;
+    const int32_t parsed = ParseAnswer(packet, frame, length);
+    const bool taken = parsed == 1 && length > 0 && frame[0] == requestAddress;
+    linkStats_.Note(target, lastOutcome_, taken, clock_->NowFileTime());
+    if (parsed == 0) return 0;
 
     if (packetRelay.unansweredCount > 10) {
         packetRelay.unansweredCount = 0;
@@ -151,12 +167,21 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
 }
 
 int32_t CRelayDriver::ProbeDevice(intptr_t /*reserved*/, int32_t address, intptr_t /*reserved2*/) {
+    // An address that does not fit the frame's byte is not cut down to
+    // another relay's.
+    if (address < 0 || address > 0xFF) return 0;
     std::lock_guard<std::mutex> guard(lock_);
     uint8_t frame[kProbeFrameBuffer] = {};
-    const uint8_t relayAddress = static_cast<uint8_t>(address & 0xFF);
+    const uint8_t relayAddress = static_cast<uint8_t>(address);
     int32_t length = BuildProbe(relayAddress, frame, sizeof frame);
-    if (ExchangeFrame(frame, sizeof frame, length, 0) == 0) return 0;
-    return ParseProbeAnswer(relayAddress, frame, length);
+    const int32_t target = RegisteredIndex(state_, relayAddress);
+    if (ExchangeFrame(frame, sizeof frame, length, 0) == 0) {
+        linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
+        return 0;
+    }
+    const int32_t parsed = ParseProbeAnswer(relayAddress, frame, length);
+    linkStats_.Note(target, lastOutcome_, parsed == 1, clock_->NowFileTime());
+    return parsed;
 }
 
 int32_t CRelayDriver::ParseProbeAnswer(uint8_t address, const uint8_t* frame, int32_t length) {

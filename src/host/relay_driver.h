@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+#include "host/link_stats.h"
+#include "link/frame_exchange.h"
 #include "platform/clock.h"
 #include "platform/monitor_sink.h"
 #include "platform/serial_port.h"
@@ -57,6 +59,9 @@ protected:
     std::unique_ptr<SerialPort> port_;  // the open port; null = handle -1
     std::atomic<int32_t> errorIndex{-1};
     int32_t replyTimeout = 3000;
+    // The last record handed to OpenChannel, copied under the lock: two host
+    // threads may open the same component at once.
+    ChannelConfig channel_{};
 };
 
 // Not final: tests stand in for single steps of the packet cycle.
@@ -88,6 +93,9 @@ public:
     int32_t OpenChannelLocked(const ChannelConfig* config);
     int32_t CloseChannelLocked();
 
+    // Per-relay link counts; readable from any thread.
+    const LinkStatsTable& LinkStats() const { return linkStats_; }
+
     // For tests and tools inside the library: the state the packet calls work on.
     PollingState& State() { return state_; }
     Clock& GetClock() { return *clock_; }
@@ -103,6 +111,8 @@ private:
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<MonitorSink> monitor_;
     PollingState state_;
+    LinkStatsTable linkStats_;
+    ExchangeOutcome lastOutcome_ = ExchangeOutcome::NothingSent;
     std::mutex lock_;
     // Declared last so that the database goes first, then the lock, then the records.
     SettingService settings_;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/monitor_trace.h"
+#include "protocol/frame.h"
 
 namespace vorlan {
 namespace {
@@ -16,7 +17,8 @@ constexpr uint32_t kEndPauseMs = 250;         // after a complete answer
 constexpr size_t kReadCap = 512;              // a read of exactly this much is dropped
 constexpr int32_t kLongAnswer = 243 + 5;      // frame of 243 data bytes
 constexpr uint8_t kSettingRequest = 0x85;
-constexpr uint8_t kBroadcast = 0xFF;
+constexpr uint8_t kResetCommand = 0x80;
+constexpr int32_t kResetFrameSize = 6;
 
 // Trace text for frames up to the probe's buffer: three characters a byte.
 constexpr size_t kTraceBytes = 1024;
@@ -34,28 +36,48 @@ void Trace(ExchangeContext& ctx, const DeviceRecord& relay, char direction, cons
     if (relay.traceOn == 1) MonitorTrace(ctx.monitor, direction, text, size);
 }
 
+// Whatever waits in the input queue now (a late answer to an earlier request,
+// an answer to the reset, noise) can only be mistaken for this request's answer.
 bool WriteRequest(ExchangeContext& ctx, const uint8_t* frame, int32_t length) {
-    return ctx.port != nullptr && ctx.port->Write(frame, static_cast<size_t>(length));
+    if (ctx.port == nullptr) return false;
+    ctx.port->DiscardInput();
+    return ctx.port->Write(frame, static_cast<size_t>(length));
 }
 
 }  // namespace
 
+bool IsBroadcastReset(const uint8_t* frame, int32_t length) {
+    if (frame == nullptr || length != kResetFrameSize) return false;
+    return frame[0] == kBroadcastAddress && frame[1] == kResetCommand && frame[2] == 1 &&
+           frame[3] == 0 && CheckFrame(ByteView(frame, kResetFrameSize)) == 1;
+}
+
 int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int32_t& length,
                       int32_t /*expectedLength*/) {
+    ctx.outcome = ExchangeOutcome::NothingSent;
     if (length == 0) return 1;
+    ctx.outcome = ExchangeOutcome::Refused;
     if (frame == nullptr || length < 0 || static_cast<size_t>(length) > capacity) return 0;
 
     DeviceRecord* found = ctx.state.FindDevice(frame[0]);
     if (found == nullptr) {
-        // The broadcast reset goes to every relay and none answers it.
-        if (frame[0] != kBroadcast || !WriteRequest(ctx, frame, length)) return 0;
+        // Only the reset may address every relay; none answers it.
+        if (!IsBroadcastReset(frame, length)) return 0;
+        if (!WriteRequest(ctx, frame, length)) {
+            ctx.outcome = ExchangeOutcome::WriteFailed;
+            return 0;
+        }
+        ctx.outcome = ExchangeOutcome::Broadcast;
         ctx.clock.SleepMs(kEndPauseMs);
         length = 0;
         return 1;
     }
     DeviceRecord& relay = *found;
 
-    if (!WriteRequest(ctx, frame, length)) return 0;
+    if (!WriteRequest(ctx, frame, length)) {
+        ctx.outcome = ExchangeOutcome::WriteFailed;
+        return 0;
+    }
     Trace(ctx, relay, 'T', frame, length);
 
     length = 0;
@@ -65,6 +87,7 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
     for (;;) {
         if (Later(ctx.clock.TickMs(), deadline)) {
             ctx.errorIndex = kErrorReplyTimeout;
+            ctx.outcome = ExchangeOutcome::TimedOut;
             return 0;
         }
         ctx.clock.SleepMs(kPollPauseMs);
@@ -75,11 +98,13 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
         size_t waiting = 0;
         if (ctx.port == nullptr || !ctx.port->BytesWaiting(waiting)) {
             ctx.errorIndex = kErrorPortRead;
+            ctx.outcome = ExchangeOutcome::ReadFailed;
             return 0;
         }
         size_t got = 0;
         if (waiting > 0 && !ctx.port->Read(readBuffer, sizeof readBuffer, got)) {
             ctx.errorIndex = kErrorPortRead;
+            ctx.outcome = ExchangeOutcome::ReadFailed;
             return 0;
         }
         if (got == 0) {
@@ -115,6 +140,7 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
         deadline = ctx.clock.TickMs() + kPartialDeadlineMs;
     }
 
+    ctx.outcome = length > 0 ? ExchangeOutcome::Answered : ExchangeOutcome::ForeignAnswer;
     Trace(ctx, relay, 'R', frame, length);
     return 1;
 }

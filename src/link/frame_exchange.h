@@ -17,18 +17,36 @@ namespace vorlan {
 constexpr int32_t kErrorReplyTimeout = 6;
 constexpr int32_t kErrorPortRead = 7;
 
+// How the last exchange ended, for the relay's link statistics.
+enum class ExchangeOutcome : uint8_t {
+    NothingSent,     // empty request
+    Refused,         // no registered relay and not the broadcast reset: nothing written
+    Broadcast,       // the broadcast reset went out; no answer is awaited
+    WriteFailed,
+    TimedOut,
+    ReadFailed,
+    ForeignAnswer,   // a whole answer from another address, dropped
+    Answered,
+};
+
 struct ExchangeContext {
     PollingState& state;
     SerialPort* port;  // null while no channel is open
     Clock& clock;
     MonitorSink& monitor;
     std::atomic<int32_t>& errorIndex;
+    ExchangeOutcome outcome = ExchangeOutcome::NothingSent;
 };
 
+// True for exactly the six-byte broadcast reset FF 80 01 00 with its CRC: the
+// only frame that may go out without a registered relay's address.
+bool IsBroadcastReset(const uint8_t* frame, int32_t length);
+
 // In: `length` request bytes in `frame` (of `capacity` bytes). Out: the answer
-// and its length. Returns 1 when exchanged or nothing was to be sent, 0 on a
-// write or read failure, an unregistered address or a time-out. Never writes
-// past `capacity`.
+// and its length. Bytes waiting before the write are discarded, so nothing
+// that arrived earlier is taken for the answer. Returns 1 when exchanged or
+// nothing was to be sent, 0 on a write or read failure, a refused frame or a
+// time-out. Never writes past `capacity`.
 int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int32_t& length,
                       int32_t expectedLength);
 

@@ -7,14 +7,15 @@ namespace vorlan {
 namespace {
 
 constexpr uint16_t kFirstAtom = 0xC000;
-// Each slot holds one distinct text: enough for every LBTime item of 32
-// channels of 32 relays (32 x 32 x 4), well inside 0xC000..0xFFFF.
-constexpr size_t kAtomSlots = 4096;
-constexpr size_t kMaxAtomText = 255;                 // like the platform's atoms
+// Each slot holds one distinct text: every LBTime item of 64 components of
+// 32 relays (64 x 32 x 4) has room, inside 0xC000..0xFFFF.
+constexpr size_t kAtomSlots = 64 * 32 * 4;
+constexpr size_t kMaxAtomText = 255;  // like the platform's atoms
 
 struct AtomSlot {
-    uint32_t references;  // 0 = free
+    uint32_t references;   // 0 = free
     uint8_t size;
+    uint64_t releasedAt;   // release order of a free slot; 0 = never used
     char text[kMaxAtomText];
 };
 
@@ -22,8 +23,8 @@ struct AtomSlot {
 // thread at any time, with no allocation and no start-up order to worry about.
 AtomSlot g_slots[kAtomSlots];
 std::mutex g_mutex;
-size_t g_used = 0;     // slots below this index may be in use
-size_t g_cursor = 0;   // where the search for a free slot starts
+size_t g_used = 0;         // slots at or above this index were never used
+uint64_t g_releases = 0;   // counts releases, to find the oldest free slot
 
 bool SameText(const AtomSlot& slot, const char* text, size_t size) {
     return slot.references != 0 && slot.size == size && std::memcmp(slot.text, text, size) == 0;
@@ -33,6 +34,19 @@ bool SameText(const AtomSlot& slot, const char* text, size_t size) {
 size_t SlotOf(uint16_t atom) {
     if (atom < kFirstAtom) return kAtomSlots;
     return static_cast<size_t>(atom - kFirstAtom);
+}
+
+// A never-used slot first, else the one released longest ago, so a host
+// holding a stale atom is unlikely to read another text through it.
+// kAtomSlots when every slot is held.
+size_t FreeSlot() {
+    if (g_used < kAtomSlots) return g_used++;
+    size_t oldest = kAtomSlots;
+    for (size_t i = 0; i < kAtomSlots; ++i) {
+        if (g_slots[i].references != 0) continue;
+        if (oldest == kAtomSlots || g_slots[i].releasedAt < g_slots[oldest].releasedAt) oldest = i;
+    }
+    return oldest;
 }
 
 }  // namespace
@@ -46,27 +60,23 @@ uint16_t AtomAdd(const char* text, size_t size) {
             return static_cast<uint16_t>(kFirstAtom + i);
         }
     }
-    // A freed atom is reused only after the others, so a host holding a stale
-    // atom is unlikely to read another text through it.
-    for (size_t n = 0; n < kAtomSlots; ++n) {
-        const size_t i = (g_cursor + n) % kAtomSlots;
-        AtomSlot& slot = g_slots[i];
-        if (slot.references != 0) continue;
-        slot.references = 1;
-        slot.size = static_cast<uint8_t>(size);
-        std::memcpy(slot.text, text, size);
-        g_cursor = (i + 1) % kAtomSlots;
-        if (i >= g_used) g_used = i + 1;
-        return static_cast<uint16_t>(kFirstAtom + i);
-    }
-    return 0;  // table full
+    const size_t i = FreeSlot();
+    if (i >= kAtomSlots) return 0;  // every slot is held by a live text
+    AtomSlot& slot = g_slots[i];
+    slot.references = 1;
+    slot.size = static_cast<uint8_t>(size);
+    std::memcpy(slot.text, text, size);
+    return static_cast<uint16_t>(kFirstAtom + i);
 }
 
 void AtomDelete(uint16_t atom) {
     const size_t i = SlotOf(atom);
     if (i >= kAtomSlots) return;
     std::lock_guard<std::mutex> guard(g_mutex);
-    if (g_slots[i].references != 0) g_slots[i].references -= 1;
+    AtomSlot& slot = g_slots[i];
+    if (slot.references == 0) return;
+    slot.references -= 1;
+    if (slot.references == 0) slot.releasedAt = ++g_releases;
 }
 
 uint32_t AtomGetName(uint16_t atom, char* buffer, uint32_t size) {
@@ -82,5 +92,7 @@ uint32_t AtomGetName(uint16_t atom, char* buffer, uint32_t size) {
     }
     return slot.size;
 }
+
+size_t AtomCapacity() { return kAtomSlots; }
 
 }  // namespace vorlan

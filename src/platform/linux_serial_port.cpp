@@ -50,9 +50,14 @@ bool DeviceLost(int error) {
 
 }  // namespace
 
-int OpenSerialDevice(const std::string& path, const SerialSettings& settings) {
+int OpenSerialDevice(const std::string& path, const SerialSettings& settings,
+                     const DeviceIdentity* mustBe) {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
+    if (mustBe != nullptr && !MayReopenAs(*mustBe, IdentityOf(path, fd))) {
+        close(fd);
+        return -1;
+    }
     // TIOCEXCL keeps other openers out, except root; the lock stops root too.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd) || ioctl(fd, TIOCEXCL) != 0 ||
         !Configure(fd, settings)) {
@@ -67,12 +72,18 @@ std::unique_ptr<LinuxSerialPort> LinuxSerialPort::Open(const std::string& path,
                                                        Clock& clock) {
     const int fd = OpenSerialDevice(path, settings);
     if (fd < 0) return nullptr;
-    return std::unique_ptr<LinuxSerialPort>(new LinuxSerialPort(path, settings, clock, fd));
+    DeviceIdentity identity = IdentityOf(path, fd);
+    return std::unique_ptr<LinuxSerialPort>(
+        new LinuxSerialPort(path, settings, clock, fd, std::move(identity)));
 }
 
 LinuxSerialPort::LinuxSerialPort(std::string path, const SerialSettings& settings, Clock& clock,
-                                 int fd)
-    : path_(std::move(path)), settings_(settings), clock_(clock), fd_(fd) {}
+                                 int fd, DeviceIdentity identity)
+    : path_(std::move(path)),
+      identity_(std::move(identity)),
+      settings_(settings),
+      clock_(clock),
+      fd_(fd) {}
 
 LinuxSerialPort::~LinuxSerialPort() { Close(); }
 
@@ -89,12 +100,12 @@ void LinuxSerialPort::DropDeadDevice() {
 }
 
 bool LinuxSerialPort::ReopenIfDue() {
-    if (closed_) return false;
+    if (closed_ || !MayEverReopen(identity_)) return false;
     const uint32_t now = clock_.TickMs();
     if (triedReopen_ && now - lastReopenTick_ < kReopenIntervalMs) return false;
     triedReopen_ = true;
     lastReopenTick_ = now;
-    fd_ = OpenSerialDevice(path_, settings_);
+    fd_ = OpenSerialDevice(path_, settings_, &identity_);
     return fd_ >= 0;
 }
 
@@ -142,6 +153,10 @@ bool LinuxSerialPort::BytesWaiting(size_t& count) {
     }
     count = waiting > 0 ? static_cast<size_t>(waiting) : 0;
     return true;
+}
+
+void LinuxSerialPort::DiscardInput() {
+    if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
 }
 
 bool LinuxSerialPort::Read(uint8_t* buffer, size_t capacity, size_t& got) {

@@ -3,13 +3,15 @@
 // held exclusively, raw and non-blocking. When the device vanishes the dead
 // descriptor is closed at once, so a re-plugged adapter can get its old name
 // back, and the same path is reopened with the same settings before a later
-// write, at most once a second.
+// write, at most once a second, but only when it leads to the same device
+// (see linux_device_identity.h). While the device is gone nothing is held.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/linux_device_identity.h"
 #include "platform/serial_port.h"
 
 namespace vorlan {
@@ -31,6 +33,7 @@ public:
     bool Write(const uint8_t* data, size_t size) override;
     bool BytesWaiting(size_t& count) override;
     bool Read(uint8_t* buffer, size_t capacity, size_t& got) override;
+    void DiscardInput() override;
     void Close() override;
 
     // The descriptor, -1 while the device is gone.
@@ -40,11 +43,13 @@ public:
     static constexpr uint32_t kReopenIntervalMs = 1000;
 
 private:
-    LinuxSerialPort(std::string path, const SerialSettings& settings, Clock& clock, int fd);
+    LinuxSerialPort(std::string path, const SerialSettings& settings, Clock& clock, int fd,
+                    DeviceIdentity identity);
     void DropDeadDevice();
     bool ReopenIfDue();
 
     std::string path_;
+    DeviceIdentity identity_;  // of the device first opened
     SerialSettings settings_;
     Clock& clock_;
     int fd_ = -1;
@@ -54,6 +59,9 @@ private:
 };
 
 // Opens `path` exclusively and configures it; returns the descriptor or -1.
-int OpenSerialDevice(const std::string& path, const SerialSettings& settings);
+// With `mustBe`, a device that may not stand in for that one is closed again
+// before anything is set on it.
+int OpenSerialDevice(const std::string& path, const SerialSettings& settings,
+                     const DeviceIdentity* mustBe = nullptr);
 
 }  // namespace vorlan

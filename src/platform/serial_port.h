@@ -1,6 +1,6 @@
 #pragma once
 // The serial port as the frame exchange sees it: write a request, learn how
-// many bytes wait, read what waits without blocking, flush both queues.
+// many bytes wait, read what waits without blocking, drop what waits.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +24,8 @@ public:
     virtual bool BytesWaiting(size_t& count) = 0;
     // Reads at most `capacity` waiting bytes without waiting for more.
     virtual bool Read(uint8_t* buffer, size_t capacity, size_t& got) = 0;
+    // Drops every byte waiting in the input queue.
+    virtual void DiscardInput() = 0;
     virtual void Close() = 0;
 };
 

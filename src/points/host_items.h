@@ -9,6 +9,7 @@
 namespace vorlan {
 
 constexpr int16_t kQualityGood = 192;
+constexpr int16_t kQualityBad = 0;
 
 // Visits at most `count` items in list order; stops at a missing node.
 template <typename Fn>

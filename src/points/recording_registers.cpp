@@ -60,7 +60,8 @@ void ServeRecordingIds(TagContext& ctx, HostPacket* packet, DeviceRecord& relay,
 
 // Each item gets an atom of its entry's time text (0 for an entry not
 // listed). The atom stays valid after the call so the host can read the text;
-// the next LBTime read of the same entry releases it.
+// the next LBTime read of the same entry releases it. A listed entry whose
+// text found no atom is handed out with quality bad, never as a good 0.
 void ServeRecordingTimes(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
     if (write) return;
     const uint64_t now = ctx.clock.NowFileTime();
@@ -75,7 +76,7 @@ void ServeRecordingTimes(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
         relay.lbTimeAtom[e] = atom;
         SetAtom(item, atom);
         Stamp(item, now);
-        item.quality = kQualityGood;
+        item.quality = (atom != 0 || entry >= ListedCount(relay)) ? kQualityGood : kQualityBad;
     });
 }
 

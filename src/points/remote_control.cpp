@@ -35,16 +35,18 @@ void ServeRemoteControl(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
     ForEachItem(packet, [&](HostItem& item) {
         const uint8_t v = item.value[0];
         if (v == 0) return;
-        // A point outside the relay's control range is never selected.
-        if (item.address < 1 || item.address > kYkPoints) return;
-        const int32_t point = static_cast<int32_t>(item.address) - 1;
-        if (v == kClose || v == kOpen) Select(ctx, packet, relay, point, v);
+        // A cancel never names a point: it stands whatever the item's address.
         if (v == kCancel) {
             relay.nextCommand = 0x83;
             relay.ykPoint = 0;
             relay.ykCommand = 0;
             relay.ykState = 255;
+            return;
         }
+        // A point outside the relay's control range is never selected.
+        if (item.address < 1 || item.address > kYkPoints) return;
+        const int32_t point = static_cast<int32_t>(item.address) - 1;
+        if (v == kClose || v == kOpen) Select(ctx, packet, relay, point, v);
         if (v == 10 || v == 11) {
             relay.ykPoint = point;
             relay.ykAction = v + 10;

@@ -99,10 +99,18 @@ int32_t ServePacket(TagContext& ctx, HostPacket* packet, uint8_t* frame, size_t 
     if (packet->deviceIndex < 0 || packet->deviceIndex >= kMaxDevices) return 0;
     DeviceRecord& relay = ctx.state.devices[static_cast<size_t>(packet->deviceIndex)];
     const bool write = packet->direction == 1;
+    // A write on a record no relay fills would wait there and go to whichever
+    // relay is registered at that index later: refused, nothing changed.
+    const bool registered = packet->deviceIndex < ctx.state.deviceCount;
+    if (write && !registered && packet->registerIndex != static_cast<int16_t>(TagRegister::Send)) {
+        return 0;
+    }
 
     switch (static_cast<TagRegister>(packet->registerIndex)) {
     case TagRegister::Send:
-        BuildRequest(ctx.state, ctx.clock, frame, capacity, length, expectedLength);
+        if (BuildRequest(ctx.state, ctx.clock, frame, capacity, length, expectedLength) == 0) {
+            return 0;
+        }
         break;
     case TagRegister::Show: ServeShow(packet, relay, write); break;
     case TagRegister::YC: ServeMeasurements(ctx, packet, relay); break;

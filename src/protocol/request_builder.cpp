@@ -27,15 +27,21 @@ int32_t RelayCount(const PollingState& state) {
     return state.deviceCount < kMaxDevices ? state.deviceCount : kMaxDevices;
 }
 
-bool InTable(int32_t index) { return index >= 0 && index < kMaxDevices; }
+bool Registered(int32_t index, int32_t count) { return index >= 0 && index < count; }
 
 // Stage 1: the next relay in turn, unless the control watch or a pending
-// priority names another. Leaves `currentDevice` inside the table.
+// priority names another. Only registered relays are served: a watch or a
+// priority naming a record beyond them is dropped. Needs count > 0.
 void ChooseRelay(PollingState& s) {
     const int32_t count = RelayCount(s);
     s.currentDevice += 1;
     if (s.currentDevice >= count || s.currentDevice < 0) s.currentDevice = 0;
 
+    if (s.controlWatchDevice != kNone && !Registered(s.controlWatchDevice, count)) {
+        s.controlWatch = 0;
+        s.controlWatchStep = 0;
+        s.controlWatchDevice = kNone;
+    }
     if (s.controlWatchStep > kLastWatchStep) s.controlWatchStep = 0;
     if (s.controlWatchDevice != kNone && s.controlWatch == 1 && s.controlWatchStep > 0) {
         const int32_t step = s.controlWatchStep;
@@ -47,8 +53,7 @@ void ChooseRelay(PollingState& s) {
         } else if (step % 2 == 1) {
             s.currentDevice = s.controlWatchDevice;
         } else {
-            // With no relay registered the watch has nothing to spread over.
-            s.currentDevice = count > 0 ? (step / 2 + s.controlWatchDevice) % count : 0;
+            s.currentDevice = (step / 2 + s.controlWatchDevice) % count;
         }
     }
 
@@ -57,10 +62,9 @@ void ChooseRelay(PollingState& s) {
         s.priorityDevice = kNone;
     }
     if (s.priorityDevice != kNone) {
-        if (InTable(s.priorityDevice)) s.currentDevice = s.priorityDevice;
+        if (Registered(s.priorityDevice, count)) s.currentDevice = s.priorityDevice;
         s.priorityDevice = kNone;
     }
-    s.currentDevice = PollingState::ClampIndex(s.currentDevice);
 }
 
 // Stage 2: the command for R, with the builder's own substitutions.
@@ -193,6 +197,7 @@ int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) 
 int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t capacity,
                      int32_t& length, int32_t& expectedLength) {
     length = 0;
+    if (RelayCount(state) == 0) return 0;  // nobody to ask: nothing is built
     ChooseRelay(state);
     DeviceRecord& r = state.devices[static_cast<size_t>(state.currentDevice)];
     const uint8_t code = ChooseCommand(r);

@@ -9,9 +9,10 @@
 
 namespace vorlan {
 
-// Builds at most one frame into `frame` (of `capacity` bytes). Sets `length`
-// to the frame's size (0 when nothing is to be sent) and `expectedLength` as
-// the request asks. Always returns 1.
+// Builds at most one frame into `frame` (of `capacity` bytes) for one of the
+// registered relays. Sets `length` to the frame's size (0 when nothing is to
+// be sent) and `expectedLength` as the request asks. Returns 1, or 0 with
+// nothing built when no relay is registered.
 int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t capacity,
                      int32_t& length, int32_t& expectedLength);
 

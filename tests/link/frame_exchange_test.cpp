@@ -93,6 +93,42 @@ TEST_F(ExchangeTest, BroadcastResetIsWrittenWithoutWaitingForAnAnswer) {
     EXPECT_TRUE(monitor.lines.empty());
 }
 
+TEST_F(ExchangeTest, OnlyTheResetGoesOutToEveryRelay) {
+    // Each of these starts with the broadcast address; none is the reset.
+    const std::vector<std::vector<uint8_t>> refused = {
+        Hex("FF 83 00 51 00"),                 // a probe of address 255
+        WithCrc("FF 98 03 00 02 CC"),          // a control selection
+        WithCrc("FF 90 02 00 01"),             // a zone switch
+        Hex("FF 80 01 00 30 6D"),              // the reset with a wrong CRC
+        Hex("FF 80 01 00 30 6C 00"),           // the reset with a byte more
+        Hex("FF 80 01 00 30"),                 // cut short
+        WithCrc("FF 80 02 00 00"),             // the reset's code with other data
+    };
+    for (const auto& frame : refused) {
+        EXPECT_EQ(Exchange(frame), 0) << ToHex(frame);
+        EXPECT_FALSE(vorlan::IsBroadcastReset(frame.data(), static_cast<int32_t>(frame.size())));
+    }
+    EXPECT_TRUE(port.written.empty());
+    EXPECT_EQ(port.discards, 0);  // refused before the port is touched
+    EXPECT_EQ(clock.Slept(), 0u);
+}
+
+TEST_F(ExchangeTest, StaleBytesAreDroppedBeforeTheRequest) {
+    // Relay 1 answers too late: its answer arrives after the time-out ...
+    port.Answer(700, answer10);
+    EXPECT_EQ(Exchange(poll1), 0);
+    EXPECT_EQ(errorIndex, 6);
+    clock.Advance(200);
+    port.Arrive(answer10);
+    // ... and waits in the input queue when relay 1 is asked again. The next
+    // answer differs; only it may count.
+    const std::vector<uint8_t> fresh = WithCrc("01 06 05 09 09 09 09 09");
+    port.Answer(100, fresh);
+    EXPECT_EQ(Exchange(poll1), 1);
+    EXPECT_EQ(ToHex(answer), ToHex(fresh));
+    EXPECT_EQ(port.discards, 2);
+}
+
 TEST_F(ExchangeTest, BroadcastWriteFailureFails) {
     port.failWrite = true;
     EXPECT_EQ(Exchange(Hex("FF 80 01 00 30 6C")), 0);

@@ -1,5 +1,6 @@
 #include "platform/linux_serial_port.h"
 
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -120,6 +121,61 @@ TEST(LinuxSerialPortTest, VanishedDeviceIsClosedAndReopenedAtMostOnceASecond) {
     EXPECT_TRUE(Write(*port, Hex("01 83 00 30 F0")));
     EXPECT_EQ(second.ReadPeerExactly(5, 2000), Hex("01 83 00 30 F0"));
     EXPECT_TRUE(port->IsOpen());
+}
+
+TEST(LinuxSerialPortTest, AnotherTerminalUnderTheOldKernelNameReceivesNothing) {
+    FakeClock clock;
+    auto first = std::make_unique<PtyPair>();
+    const std::string kernelName = first->path();  // /dev/pts/N, not a link
+    auto port = vorlan::LinuxSerialPort::Open(kernelName, vorlan::SerialSettings{}, clock);
+    ASSERT_TRUE(port);
+    first->ClosePeer();
+    size_t waiting = 0;
+    EXPECT_FALSE(port->BytesWaiting(waiting));
+    first.reset();
+
+    // Another program's terminal gets the freed number: the kernel hands out
+    // the lowest free one, so keep opening until it comes round.
+    std::vector<std::unique_ptr<PtyPair>> others;
+    PtyPair* impostor = nullptr;
+    for (int i = 0; i < 64 && impostor == nullptr; ++i) {
+        others.push_back(std::make_unique<PtyPair>());
+        if (others.back()->path() == kernelName) impostor = others.back().get();
+    }
+    if (impostor == nullptr) GTEST_SKIP() << "the kernel did not reuse " << kernelName;
+
+    for (int i = 0; i < 3; ++i) {
+        clock.Advance(1000);
+        EXPECT_FALSE(Write(*port, Hex("01 83 00 30 F0")));
+    }
+    EXPECT_TRUE(impostor->ReadPeer(50).empty());
+    EXPECT_FALSE(port->IsOpen());
+}
+
+TEST(LinuxSerialPortTest, IdentityDecidesWhatMayStandInForTheDevice) {
+    vorlan::DeviceIdentity uart;
+    uart.device = makedev(4, 64);
+    vorlan::DeviceIdentity adapter;
+    adapter.device = makedev(188, 0);
+    adapter.usbVendor = "0403";
+    adapter.usbProduct = "6001";
+    adapter.usbSerial = "A1B2";
+    vorlan::DeviceIdentity otherAdapter = adapter;
+    otherAdapter.usbSerial = "Z9";
+    vorlan::DeviceIdentity pts;
+    pts.pseudoTerminal = true;
+    pts.device = makedev(136, 4);
+    vorlan::DeviceIdentity link = pts;
+    link.viaLink = true;
+
+    EXPECT_TRUE(vorlan::MayReopenAs(uart, uart));
+    EXPECT_TRUE(vorlan::MayReopenAs(adapter, adapter));
+    EXPECT_FALSE(vorlan::MayReopenAs(adapter, otherAdapter));  // same ttyUSB0, other adapter
+    EXPECT_FALSE(vorlan::MayReopenAs(uart, adapter));
+    EXPECT_FALSE(vorlan::MayReopenAs(pts, pts));              // a new terminal, same number
+    EXPECT_FALSE(vorlan::MayEverReopen(pts));
+    EXPECT_TRUE(vorlan::MayEverReopen(link));
+    EXPECT_TRUE(vorlan::MayReopenAs(link, link));            // the user's link, wherever it points
 }
 
 TEST(LinuxSerialPortTest, ClosedPortStaysClosed) {

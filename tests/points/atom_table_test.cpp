@@ -91,4 +91,31 @@ TEST(AtomTable, ConcurrentAddsAndDeletesKeepCountsExact) {
     EXPECT_EQ(AtomGetName(held, buffer, sizeof buffer), 0u);
 }
 
+TEST(AtomTable, FullTableReusesTheOldestReleasedAtomAndNeverHandsOutZeroWhileRoomIsLeft) {
+    // Every LBTime item of 64 components of 32 relays fits at once.
+    EXPECT_GE(vorlan::AtomCapacity(), 64u * 32u * 4u);
+    std::vector<uint16_t> held;
+    for (size_t i = 0; i <= vorlan::AtomCapacity(); ++i) {
+        const uint16_t atom = Add("fill-" + std::to_string(i));
+        if (atom == 0) break;
+        held.push_back(atom);
+    }
+    // Only a table whose every slot holds a live text refuses.
+    EXPECT_EQ(Add("one-too-many"), 0);
+    ASSERT_GE(held.size(), 64u * 32u * 4u - 16u);
+
+    // Released second, then first: the first released is reused first.
+    AtomDelete(held[5]);
+    AtomDelete(held[2]);
+    const uint16_t reused = Add("after-5");
+    EXPECT_EQ(reused, held[5]);
+    char buffer[32];
+    EXPECT_EQ(AtomGetName(reused, buffer, sizeof buffer), 7u);
+    EXPECT_STREQ(buffer, "after-5");
+    EXPECT_EQ(Add("after-2"), held[2]);
+    EXPECT_EQ(Add("still-full"), 0);
+
+    for (size_t i = 0; i < held.size(); ++i) AtomDelete(held[i]);
+}
+
 }  // namespace

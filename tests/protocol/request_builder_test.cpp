@@ -147,16 +147,34 @@ TEST_F(RequestBuilder, IdleRelaysAreServedInTurn) {
     EXPECT_EQ(ToHex(frame, static_cast<size_t>(length)), Framed("02 83 00"));
 }
 
-TEST_F(RequestBuilder, NoRelayRegisteredServesTheFirstRecord) {
-    EXPECT_EQ(Build(), Framed("FF 83 00"));
-    EXPECT_EQ(state.currentDevice, 0);
-    // The control watch has nothing to spread over and must not divide by zero.
+TEST_F(RequestBuilder, NoRelayRegisteredBuildsNothing) {
+    // The unfilled records carry address 255: serving one would address every relay.
+    Relay(0).nextCommand = 0x98;
+    state.priorityDevice = 0;
     state.controlWatch = 1;
     state.controlWatchDevice = 0;
     state.controlWatchStep = 2;
-    Build();
-    EXPECT_EQ(state.currentDevice, 0);
-    EXPECT_EQ(state.controlWatchStep, 3);
+    length = -1;
+    EXPECT_EQ(BuildRequest(state, clock, frame, sizeof frame, length, expectedLength), 0);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(Relay(0).nextCommand, 0x98);
+    EXPECT_EQ(Relay(0).unansweredCount, 0);
+}
+
+TEST_F(RequestBuilder, RecordsBeyondTheRegisteredRelaysAreNeverServed) {
+    Register(2);
+    Relay(5).nextCommand = 0x98;  // a control written on a packet of an unregistered record
+    state.priorityDevice = 5;
+    EXPECT_EQ(Build(), Framed("02 83 00"));
+    EXPECT_EQ(state.priorityDevice, kNone);
+
+    state.controlWatch = 1;
+    state.controlWatchDevice = 7;
+    state.controlWatchStep = 1;
+    EXPECT_EQ(Build(), Framed("01 83 00"));  // the watch is dropped, the turn goes on
+    EXPECT_EQ(state.controlWatch, 0);
+    EXPECT_EQ(state.controlWatchDevice, kNone);
+    for (int i = 0; i < 6; ++i) EXPECT_LT(Served(1)[0], 2);
 }
 
 TEST_F(RequestBuilder, AtMostFiveFollowUpsInARow) {
@@ -199,7 +217,7 @@ TEST_F(RequestBuilder, PriorityOverridesTheWatch) {
     Build();
     EXPECT_EQ(state.currentDevice, 4);
     EXPECT_EQ(state.priorityDevice, kNone);
-    state.priorityDevice = 77;  // not a record: ignored, the watch goes on
+    state.priorityDevice = 77;  // not a relay: ignored, the watch goes on
     Build();
     EXPECT_EQ(state.currentDevice, 3);  // step 2: one place after the watched relay
 }

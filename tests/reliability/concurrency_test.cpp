@@ -85,4 +85,21 @@ TEST(Concurrency, FourHostThreadsShareOneComponentAndTheLineSeesOneExchangeAtATi
     }
 }
 
+TEST(Concurrency, TwoHostThreadsOpenOneComponentAtOnce) {
+    // ThreadSanitizer reports it if the channel record's copy is made unlocked.
+    vorlan_test::PtyPair first;
+    vorlan_test::PtyPair second;
+    vorlan_test::LoadedComponent host;
+    ASSERT_TRUE(host.ok());
+    std::atomic<int> opened{0};
+    auto open = [&](const std::string& path) {
+        for (int i = 0; i < 20; ++i) opened += host.Open(i % 2 == 0 ? path : "/dev/vorlan-none");
+    };
+    std::thread a(open, first.path());
+    std::thread b(open, second.path());
+    a.join();
+    b.join();
+    EXPECT_GT(opened.load(), 0);
+}
+
 }  // namespace

@@ -41,6 +41,10 @@ public:
         }
         return true;
     }
+    void DiscardInput() override {
+        Release();
+        input_.clear();
+    }
     void Close() override {}
 
 private:

@@ -38,6 +38,7 @@ public:
         offset_ += got;
         return true;
     }
+    void DiscardInput() override { pending_ = nullptr; }
     void Close() override {}
 
     size_t writes = 0;

@@ -44,11 +44,22 @@ public:
         }
         return true;
     }
+    void DiscardInput() override {
+        Release();
+        input_.clear();
+        discards += 1;
+    }
     void Close() override { open_ = false; }
+
+    // Bytes that arrive now, unasked: a late answer or noise on the line.
+    void Arrive(std::vector<uint8_t> bytes) {
+        for (uint8_t b : bytes) input_.push_back(b);
+    }
 
     std::vector<std::vector<uint8_t>> written;
     bool failWrite = false;
     bool failRead = false;
+    int discards = 0;
 
 private:
     struct Arrival {
