@@ -1,7 +1,7 @@
 #pragma once
-// The driver's per-relay statistics, looked up in the loaded library like
-// its other entry points. The record has the layout of VorlanRelayStats in
-// vorlan/driver.h; a driver without the entry point gives no statistics.
+// The driver's per-relay statistics (VorlanGetRelayStats), looked up in the
+// loaded library like its other entry points; an older driver without it
+// gives no statistics.
 
 #include <cstdint>
 #include <string>
@@ -10,15 +10,7 @@
 
 namespace vorlan_gateway {
 
-struct RelayStatsRecord {
-    int32_t address;
-    uint32_t requestsSent;
-    uint32_t answersTaken;
-    uint32_t timeouts;
-    uint32_t rejectedAnswers;
-    uint32_t consecutiveFailures;
-    FileTime lastAnswer;
-};
+using RelayStatsRecord = VorlanRelayStats;
 
 using RelayStatsFunction = int32_t (*)(IDeviceDriver*, int32_t, RelayStatsRecord*);
 
