@@ -67,6 +67,10 @@ TEST(GatewayConfig, LinesRelaysAndSettingsAreRead) {
     EXPECT_TRUE(c.mqtt.enabled);
     EXPECT_EQ(c.mqtt.topicStation, "north_yard__2");
 
+    GatewayConfig sample;
+    EXPECT_EQ(LoadGatewayConfig(VORLAN_SOURCE_DIR "/tools/gateway/gateway.toml", sample), "");
+    EXPECT_EQ(LoadGatewayConfig(VORLAN_SOURCE_DIR "/tools/host/sample/station.toml", sample), "");
+
     // A plain station file of the commissioning host is one line.
     GatewayConfig plain;
     ASSERT_EQ(LoadGatewayConfigText("[channel]\nport = \"/dev/ttyS0\"\n[[relay]]\naddress = 3\nallow_control = true\n", plain), "");
