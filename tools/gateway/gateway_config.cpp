@@ -224,6 +224,7 @@ std::string TopicSafe(const std::string& name) {
 }
 
 std::string LoadGatewayConfigText(const std::string& text, GatewayConfig& config) {
+    config = GatewayConfig{};
     try {
         return ReadConfig(toml::parse(text), config);
     } catch (const toml::parse_error& e) {
@@ -234,6 +235,7 @@ std::string LoadGatewayConfigText(const std::string& text, GatewayConfig& config
 }
 
 std::string LoadGatewayConfig(const std::string& path, GatewayConfig& config) {
+    config = GatewayConfig{};
     config.path = path;
     try {
         const std::string e = ReadConfig(toml::parse_file(path), config);

@@ -191,47 +191,52 @@ void LineWorker::ReadValues() {
                 reg != vorlan_host::kBWYX) {
                 continue;
             }
-            if (!session_->Run(*box)) continue;
-            std::lock_guard<std::mutex> hold(relay.lock);
-            for (const HostItem& item : box->items) {
-                const int a = item.address;
-                const int64_t t = HostSession::ItemTime100ns(item);
-                uint32_t bits = 0;
-                std::memcpy(&bits, item.value, sizeof bits);
-                if (reg == vorlan_host::kBWYX) {
-                    if (bits != 1 || !listener_.onEvent) continue;
-                    const bool toOne = a >= kBwyxToOne;
-                    listener_.onEvent(relay, toOne ? a - kBwyxToOne + 1 : a, toOne ? 1 : 0, t);
-                    continue;
+            // The driver shows status changes on every second BWYX read; two
+            // reads in a row deliver what the last answer brought at once.
+            const int reads = reg == vorlan_host::kBWYX ? 2 : 1;
+            for (int read = 0; read < reads; ++read) {
+                if (!session_->Run(*box)) continue;
+                std::lock_guard<std::mutex> hold(relay.lock);
+                for (const HostItem& item : box->items) {
+                    const int a = item.address;
+                    const int64_t t = HostSession::ItemTime100ns(item);
+                    uint32_t bits = 0;
+                    std::memcpy(&bits, item.value, sizeof bits);
+                    if (reg == vorlan_host::kBWYX) {
+                        if (bits != 1 || !listener_.onEvent) continue;
+                        const bool toOne = a >= kBwyxToOne;
+                        listener_.onEvent(relay, toOne ? a - kBwyxToOne + 1 : a, toOne ? 1 : 0, t);
+                        continue;
+                    }
+                    size_t slot = 0;
+                    PointChange c;
+                    if (reg == vorlan_host::kYC && a >= 1 && a <= kYcPoints) {
+                        slot = static_cast<size_t>(a - 1);
+                        std::memcpy(&relay.ycValue[a - 1], item.value, sizeof(float));
+                        c.item = "YC" + std::to_string(a);
+                        c.isFloat = true;
+                        c.value = relay.ycValue[a - 1];
+                    } else if (reg == vorlan_host::kYM && a >= 1 && a <= kYmPoints) {
+                        slot = kSeenYm + static_cast<size_t>(a - 1);
+                        relay.ymValue[a - 1] = bits;
+                        c.item = "YM" + std::to_string(a);
+                        c.value = bits;
+                    } else if (reg == vorlan_host::kYX && a >= 1 && a <= kYxPoints) {
+                        slot = kSeenYx + static_cast<size_t>(a - 1);
+                        bits = bits != 0;
+                        relay.yxValue[a - 1] = bits != 0;
+                        c.item = "YX" + std::to_string(a);
+                        c.value = bits;
+                    } else {
+                        continue;
+                    }
+                    Seen& seen = seen_[r][slot];
+                    if (seen.known && seen.bits == bits && seen.quality == item.quality) continue;
+                    seen = Seen{true, bits, item.quality};
+                    c.quality = item.quality;
+                    c.time = t;
+                    changes.push_back(std::move(c));
                 }
-                size_t slot = 0;
-                PointChange c;
-                if (reg == vorlan_host::kYC && a >= 1 && a <= kYcPoints) {
-                    slot = static_cast<size_t>(a - 1);
-                    std::memcpy(&relay.ycValue[a - 1], item.value, sizeof(float));
-                    c.item = "YC" + std::to_string(a);
-                    c.isFloat = true;
-                    c.value = relay.ycValue[a - 1];
-                } else if (reg == vorlan_host::kYM && a >= 1 && a <= kYmPoints) {
-                    slot = kSeenYm + static_cast<size_t>(a - 1);
-                    relay.ymValue[a - 1] = bits;
-                    c.item = "YM" + std::to_string(a);
-                    c.value = bits;
-                } else if (reg == vorlan_host::kYX && a >= 1 && a <= kYxPoints) {
-                    slot = kSeenYx + static_cast<size_t>(a - 1);
-                    bits = bits != 0;
-                    relay.yxValue[a - 1] = bits != 0;
-                    c.item = "YX" + std::to_string(a);
-                    c.value = bits;
-                } else {
-                    continue;
-                }
-                Seen& seen = seen_[r][slot];
-                if (seen.known && seen.bits == bits && seen.quality == item.quality) continue;
-                seen = Seen{true, bits, item.quality};
-                c.quality = item.quality;
-                c.time = t;
-                changes.push_back(std::move(c));
             }
         }
         if (listener_.onValue) {
