@@ -126,9 +126,9 @@ sleep 0.3
 mosquitto_sub -p "$mqtt_port" -v -t 'vorlan/main-job/+/YC1' -t 'vorlan/main-job/status' >"$run/mqtt.log" 2>&1 &
 pids+=($!)
 mb() { mbpoll -m tcp -p "$modbus_port" -1 -q -o 5 "$@"; }
-for _ in $(seq 100); do
-  answered=$(mb -a 2 -t 3 -r 2001 -c 2 127.0.0.1 2>/dev/null | awk -F'\t' '/^\[2002\]/ {print $2}')
-  [ "${answered:-0}" -gt 0 ] 2>/dev/null && break
+# Values are served once the relay has sent them (exception 11 until then).
+for _ in $(seq 150); do
+  mb -a 1 -t 3 -r 1 -c 2 127.0.0.1 >/dev/null 2>&1 && mb -a 2 -t 1 -r 1 -c 8 127.0.0.1 >/dev/null 2>&1 && break
   sleep 0.2
 done
 "$gateway" -c "$run/gateway.toml" --map | sed -n '/^unit 1:/,$p'

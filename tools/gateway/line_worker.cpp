@@ -17,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kControlQueue = 16;
 constexpr auto kReopenPause = std::chrono::seconds(2);
 constexpr uint16_t kBwyxToOne = 10001;   // BWYX 10001.. : input went to 1
+// Answers after which a register still all 0 is taken as the relay's own zeros.
+constexpr uint32_t kSettleAnswers = 20;
 // The driver sends the select and the execute to the relay as its next two
 // requests; three answers without a confirmation mean it did not happen.
 constexpr uint32_t kAnswersToConfirm = 3;
@@ -197,6 +199,20 @@ void LineWorker::ReadValues() {
             for (int read = 0; read < reads; ++read) {
                 if (!session_->Run(*box)) continue;
                 std::lock_guard<std::mutex> hold(relay.lock);
+                bool* live = reg == vorlan_host::kYC ? &relay.ycLive
+                             : reg == vorlan_host::kYM ? &relay.ymLive
+                             : reg == vorlan_host::kYX ? &relay.yxLive
+                                                       : nullptr;
+                if (live && !*live) {
+                    bool sent = relay.health.answered >= kSettleAnswers;
+                    for (const HostItem& item : box->items) {
+                        uint32_t bits = 0;
+                        std::memcpy(&bits, item.value, sizeof bits);
+                        sent = sent || bits != 0;
+                    }
+                    if (!sent) continue;
+                    *live = true;
+                }
                 for (const HostItem& item : box->items) {
                     const int a = item.address;
                     const int64_t t = HostSession::ItemTime100ns(item);

@@ -160,11 +160,15 @@ void ModbusServer::Serve(int socket) {
             modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
             continue;
         }
-        const bool onlyQuality = function == 4 && address >= kQualityBase;
         Mapping m;
         {
             std::lock_guard<std::mutex> hold(relay.lock);
-            if (!relay.answered && !onlyQuality) {
+            const int last = address + count - 1;
+            const bool touchesYc = function == 4 && address < kYcBase + 2 * kYcPoints;
+            const bool touchesYm = function == 4 && last >= kYmBase && address < kYmBase + 2 * kYmPoints;
+            const bool withheld = (touchesYc && !relay.ycLive) || (touchesYm && !relay.ymLive) ||
+                                  (function == 2 && !relay.yxLive);
+            if (withheld) {
                 m.reset();
             } else if (function == 4) {
                 m.reset(modbus_mapping_new_start_address(0, 0, 0, 0, 0, 0, address, count));

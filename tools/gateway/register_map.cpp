@@ -144,8 +144,8 @@ std::string MapText(const GatewayConfig& config) {
         << "Discrete inputs (function 2): YXn at n-1.\n"
         << "Coils (functions 1, 5, 15 with one coil): YKn at n-1, only with allow_control; 1 closes, 0 opens;\n"
         << "  the answer comes after the relay's confirmation; a refused or unconfirmed control is an exception.\n"
-        << "Addresses outside the map: exception 2 (illegal data address). Values of a relay that has not answered\n"
-        << "  yet: exception 11 (target device failed to respond); the quality block always answers.\n";
+        << "Addresses outside the map: exception 2 (illegal data address). Values the relay has not sent yet:\n"
+        << "  exception 11 (target device failed to respond); the quality block always answers.\n";
     const auto relays = BuildRelayPoints(config);
     for (const auto& r : relays) {
         out << "\nunit " << r->unit << ": relay " << r->address << " (" << r->name << ") on line "

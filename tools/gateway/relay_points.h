@@ -43,7 +43,11 @@ struct RelayPoints {
 
     // Written by the line's thread under `lock`.
     mutable std::mutex lock;
-    bool answered = false;             // values are the relay's own once it has answered
+    bool answered = false;             // the relay has answered at least once
+    // The driver shows a value the relay never sent as 0 with good quality;
+    // a register's values are served once one of them is not 0, or once the
+    // relay has answered often enough to have sent every kind it sends.
+    bool ycLive = false, ymLive = false, yxLive = false;
     float ycValue[kYcPoints] = {};
     uint32_t ymValue[kYmPoints] = {};
     std::bitset<kYxPoints> yxValue;
