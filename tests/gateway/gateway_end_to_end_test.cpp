@@ -51,7 +51,7 @@ protected:
         std::ostringstream s;
         s << "name = \"" << name << "\"\n[driver]\nlibrary = \"" << vorlan_tools_test::LibraryPath() << "\"\n"
           << "[gateway]\ncontrol_timeout_ms = 4000\n[modbus]\nport = " << modbusPort_ << "\n";
-        if (broker_) s << "[mqtt]\nhost = \"127.0.0.1\"\nport = " << broker_->port() << "\nhealth_interval_s = 1\n" << extra;
+        if (mqttPort_) s << "[mqtt]\nhost = \"127.0.0.1\"\nport = " << mqttPort_ << "\nhealth_interval_s = 1\n" << extra;
         return s.str();
     }
     static std::string Line(const std::string& port, const std::string& relays, int unitBase = 0) {
@@ -79,7 +79,10 @@ protected:
     Result Mbpoll(const std::string& options, const std::string& values = "") {
         return RunTool("mbpoll -m tcp -1 -q -o 6 -p " + std::to_string(modbusPort_) + " " + options + " 127.0.0.1 " + values);
     }
-    void StartBroker() { broker_ = std::make_unique<Broker>(dir_.path(), FreePort()); }
+    void StartBroker() {
+        if (!mqttPort_) mqttPort_ = FreePort();
+        broker_ = std::make_unique<Broker>(dir_.path(), mqttPort_);
+    }
     std::unique_ptr<Background> Subscribe(const std::string& file, const std::string& topic = "vorlan/#") {
         auto sub = std::make_unique<Background>(
             "mosquitto_sub -v -q 1 -p " + std::to_string(broker_->port()) + " -t " + Quote(topic), file);
@@ -104,6 +107,7 @@ protected:
     std::unique_ptr<Background> gateway_;
     std::string gatewayLog_;
     int modbusPort_ = 0;
+    int mqttPort_ = 0;
 };
 
 std::vector<int> Column(const std::string& output) {
@@ -263,15 +267,18 @@ TEST_F(GatewayTest, ALineThatFailsIsRetriedAndComesBack) {
 }
 
 TEST_F(GatewayTest, TwoGatewaysOnThreeLinesPublishToOneBroker) {
-    StartBroker();
     vorlan_tools_test::SimulatorProcess a1("--relays 1 --seed 11"), a2("--relays 1 --seed 12"), b("--relays 1 --seed 13");
-    const std::string messages = dir_.path() + "/messages.txt";
-    auto sub = Subscribe(messages, "vorlan/+/+/YC1");
     const std::string relay = "[[line.relay]]\naddress = 1\nitems = [\"YC1\"]\n";
+    // The gateways start before the broker and connect once it is there.
+    mqttPort_ = FreePort();
     StartGateway(Head("a") + Line(a1.path(), relay) + Line(a2.path(), relay, 10), "a");
     auto first = std::move(gateway_);
     const int firstPort = modbusPort_;
     StartGateway(Head("b") + Line(b.path(), relay), "b");
+    sleep(1);
+    StartBroker();
+    const std::string messages = dir_.path() + "/messages.txt";
+    auto sub = Subscribe(messages, "vorlan/+/+/YC1");
     auto has = [&](const std::string& text) { return ReadFile(messages).find(text) != std::string::npos; };
     EXPECT_TRUE(WaitFor(20, [&] { return has("vorlan/a/1/YC1 ") && has("vorlan/a/11/YC1 ") && has("vorlan/b/1/YC1 "); }))
         << ReadFile(messages);

@@ -54,10 +54,25 @@ std::string MqttLink::Start() {
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO) {
         return std::string("MQTT: can't connect to ") + config_.host + ": " + mosquitto_strerror(rc);
     }
-    if (rc == MOSQ_ERR_ERRNO) Log(kWarning, "MQTT: broker " + config_.host + " not reachable yet; trying again");
-    if (mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) return "MQTT: can't start the network thread";
+    if (rc == MOSQ_ERR_SUCCESS) {
+        if (mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) return "MQTT: can't start the network thread";
+        loopRunning_ = true;
+    } else {
+        Log(kWarning, "MQTT: broker " + config_.host + ":" + std::to_string(config_.port) +
+                          " not reachable yet; trying again every 2 s");
+    }
     flusher_ = std::thread([this] { Flush(); });
     return {};
+}
+
+bool MqttLink::StartConnecting() {
+    // Once a connection is under way the network thread reconnects by itself;
+    // until then a refused first connection is tried again here.
+    if (mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepaliveS) != MOSQ_ERR_SUCCESS) {
+        return false;
+    }
+    loopRunning_ = mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
+    return loopRunning_;
 }
 
 void MqttLink::Stop() {
@@ -71,7 +86,7 @@ void MqttLink::Stop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
+    if (loopRunning_) mosquitto_loop_stop(client_, false);
     mosquitto_destroy(client_);
     client_ = nullptr;
 }
@@ -110,6 +125,15 @@ size_t MqttLink::queuedEvents() {
 void MqttLink::Flush() {
     std::unique_lock<std::mutex> hold(lock_);
     while (!stop_) {
+        if (!loopRunning_) {
+            hold.unlock();
+            const bool started = StartConnecting();
+            hold.lock();
+            if (!started) {
+                wake_.wait_for(hold, std::chrono::seconds(2), [this] { return stop_.load(); });
+                continue;
+            }
+        }
         wake_.wait_for(hold, std::chrono::milliseconds(500),
                        [this] { return stop_ || (connected_ && (!dirty_.empty() || !events_.empty())); });
         if (stop_ || !connected_) continue;

@@ -54,6 +54,7 @@ private:
     static void OnDisconnect(mosquitto*, void* self, int rc);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     void Flush();
+    bool StartConnecting();
 
     MqttConfig config_;
     ControlHandler onControl_;
@@ -70,6 +71,7 @@ private:
     std::set<std::string> dirty_;                 // published since the broker last saw them
     std::deque<std::pair<std::string, std::string>> events_;
     std::thread flusher_;
+    bool loopRunning_ = false;    // the network thread, started once a connection is under way
 };
 
 }  // namespace vorlan_gateway
