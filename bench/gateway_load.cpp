@@ -189,18 +189,19 @@ int main(int argc, char** argv) {
     mosquitto_subscribe(sub, nullptr, "vorlan/bench/#", 1);
     mosquitto_loop_start(sub);
 
-    // Let every relay answer once before measuring (32 relays take a while per line).
-    std::printf("warming up: every relay answers once...\n");
+    // Every relay's measurements are served once it has sent them; 32 relays
+    // on a line take a while.
+    std::printf("warming up: every relay sends its measurements...\n");
     std::fflush(stdout);
     sleep(2);
-    for (int wait = 0; wait < 60; ++wait) {
+    for (int wait = 0; wait < 120; ++wait) {
         modbus_t* probe = modbus_new_tcp("127.0.0.1", modbusPort);
         int answered = 0;
         if (modbus_connect(probe) == 0) {
             for (int unit = 1; unit <= kLines * kRelays; ++unit) {
-                uint16_t r[2];
+                uint16_t r[16];
                 modbus_set_slave(probe, unit);
-                if (modbus_read_input_registers(probe, 2000, 2, r) == 2 && (r[0] || r[1])) ++answered;
+                if (modbus_read_input_registers(probe, 0, 16, r) == 16) ++answered;
             }
         }
         modbus_close(probe);
