@@ -30,13 +30,15 @@ namespace {
 class GatewayTest : public ::testing::Test {
 protected:
     // An in-process simulated line; its relays are read after StopSimulator.
-    std::string StartSimulator(const std::string& relays, double changeRate, uint64_t seed = 3) {
+    // The relay at `noCounters` sends no counters.
+    std::string StartSimulator(const std::string& relays, double changeRate, int noCounters = 0) {
         vorlan_sim::SimConfig config;
-        config.seed = seed;
+        config.seed = 3;
         vorlan_sim::ParseRelayList(relays, config.relays);
         for (auto& r : config.relays) {
             r.changeRate = changeRate;
             r.busyRate = 0;
+            if (r.address == noCounters) r.counters = 0;
         }
         simConfig_ = config;
         sim_ = std::make_unique<vorlan_sim::Simulator>(config);
@@ -131,12 +133,14 @@ std::vector<double> Floats(const std::string& output) {
 }  // namespace
 
 TEST_F(GatewayTest, ModbusServesTheSimulatorsValuesAndRunsOnlyAllowedControls) {
-    const std::string port = StartSimulator("1,2", 0);
+    const std::string port = StartSimulator("1,2", 0, 2);
     StartGateway(Head("modbus") +
                  Line(port, "[[line.relay]]\naddress = 1\nallow_control = true\n"
                             "items = [\"YC1-YC4\", \"YX1-YX32\", \"YM1-YM2\", \"YK1-YK4\", \"YK40\"]\n"
-                            "[[line.relay]]\naddress = 2\nitems = [\"YC1-YC2\", \"YX1-YX8\", \"YK1\"]\n"));
+                            "[[line.relay]]\naddress = 2\nitems = [\"YC1-YC2\", \"YX1-YX8\", \"YM1\", \"YK1\"]\n"));
     ASSERT_TRUE(WaitFor(15, [&] { return Answered(1) > 0 && Answered(2) > 0; })) << ReadFile(gatewayLog_);
+    // Relay 2 sends no counters: the driver's 0 is not served as its value.
+    EXPECT_NE(Mbpoll("-a 2 -t 3 -r 1001 -c 2").output.find("Target device failed to respond"), std::string::npos);
 
     // A close through a coil write is answered once the relay confirmed it.
     const Result close = Mbpoll("-a 1 -t 0 -r 3", "1");
