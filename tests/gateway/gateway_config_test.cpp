@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 
 #include "control_payload.h"
 #include "gateway_config.h"
@@ -171,4 +172,21 @@ TEST(GatewayControlPayload, OnlyAWholeControlIsTaken) {
     EXPECT_EQ(ControlPointOf("YK1"), 1);
     EXPECT_EQ(ControlPointOf("YK64"), 64);
     for (const char* bad : {"YK0", "YK65", "YK01", "YK", "YC1", "YK1a", "yk1", "YK100"}) EXPECT_EQ(ControlPointOf(bad), 0) << bad;
+}
+
+TEST(GatewayTimes, UtcTextAgreesWithTheCalendar) {
+    constexpr int64_t kUnixEpoch = 116444736000000000LL;
+    EXPECT_EQ(IsoUtc(kUnixEpoch), "1970-01-01T00:00:00.000Z");
+    EXPECT_EQ(IsoUtc(0), "1970-01-01T00:00:00.000Z");   // before 1970: the epoch, never garbage
+    EXPECT_EQ(IsoUtc(kUnixEpoch + 951868799LL * 10000000 + 9990000), "2000-02-29T23:59:59.999Z");
+    EXPECT_EQ(IsoUtc(kUnixEpoch + 951868800LL * 10000000), "2000-03-01T00:00:00.000Z");
+    for (int64_t t = 0; t < 5000000000LL; t += 86399 * 397 + 13) {
+        tm c{};
+        const time_t s = static_cast<time_t>(t);
+        gmtime_r(&s, &c);
+        char want[96];
+        std::snprintf(want, sizeof want, "%04d-%02d-%02dT%02d:%02d:%02d.000Z", c.tm_year + 1900, c.tm_mon + 1, c.tm_mday,
+                      c.tm_hour, c.tm_min, c.tm_sec);
+        ASSERT_EQ(IsoUtc(kUnixEpoch + t * 10000000), want) << t;
+    }
 }

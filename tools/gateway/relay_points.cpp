@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <ctime>
 
 namespace vorlan_gateway {
 
@@ -30,14 +29,26 @@ int64_t NowFileTime() {
 std::string IsoUtc(int64_t fileTime) {
     if (fileTime <= kUnixEpoch) fileTime = kUnixEpoch;
     const int64_t unix100ns = fileTime - kUnixEpoch;
-    const time_t seconds = static_cast<time_t>(unix100ns / 10000000);
+    const int64_t seconds = unix100ns / 10000000;
     const int ms = static_cast<int>((unix100ns / 10000) % 1000);
-    tm utc{};
-    if (!gmtime_r(&seconds, &utc)) return "1970-01-01T00:00:00.000Z";
+    // The calendar by arithmetic (days since 1970 to year, month, day), not
+    // the C library's, whose time-zone state other threads of the driver use.
+    int64_t z = seconds / 86400 + 719468;
+    const int64_t era = z / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+    const int64_t s = seconds % 86400;
     char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", year, month, day,
+                  static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60), static_cast<int>(s % 60), ms);
     return text;
 }
+
+std::string IsoUtcNow() { return IsoUtc(NowFileTime()); }
 
 }  // namespace vorlan_gateway

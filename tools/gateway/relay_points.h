@@ -61,5 +61,7 @@ uint32_t SecondsSinceAnswer(const RelayHealth& h, int64_t now100ns);
 int64_t NowFileTime();
 // "2026-12-08T00:49:35.123Z"
 std::string IsoUtc(int64_t fileTime);
+// The same for the current time, for log lines.
+std::string IsoUtcNow();
 
 }  // namespace vorlan_gateway
