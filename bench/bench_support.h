@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "vorlan/driver.h"
 
 namespace vorlan_bench {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "counting_allocator.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "memory_port.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 
 namespace {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 #include "settings/odbc_handles.h"
 #include "settings/setting_service.h"
 

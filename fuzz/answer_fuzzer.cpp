@@ -16,7 +16,7 @@
 #include <string>
 
 #include "faultrec/recording_files.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 
 using vorlan::ByteView;
 using vorlan::CRelayDriver;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fake_clock.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "scripted_port.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -1,14 +1,14 @@
 #pragma once
 // The channel configuration file: the station name and the channel rows the
 // relay protocol doesn't carry. GBK text read as bytes, tokens separated by
-// white space; line breaks carry no meaning. Tokens go to the recording's
-// configuration file unchanged, cut to 64 bytes at a character boundary.
+// white space; line breaks carry no meaning. Tokens are kept as read, cut to
+// 64 bytes at a character boundary.
 
 #include <array>
 #include <string>
 
-#include "points/device_record.h"
-#include "protocol/byte_view.h"
+#include "model/device_record.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 

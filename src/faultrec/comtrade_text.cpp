@@ -1,8 +1,9 @@
 #include "faultrec/comtrade_text.h"
 
 #include <cstdio>
+#include <limits>
 
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 
 namespace vorlan {
 
@@ -11,11 +12,33 @@ constexpr const char* kLineEnd = "\r\n";
 constexpr int kLineFrequencyHz = 50;
 constexpr int kSamplingRates = 1;
 
+// A token as one field of a comma-separated line: a comma in it would shift
+// the fields after it, so it becomes a blank. (A comma byte is never part of
+// a two-byte GBK character.)
+void AppendField(std::string& out, const std::string& token) {
+    for (char c : token) out += c == ',' ? ' ' : c;
+}
+
+// What an analog row holds where the channel file gives nothing: the
+// channel's number, multiplier 1, offset 0, skew 0 and the whole range of a
+// sample as its limits. The text fields stay empty.
+std::array<std::string, kAnalogRowTokens> NeutralAnalogRow(size_t channel) {
+    return {std::to_string(channel + 1), "", "", "", "", "1", "0", "0",
+            std::to_string(std::numeric_limits<int16_t>::min()),
+            std::to_string(std::numeric_limits<int16_t>::max())};
+}
+
+// A digital row's number and normal state 0.
+std::array<std::string, kDigitalRowTokens> NeutralDigitalRow(size_t word) {
+    return {std::to_string(word + 1), "", "0"};
+}
+
 template <size_t N>
-void AppendRow(std::string& out, const std::array<std::string, N>& row) {
+void AppendRow(std::string& out, const std::array<std::string, N>& row,
+               const std::array<std::string, N>& neutral) {
     for (size_t i = 0; i < N; ++i) {
         if (i > 0) out += ',';
-        out += row[i];
+        AppendField(out, row[i].empty() ? neutral[i] : row[i]);
     }
     out += kLineEnd;
 }
@@ -34,15 +57,19 @@ std::string FormatConfiguration(const DeviceRecord& relay, int32_t position,
     std::string out;
     out.reserve(4096);
 
-    out += channels.station;
+    AppendField(out, channels.station);
     AppendNumber(out, ",%lld", relay.address);
     out += kLineEnd;
     AppendNumber(out, "%lld,", kAnalogChannels + kDigitalWords);
     AppendNumber(out, "%lldA,", kAnalogChannels);
     AppendNumber(out, "%lldD", kDigitalWords);
     out += kLineEnd;
-    for (const auto& row : channels.analog) AppendRow(out, row);
-    for (const auto& row : channels.digital) AppendRow(out, row);
+    for (size_t r = 0; r < channels.analog.size(); ++r) {
+        AppendRow(out, channels.analog[r], NeutralAnalogRow(r));
+    }
+    for (size_t r = 0; r < channels.digital.size(); ++r) {
+        AppendRow(out, channels.digital[r], NeutralDigitalRow(r));
+    }
     AppendNumber(out, "%lld", kLineFrequencyHz);
     out += kLineEnd;
     AppendNumber(out, "%lld", kSamplingRates);

@@ -6,11 +6,14 @@
 #include <string>
 
 #include "faultrec/channel_table.h"
-#include "points/device_record.h"
+#include "model/device_record.h"
 
 namespace vorlan {
 
 // The 26 lines of the configuration file for list entry `position` (0..3).
+// Commas inside channel tokens become blanks, and numeric fields of channel
+// rows the channel file leaves empty get neutral values, so every field stays
+// in its place and a reader can load the file.
 std::string FormatConfiguration(const DeviceRecord& relay, int32_t position,
                                 const ChannelTable& channels);
 

@@ -1,7 +1,7 @@
 // Answer 0xCB: a block of samples of the recording being fetched.
 
 #include "faultrec/recording_files.h"
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 #include "faultrec/recording_service.h"
 
 namespace vorlan {
@@ -35,21 +35,15 @@ void StoreSample(DeviceRecord& relay, ByteView sample) {
     }
     relay.lbNextSample = static_cast<uint16_t>(a + 1);
 }
-
-
-bool IsRetrievalSelected(const DeviceRecord& relay) {
-    return relay.lbRequestId != 0 && relay.lbRequestId != -1 && IsListPosition(relay.lbIndex);
-}
 }  // namespace
-
-bool RecordingHasMoreSamples(const DeviceRecord& relay) {
-    return IsRetrievalSelected(relay) &&
-           relay.lbNextSample <= LastWantedSample(relay, relay.lbIndex);
-}
 
 void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string& directory) {
     const size_t payload = frame.at(2);
     if (frame.size() < kPayloadOffset || frame.at(0) != relay.address || payload == 0) return;
+    // Only a running retrieval takes blocks. One that arrives after the
+    // recording is complete, or with none asked for, changes nothing: the
+    // written files stay, and so does whatever request is pending now.
+    if (!RecordingHasMoreSamples(relay)) return;
 
     size_t samples = payload / kSampleSize;
     if (samples > kMaxSamplesPerBlock) samples = kMaxSamplesPerBlock;
@@ -59,8 +53,6 @@ void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string&
         StoreSample(relay, frame.Sub(at, kSampleSize));
     }
 
-    // Without a listed recording asked for there is nothing to complete or continue.
-    if (!IsRetrievalSelected(relay)) return;
     if (RecordingHasMoreSamples(relay)) {
         relay.nextCommand = 0x9B;
     } else {

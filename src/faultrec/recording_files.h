@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "points/device_record.h"
+#include "model/device_record.h"
 
 namespace vorlan {
 
@@ -13,10 +13,12 @@ extern const char* const kChannelFileName;
 
 // Writes the recording of list entry lbIndex into `directory` (ending in '/')
 // as lbTime[lbIndex] + ".CFG" and + ".DAT", with the channel rows from the
-// channel configuration file there, and sets lbFilesWritten = 1. The pair
-// replaces an earlier one of the same name only when both files are written
-// completely; on any failure the earlier files stay as they were, nothing
-// is reported and lbFilesWritten is unchanged.
+// channel configuration file there, and sets lbFilesWritten = 1 once both
+// files and the directory are flushed to disk. The pair replaces an earlier
+// one of the same name only when both files are written completely; on any
+// failure the earlier files stay as they were, nothing is reported and
+// lbFilesWritten is unchanged. Temporary files that crashed writers left in
+// `directory` are removed first.
 void WriteRecordingFiles(DeviceRecord& relay, const std::string& directory);
 
 }  // namespace vorlan

@@ -1,6 +1,6 @@
 // Answer 0xC9: the relay's list of fault recordings.
 
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 #include "faultrec/recording_service.h"
 #include "faultrec/recording_times.h"
 

@@ -2,9 +2,14 @@
 
 #include <cstdio>
 
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 
 namespace vorlan {
+
+namespace {
+constexpr uint32_t kMaxSecond = 59;
+constexpr uint32_t kMaxFraction = 999999;
+}  // namespace
 
 void MakeRecordingTimes(DeviceRecord& relay, int32_t position, uint32_t second, uint32_t fraction,
                         Clock& clock) {
@@ -18,8 +23,12 @@ void MakeRecordingTimes(DeviceRecord& relay, int32_t position, uint32_t second, 
                   now.minute, now.second);
     relay.lbTime[i] = text;
 
+    // Readers refuse a second above 59 or a fraction of more than six digits,
+    // so the configuration texts hold the relay's fields clamped to those.
+    const uint32_t shownSecond = second < kMaxSecond ? second : kMaxSecond;
+    const uint32_t shownFraction = fraction < kMaxFraction ? fraction : kMaxFraction;
     std::snprintf(text, sizeof text, "%02d/%02d/%04d,%02d:%02d:%02u.%06u", now.month, now.day,
-                  now.year, now.hour, now.minute, second, fraction);
+                  now.year, now.hour, now.minute, shownSecond, shownFraction);
     relay.lbStartTimeText[i] = text;
     relay.lbTriggerTimeText[i] = text;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "link/monitor_trace.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 namespace {

@@ -1,7 +1,7 @@
 #include "protocol/answer_dispatch.h"
 
 #include "protocol/data_answers.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 

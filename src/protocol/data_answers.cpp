@@ -1,7 +1,7 @@
 #include "protocol/data_answers.h"
 
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 

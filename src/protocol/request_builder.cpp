@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "faultrec/recording_service.h"
+#include "model/recording_limits.h"
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 
@@ -129,7 +129,9 @@ int32_t SlotCount(int32_t n) {
     return n < kSettingSlots ? n : kSettingSlots;
 }
 
-void PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
+// False when a packed-decimal value doesn't fit its slot exactly: the table
+// is then refused whole rather than sent with that setting changed.
+bool PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
     const int32_t count = SlotCount(r.settingCount);
     for (int32_t i = 0; i < count && w.ok(); ++i) {
         const size_t k = static_cast<size_t>(i);
@@ -138,7 +140,7 @@ void PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
             descriptor = r.settingFlag[k] != 0 ? static_cast<uint8_t>(descriptor & 0x7F)
                                                : static_cast<uint8_t>(descriptor | 0x80);
             uint8_t value[2];
-            EncodeSettingBcd(r.settingValue[k], r.settingDecimals[k], value);
+            if (!EncodeSettingBcd(r.settingValue[k], r.settingDecimals[k], value)) return false;
             const uint8_t entry[] = {r.settingCode[k], descriptor, value[0], value[1]};
             w.PutBytes(entry, sizeof entry);
         } else if (r.settingLength[k] == 1) {
@@ -146,6 +148,7 @@ void PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
             w.PutBytes(entry, sizeof entry);
         }
     }
+    return true;
 }
 
 void PutFloatValues(ByteWriter& w, const DeviceRecord& r, int32_t count, int32_t byteCount) {
@@ -168,9 +171,9 @@ int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) 
     if (r.settingAnswerCode == kBdLayout) {
         const uint8_t header[] = {r.address, 0x8C, 0x00, 0x00, r.settingZone};
         w.PutBytes(header, sizeof header);
-        PutPackedDecimalEntries(w, r);
+        const bool exact = PutPackedDecimalEntries(w, r);
         const size_t data = w.size() - kFrameHeader;
-        if (!w.ok() || data > kMaxFrameData) {
+        if (!exact || !w.ok() || data > kMaxFrameData) {
             std::memset(frame, 0, w.size());
             return 0;
         }
@@ -240,8 +243,14 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
     case 0x8C:
         length = BuildSettingWrite(state, frame, capacity);
         expectedLength = kExpectSettingAnswer;
-        r.writeConfirmCountdown = 1;
-        r.nextCommand = 0;  // nothing more until an answer or a write sets a request
+        if (length > 0) {
+            r.writeConfirmCountdown = 1;
+            r.nextCommand = 0;  // nothing more until an answer or a write sets a request
+        } else {
+            // A refused write sends nothing, so nothing is confirmed, and no
+            // answer will come to end the wait: the relay is polled again.
+            r.nextCommand = 0x83;
+        }
         break;
     case 0x8F:
         length = ZoneFrame(w, a, 0x8F, r.settingZone);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 

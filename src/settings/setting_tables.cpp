@@ -80,6 +80,10 @@ void WriteSettingValues(const DeviceRecord& relay, int32_t floats, int32_t bytes
         catalogueSet.Edit();
         catalogueSet.m_Value = value;
         if (!catalogueSet.HasValue("Value")) catalogueSet.SetFieldDirty("Value");  // NULL until now
+        // A row that changes nothing here is skipped, the rest of the answer
+        // still stored: an exact duplicate was changed together with the row
+        // before it, and a row the host's tool changed since the query keeps
+        // the tool's value.
         catalogueSet.Update();
     }
 }

@@ -23,10 +23,16 @@ def main(base):
     for i in range(na):
         fields = cfg[row + i].split(",")
         assert len(fields) == 10, fields
-        float(fields[5]), float(fields[6])
+        # index, then multiplier, offset and skew, then the sample limits
+        int(fields[0])
+        float(fields[5]), float(fields[6]), float(fields[7])
+        assert int(fields[8]) <= int(fields[9]), fields
     row += na
     for i in range(nd):
-        assert len(cfg[row + i].split(",")) == 3
+        fields = cfg[row + i].split(",")
+        assert len(fields) == 3, fields
+        int(fields[0])
+        assert int(fields[2]) in (0, 1), fields
     row += nd
     float(cfg[row])
     nrates = int(cfg[row + 1])

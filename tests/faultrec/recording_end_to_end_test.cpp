@@ -10,7 +10,7 @@
 
 #include "faultrec/recording_frames.h"
 #include "faultrec/recording_service.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "support/hex.h"
 #include "support/pty_pair.h"
 #include "vorlan/driver.h"

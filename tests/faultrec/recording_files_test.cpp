@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "faultrec/channel_table.h"
 #include "faultrec/recording_files.h"
 #include "faultrec/recording_frames.h"
+#include "faultrec/recording_service.h"
+#include "support/fake_clock.h"
 
 namespace faultrec_test {
 namespace {
@@ -58,14 +63,16 @@ std::string TailLines() {
     return "50\r\n1\r\n1200,3\r\n12/25/2003,23:59:05.001234\r\n12/25/2003,23:59:05.001234\r\nASCII\r\n";
 }
 
-TEST(RecordingFiles, StationOnlyChannelFileGivesEmptyChannelRows) {
+TEST(RecordingFiles, StationOnlyChannelFileGivesNeutralChannelRows) {
     TempDir dir;
     dir.Write(kChannelFile, "ABC\n");
     DeviceRecord r = SmallRecording();
     vorlan::WriteRecordingFiles(r, dir.path());
 
-    EXPECT_EQ(dir.Read(kBase + ".CFG"), "ABC,7\r\n18,16A,2D\r\n" + Repeat(",,,,,,,,,\r\n", 16) +
-                                            Repeat(",,\r\n", 2) + TailLines());
+    std::string analogRows;
+    for (int a = 1; a <= 16; ++a) analogRows += std::to_string(a) + ",,,,,1,0,0,-32768,32767\r\n";
+    EXPECT_EQ(dir.Read(kBase + ".CFG"),
+              "ABC,7\r\n18,16A,2D\r\n" + analogRows + "1,,0\r\n2,,0\r\n" + TailLines());
     EXPECT_EQ(dir.Read(kBase + ".DAT"), kSmallData);
     EXPECT_EQ(r.lbFilesWritten, 1);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
@@ -156,8 +163,67 @@ TEST(RecordingFiles, DataFileFailureLeavesTheEarlierPairAsItWas) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
 }
 
+TEST(RecordingFiles, FailedConfigurationRenameKeepsTheEarlierPairWhole) {
+    TempDir dir;
+    dir.Write(kChannelFile, "ABC");
+    dir.Write(kBase + ".DAT", "earlier data");
+    // The configuration file can't replace a directory of its name.
+    ASSERT_EQ(::mkdir((dir.path() + kBase + ".CFG").c_str(), 0755), 0);
+    dir.Write(kBase + ".CFG/inside", "x");
+
+    DeviceRecord r = SmallRecording();
+    vorlan::WriteRecordingFiles(r, dir.path());
+    EXPECT_EQ(r.lbFilesWritten, 0);
+    EXPECT_EQ(dir.Read(kBase + ".DAT"), "earlier data");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
+}
+
+TEST(RecordingFiles, WritingRemovesOnlyTemporaryFilesLeftByACrash) {
+    TempDir dir;
+    dir.Write(kChannelFile, "ABC");
+    const std::string own = std::to_string(::getpid());
+    const std::string gone = "99999999";  // beyond any process id
+    // Left by a crashed writer: ours (an earlier process with our id) and a gone one.
+    const std::vector<std::string> leftovers = {
+        "." + kBase + ".CFG.tmp-" + own + "-3", "." + kBase + ".DAT.tmp-" + gone + "-0",
+        ".2026 112 1 5 7.DAT.tmp-" + gone + "-12"};
+    // Not ours, or a writer that is still alive (process 1): kept.
+    const std::vector<std::string> kept = {
+        ".hidden", "." + kBase + ".DAT.tmp-1-0", ".notes.CFG.tmp-" + gone + "-0",
+        kBase + ".CFG.tmp-" + gone + "-0", "." + kBase + ".CFG.tmp-" + gone + "-0x",
+        "." + kBase + ".CFG.tmp-" + gone + "-", "." + kBase + ".TXT.tmp-" + gone + "-0",
+        "." + kBase + ".CFG.tmp--1-0"};
+    for (const auto& name : leftovers) dir.Write(name, "partial");
+    for (const auto& name : kept) dir.Write(name, "keep");
+
+    DeviceRecord r = SmallRecording();
+    vorlan::WriteRecordingFiles(r, dir.path());
+    EXPECT_EQ(r.lbFilesWritten, 1);
+    std::vector<std::string> expected = kept;
+    expected.insert(expected.end(), {kBase + ".CFG", kBase + ".DAT", kChannelFile});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(dir.Names(), expected);
+    EXPECT_EQ(dir.Read(kBase + ".DAT"), kSmallData);
+}
+
+bool HavePython() { return std::system("python3 -c 'import sys' >/dev/null 2>&1") == 0; }
+
+// Runs the independent reader on the pair `base` in `dir`; its summary line,
+// or its complaint after a failure mark.
+std::string ReadWithIndependentReader(const TempDir& dir, const std::string& base) {
+    const std::string command = std::string("PYTHONIOENCODING=utf-8 python3 '") + VORLAN_SOURCE_DIR +
+                                "/tests/faultrec/comtrade_check.py' '" + dir.path() + base + "' 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return "FAILED: popen";
+    std::string out;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+    if (::pclose(pipe) != 0) out = "FAILED: " + out;
+    return out;
+}
+
 TEST(RecordingFiles, IndependentReaderLoadsThePair) {
-    if (std::system("python3 -c 'import sys' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+    if (!HavePython()) GTEST_SKIP() << "no python3";
     TempDir dir;
     dir.Write(kChannelFile, "\xB1\xE4\xB5\xE7\xD5\xBE " + Repeat("1 IA A line-1 A 0.01 0 0 -32768 32767\n", 16) +
                                 "17 D1 0 18 D2 1\n");
@@ -168,15 +234,38 @@ TEST(RecordingFiles, IndependentReaderLoadsThePair) {
     vorlan::WriteRecordingFiles(r, dir.path());
     ASSERT_EQ(r.lbFilesWritten, 1);
 
-    const std::string command = std::string("PYTHONIOENCODING=utf-8 python3 '") + VORLAN_SOURCE_DIR +
-                                "/tests/faultrec/comtrade_check.py' '" + dir.path() + kBase + "' 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    EXPECT_EQ(::pclose(pipe), 0) << out;
-    EXPECT_EQ(out, "station=变电站 analog=16 digital=2 samples=3 start=2003-05-07T09:02:45.123456\n");
+    EXPECT_EQ(ReadWithIndependentReader(dir, kBase),
+              "station=变电站 analog=16 digital=2 samples=3 start=2003-05-07T09:02:45.123456\n");
+}
+
+TEST(RecordingFiles, OutOfRangeTimeCommasAndMissingFieldsStillGiveAReadablePair) {
+    TempDir dir;
+    // A station name and a first row that hold commas; everything else missing.
+    dir.Write(kChannelFile, "Nord,Hof 1 I,A");
+    DeviceRecord r = SmallRecording();
+    vorlan_test::FakeClock clock;
+    clock.SetLocal(vorlan::SystemTime{2003, 12, 4, 25, 23, 59, 5, 0});
+    const auto list = ListAnswer(7, {{40, 0, 0, 1200, 3}, {41, 0, 0, 1200, 3}, {31, 75, 1234567, 1200, 3}});
+    vorlan::StoreRecordingList(r, vorlan::ByteView(list.data(), list.size()), clock);
+    ASSERT_EQ(r.lbIndex, 2);
+    vorlan::WriteRecordingFiles(r, dir.path());
+    ASSERT_EQ(r.lbFilesWritten, 1);
+
+    // The relay's own fields and the list text keep what it sent.
+    EXPECT_EQ(r.lbSecond[2], 75u);
+    EXPECT_EQ(r.lbFraction[2], 1234567u);
+    EXPECT_EQ(r.lbTime[2], kBase);
+    std::string analogRows;
+    for (int a = 1; a <= 16; ++a) {
+        analogRows += std::to_string(a) + (a == 1 ? ",I A" : ",") + ",,,,1,0,0,-32768,32767\r\n";
+    }
+    EXPECT_EQ(dir.Read(kBase + ".CFG"),
+              "Nord Hof,7\r\n18,16A,2D\r\n" + analogRows + "1,,0\r\n2,,0\r\n50\r\n1\r\n1200,3\r\n"
+              "12/25/2003,23:59:59.999999\r\n12/25/2003,23:59:59.999999\r\nASCII\r\n");
+
+    if (!HavePython()) GTEST_SKIP() << "no python3";
+    EXPECT_EQ(ReadWithIndependentReader(dir, kBase),
+              "station=Nord Hof analog=16 digital=2 samples=3 start=2003-12-25T23:59:59.999999\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "faultrec/recording_service.h"
+#include "model/recording_limits.h"
 #include "support/hex.h"
 #include "faultrec/recording_frames.h"
 
@@ -81,6 +82,35 @@ TEST_F(RecordingRetrievalTest, CountTwelveCompletesAfterSampleTwelve) {
     EXPECT_EQ(relay.nextCommand, 0x83);
 }
 
+TEST_F(RecordingRetrievalTest, BlockArrivingAfterCompletionChangesNothing) {
+    Select(9, 3);
+    Block(0, 3);
+    ASSERT_TRUE(FilesWritten());
+    ASSERT_EQ(relay.nextCommand, 0x83);
+    dir.Write("200312252359 5.CFG", "as written");
+    dir.Write("200312252359 5.DAT", "as written");
+
+    // A late repeat of the last block while a setting read is pending: no
+    // rewrite of the files, and the pending request stays.
+    relay.nextCommand = 0x85;
+    Sample changed = PatternSample(3);
+    changed.time = 77;
+    Block(vorlan_test::MakeFrame(kAddress, 0xCB, SampleBytes(changed)));
+    EXPECT_EQ(relay.nextCommand, 0x85);
+    EXPECT_EQ(relay.lbSampleTime[3], 3000u);
+    EXPECT_EQ(relay.lbNextSample, 4);
+    EXPECT_EQ(dir.Read("200312252359 5.CFG"), "as written");
+    EXPECT_EQ(dir.Read("200312252359 5.DAT"), "as written");
+
+    // An early block arriving late doesn't restart the retrieval either.
+    relay.nextCommand = 0x98;
+    Block(0, 1);
+    EXPECT_EQ(relay.nextCommand, 0x98);
+    EXPECT_EQ(relay.lbNextSample, 4);
+    EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
+    EXPECT_EQ(dir.Read("200312252359 5.DAT"), "as written");
+}
+
 TEST_F(RecordingRetrievalTest, ShortLastBlockAsksAgainFromTheNextSample) {
     Select(9, 12);
     Block(0, 4);
@@ -132,9 +162,11 @@ TEST_F(RecordingRetrievalTest, TakesAtMostFiveSamplesAndTestsCompletenessOnAnEmp
     EXPECT_EQ(relay.nextCommand, 0x9B);
     EXPECT_EQ(relay.lbNextSample, 5);
 
+    // Past the last sample the retrieval is over: an empty block completes nothing.
     relay.lbNextSample = 13;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, std::vector<uint8_t>(39, 0x22)));
-    EXPECT_TRUE(FilesWritten());
+    EXPECT_FALSE(FilesWritten());
+    EXPECT_EQ(relay.nextCommand, 0x9B);
 }
 
 TEST_F(RecordingRetrievalTest, ForeignOrTruncatedBlocksStoreOnlyWholeSamplesOfThisRelay) {
@@ -166,11 +198,11 @@ TEST_F(RecordingRetrievalTest, UnlistedNumberStartsNothing) {
     EXPECT_EQ(relay.lbIndex, -1);
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
 
-    // A block arriving now is stored, but neither continues nor completes anything.
+    // A block arriving now is not stored and neither continues nor completes anything.
     relay.nextCommand = 0x83;
     Block(0, 4);
-    EXPECT_EQ(relay.lbNextSample, 5);
-    EXPECT_EQ(relay.lbSampleTime[1], 1000u);
+    EXPECT_EQ(relay.lbNextSample, 0);
+    EXPECT_EQ(relay.lbSampleTime[1], 0u);
     EXPECT_EQ(relay.nextCommand, 0x83);
     EXPECT_EQ(relay.lbFilesWritten, 0);
     EXPECT_TRUE(dir.Names() == std::vector<std::string>{"通道配置文件.txt"});

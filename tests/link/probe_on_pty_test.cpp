@@ -17,7 +17,7 @@
 #include <string>
 
 #include "hex.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "monitor_listener.h"
 #include "pty_pair.h"
 

@@ -11,7 +11,7 @@
 
 #include "exclusive_line_peer.h"
 #include "loaded_component.h"
-#include "points/test_packet.h"
+#include "test_packet.h"
 #include "pty_pair.h"
 
 namespace {

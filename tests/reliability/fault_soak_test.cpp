@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fake_clock.h"
-#include "host/relay_driver.h"
-#include "points/test_packet.h"
+#include "component/relay_driver.h"
+#include "test_packet.h"
 #include "simulated_line_port.h"
 #include "soak_ledger.h"
 

@@ -14,9 +14,9 @@
 
 #include "fake_clock.h"
 #include "hex.h"
-#include "host/relay_driver.h"
-#include "points/test_packet.h"
-#include "protocol/frame.h"
+#include "component/relay_driver.h"
+#include "test_packet.h"
+#include "model/frame.h"
 #include "protocol/request_builder.h"
 #include "settings/db_message.h"
 #include "settings/setting_db.h"
@@ -312,6 +312,71 @@ TEST_F(SettingDbTest, WithoutTheSettingTableTheCatalogueStillServes) {
 
     Store(FloatLayoutFrame(1, 31, {2.5f}, {}));
     EXPECT_EQ(PointValue(31, 1, 1), "2.5");
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+}
+
+TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
+    Connect();
+    db->AddPoint(80, 1, 1, "a", 0);
+    db->AddPoint(80, 1, 2, "b", 0);
+    // Code 0: 2.34 with 2 decimals; code 1: 25.0 with 1 decimal.
+    Store(CodedListFrame(1, 80, Hex("00 10 34 22  01 10 50 12")));
+    relay.settingState = 2;  // as the DZWR write sets it
+
+    // A fourth digit, beyond +-999, a third decimal: none goes out changed,
+    // and code 1 is not written without code 0.
+    for (const char* edit : {"12.5", "1000", "-1000", "2.345"}) {
+        db->Exec(std::string("UPDATE \"RelayDevSet\" SET \"value\" = ") + edit + " WHERE \"code\" = 0");
+        service.LoadSettingsForWrite(relay);
+        EXPECT_EQ(WriteFrame(3), "") << edit;
+    }
+
+    // Through the builder: no 0x8C, and as for a table too long for one
+    // frame, no 0x8F confirms it later; the relay is polled on.
+    vorlan::PollingState state;
+    state.deviceCount = 1;
+    state.devices[0] = relay;
+    state.devices[0].address = 1;
+    state.devices[0].nextCommand = 0x8C;
+    FakeClock clock;
+    uint8_t frame[vorlan::kPacketFrameBuffer] = {};
+    int32_t length = -1;
+    int32_t expected = 0;
+    vorlan::BuildRequest(state, clock, frame, sizeof frame, length, expected);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(frame[0], 0);
+    EXPECT_EQ(state.devices[0].nextCommand, 0x83);
+    EXPECT_EQ(state.devices[0].writeConfirmCountdown, 0);
+
+    // The largest value two decimals carry goes out as it is.
+    db->Exec("UPDATE \"RelayDevSet\" SET \"value\" = 9.99 WHERE \"code\" = 0");
+    service.LoadSettingsForWrite(relay);
+    EXPECT_EQ(WriteFrame(3), ToHex(WithCrc("01 8C 0A 00 03 00 10 99 29 01 10 50 12")));
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+}
+
+TEST_F(SettingDbTest, ADuplicateCatalogueRowLosesNothingElseOfTheAnswer) {
+    Connect();
+    db->AddPoint(90, 1, 1, "f1", 0);
+    db->AddPoint(90, 1, 1, "f1", 0);  // an exact duplicate
+    db->AddPoint(90, 1, 2, "f2", 0);
+    db->AddPoint(90, 2, 1, "b1", 0);
+
+    // Float layout: both copies get the value, the rows after them theirs.
+    Store(FloatLayoutFrame(1, 90, {12.5f, -0.25f}, {7}));
+    const auto values = db->Query("SELECT \"Value\" FROM \"RelayName\" WHERE \"RtuType\" = 90 AND "
+                                  "\"RelayType\" = 1 AND \"RelayID\" = 1");
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(Number(values[0][0]), "12.5");
+    EXPECT_EQ(Number(values[1][0]), "12.5");
+    EXPECT_EQ(PointValue(90, 1, 2), "-0.25");
+    EXPECT_EQ(PointValue(90, 2, 1), "7");
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+
+    // Coded list: each copy names its setting; nothing is rolled back.
+    Store(CodedListFrame(1, 90, Hex("00 10 50 12  01 90 15 90")));
+    EXPECT_EQ(CodedRows(90), (std::vector<std::string>{"0|f1|25|1|2|0", "0|f1|25|1|2|0",
+                                                       "1|f2|-1.5|0|2|0"}));
     EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
 }
 

@@ -128,6 +128,37 @@ TEST_F(HostAgainstSimulator, SettingsAreReadIntoSqliteEditedAndWrittenBack) {
     EXPECT_EQ(r.code, 2) << r.output;
 }
 
+TEST_F(HostAgainstSimulator, SettingsThatDoNotFitTheirSlotsAreNamedAndNothingIsWritten) {
+    StartLine("--relays 1 --change-rate 0", 1);
+    const Result db = RunTool(std::string(VORLAN_SOURCE_DIR) + "/scripts/make-setting-db.sh " + Quote(dir_.path() + "/db"));
+    ASSERT_EQ(db.code, 0) << db.output;
+    env_.push_back("ODBCSYSINI=" + dir_.path() + "/db");
+    env_.push_back("ODBCINI=" + dir_.path() + "/db/odbc.ini");
+
+    // The simulated relay gives code 1 one decimal and code 2 two: 12.5 fits
+    // the first, not the second; neither is stored nor written.
+    Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --set '#2=12.5' --write");
+    EXPECT_EQ(r.code, 5) << r.output;
+    EXPECT_NE(r.output.find("#2 "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("12.5 does not fit its slot of 3 digits with 2 decimals; the largest value that "
+                            "fits is 9.99"), std::string::npos) << r.output;
+    const size_t named = r.output.find("does not fit");
+    EXPECT_EQ(r.output.find("does not fit", named + 1), std::string::npos) << r.output;  // #2 alone
+    EXPECT_EQ(r.output.find("edited"), std::string::npos) << r.output;
+
+    r = Host("--json settings -r 1 -z 1");
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto lines = JsonLines(r.output);
+    ASSERT_EQ(lines.size(), 1u) << r.output;
+    for (const auto& s : lines[0]["settings"]) {
+        if (s["id"] == 1) {
+            EXPECT_NE(s["value"].get<double>(), 12.5);
+        } else if (s["id"] == 2) {
+            EXPECT_NEAR(s["value"].get<double>(), 2.34, 1e-6);  // as the relay had it
+        }
+    }
+}
+
 TEST_F(HostAgainstSimulator, RecordingIsFetchedWrittenAndPlotted) {
     StartLine("--relays 1 --recording-samples 12", 1);
     WriteFile(dir_.path() + "/rec/通道配置文件.txt", "STATION\n1 Ia A L1 A 0.01 0 0 -32767 32767\n");

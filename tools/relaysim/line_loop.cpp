@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan_sim {
 
