@@ -5,6 +5,7 @@
 #
 #   VORLAN_SOAK_EXCHANGES=N   exchanges of the long soak (default 2000, ~15 min)
 #   VORLAN_SCALE_SECONDS=N    seconds per scale run (default 20)
+#   VORLAN_GATEWAY_SECONDS=N  seconds of the gateway load run (default 20)
 #   VORLAN_BENCH_QUICK=1      skip the long soak
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +19,7 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVORLAN_TESTS=OFF >/dev/null
 cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_settings_answers \
-      bench_exchange_on_pty bench_scale 2>/dev/null \
+      bench_exchange_on_pty bench_scale bench_gateway_load 2>/dev/null \
   || cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_exchange_on_pty bench_scale
 
 step "1, 2: memory-served packet calls and heap allocations per call"
@@ -35,6 +36,13 @@ if [ -x build/bench/bench/bench_settings_answers ]; then
   quiet build/bench/bench/bench_settings_answers
 else
   echo "bench_settings_answers is not built (bench/settings_answers.cpp missing or not building)"
+fi
+
+step "6: vorlan-gateway, 4 lines x 32 relays, 50 Modbus clients at 10 Hz, an MQTT subscriber"
+if [ -x build/bench/bench/bench_gateway_load ]; then
+  quiet build/bench/bench/bench_gateway_load "${VORLAN_GATEWAY_SECONDS:-20}"
+else
+  echo "bench_gateway_load is not built"
 fi
 
 if [ "${VORLAN_BENCH_QUICK:-0}" != 1 ]; then

@@ -88,6 +88,8 @@ public:
 
     const PacketCounts& counts(size_t relay) const { return counts_.at(relay); }
     const RegisterDef* catalogue() const { return catalogue_; }
+    // The component, for the driver's own per-relay statistics.
+    IDeviceDriver* driver() const { return driver_; }
     DriverLibrary& library() { return library_; }
 
     // Where the line's ups and downs are reported (standard error by default).

@@ -1,6 +1,6 @@
 #include "station_file.h"
 
-#include <toml++/toml.h>
+#include "station_table.h"
 
 #include <cctype>
 #include <set>
@@ -83,8 +83,12 @@ int ParityByName(const std::string& name) {
     return -1;
 }
 
-std::string ReadStation(const toml::table& root, Station& s) {
-    STATION_TRY(CheckKeys(root, {"name", "driver", "channel", "relay"}, "the station file"));
+std::string ReadStation(const toml::table& root, Station& s, const StationExtraKeys& extra = {}) {
+    std::set<std::string> rootKeys{"name", "driver", "channel", "relay"};
+    rootKeys.insert(extra.station.begin(), extra.station.end());
+    std::set<std::string> relayKeys{"address", "name", "items"};
+    relayKeys.insert(extra.relay.begin(), extra.relay.end());
+    STATION_TRY(CheckKeys(root, rootKeys, extra.what.empty() ? "the station file" : extra.what));
     STATION_TRY(GetText(root, "name", s.name));
     if (const toml::node* n = root.get("driver")) {
         const toml::table* t = n->as_table();
@@ -120,7 +124,7 @@ std::string ReadStation(const toml::table& root, Station& s) {
     for (const toml::node& n : *rn->as_array()) {
         const toml::table* t = n.as_table();
         if (!t) return At(n) + "relays are written as [[relay]] tables";
-        STATION_TRY(CheckKeys(*t, {"address", "name", "items"}, "[[relay]]"));
+        STATION_TRY(CheckKeys(*t, relayKeys, "[[relay]]"));
         RelaySpec r;
         r.line = static_cast<int>(n.source().begin.line);
         r.address = -1;
@@ -208,6 +212,10 @@ int DataTypeByName(const std::string& name) {
     if (name == "float") return kTypeFloat;
     if (name == "text") return kTypeText;
     return -1;
+}
+
+std::string ReadStationTable(const toml::table& table, Station& station, const StationExtraKeys& extra) {
+    return ReadStation(table, station, extra);
 }
 
 std::string LoadStationText(const std::string& text, Station& station) {
