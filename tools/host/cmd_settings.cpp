@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "confirm.h"
+#include "output.h"
 #include "follow.h"
 #include "gbk_text.h"
 #include "setting_db.h"
@@ -37,9 +39,7 @@ void Show(const std::vector<SettingRow>& rows, bool json, int address, int zone,
             else row["kind"] = r.kind == 1 ? "value" : "byte";
             list.push_back(row);
         }
-        std::printf("%s\n", nlohmann::json{{"relay", address}, {"zone", zone}, {"type", type}, {"settings", list}}
-                                .dump()
-                                .c_str());
+        EmitJson("settings", {{"relay", address}, {"zone", zone}, {"relay_type", type}, {"settings", list}});
         return;
     }
     const bool coded = !rows.empty() && rows.front().coded;
@@ -107,23 +107,28 @@ int RunSettings(const CommonOptions& common, const SettingsOptions& o) {
     }
     Show(rows, common.json, address, o.zone, static_cast<int>(type));
     if (o.edits.empty() && !o.write) return kExitOk;
+    if (o.write) {
+        const std::string what = "write the settings of zone " + std::to_string(o.zone) + " to relay " +
+                                 std::to_string(address) + " (" + session.station().relays[relay].name + ")";
+        if (Status s = ConfirmChange(what, o.yes); !s.ok()) return Fail(s);
+    }
 
     for (const std::string& edit : o.edits) {
         if (Status s = ApplyEdit(edit, rows, db, static_cast<int>(type)); !s.ok()) return Fail(s);
-        if (!common.json) std::printf("edited %s\n", edit.c_str());
+        if (common.json) EmitJson("edited", {{"relay", address}, {"zone", o.zone}, {"edit", edit}});
+        else std::printf("edited %s\n", edit.c_str());
     }
     if (!o.write) return kExitOk;
 
     if (Status s = session.Write(relay, "DZWR", 2); !s.ok()) return Fail(s);
-    if (!common.json) std::printf("writing zone %d to relay %d ...\n", o.zone, address);
-    std::fflush(stdout);
+    std::fprintf(stderr, "writing zone %d to relay %d ...\n", o.zone, address);
     if (!FollowUntil(session, relay, o.timeout, stateIs(kStateConfirmed))) {
         return Fail({kExitFailed, "relay " + std::to_string(address) + " did not confirm the setting write"});
     }
     // Two more turns of the relay carry the confirmation request (0x8F).
     for (size_t i = 0; i < 2 * session.relayCount(); ++i) session.SendNext();
     if (common.json) {
-        std::printf("%s\n", nlohmann::json{{"relay", address}, {"zone", o.zone}, {"written", true}}.dump().c_str());
+        EmitJson("written", {{"relay", address}, {"zone", o.zone}, {"written", true}});
     } else {
         std::printf("relay %d confirmed the settings of zone %d (DZWR 3)\n", address, o.zone);
     }

@@ -14,6 +14,8 @@ constexpr int kExitPort = 4;          // the port is missing, busy or refuses it
 constexpr int kExitItem = 5;          // the driver rejected an item of the station file
 constexpr int kExitDatabase = 6;      // the setting database can't be used
 constexpr int kExitFile = 7;          // a recording file can't be read or a picture written
+constexpr int kExitInterrupted = 130; // stopped by Ctrl-C (128 + SIGINT, as shells report it)
+constexpr int kExitPipeClosed = 141;  // the reader of the output went away (128 + SIGPIPE)
 
 struct Status {
     int code = kExitOk;
