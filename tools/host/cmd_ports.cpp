@@ -63,14 +63,22 @@ std::map<std::string, std::string> ByIdLinks() {
     return links;
 }
 
-bool IsRealPort(const std::string& name, const std::string& driver) {
-    // The legacy 8250 driver makes ttyS0..31 whether a UART is there or not;
-    // only those with a port type are real.
-    if (driver == "serial8250" || driver == "serial") {
-        const std::string type = ReadLine("/sys/class/tty/" + name + "/type");
-        return !type.empty() && type != "0";
+// The legacy 8250 driver makes ttyS0..31 whether a UART is there or not;
+// those without one have port type 0.
+bool IsRealPort(const std::string& name) {
+    const std::string type = ReadLine("/sys/class/tty/" + name + "/type");
+    return type != "0";
+}
+
+// The kernel driver of a device, past the generic serial-base layer ("port", "ctrl").
+std::string DriverOf(const std::string& deviceDir) {
+    for (std::string dir = deviceDir; dir.size() > 1; dir = dir.substr(0, dir.rfind('/'))) {
+        const std::string driver = RealPath(dir + "/driver");
+        if (driver.empty()) continue;
+        const std::string name = driver.substr(driver.rfind('/') + 1);
+        if (name != "port" && name != "ctrl") return name;
     }
-    return true;
+    return {};
 }
 
 std::vector<PortInfo> SerialPorts() {
@@ -82,9 +90,8 @@ std::vector<PortInfo> SerialPorts() {
         if (stat(device.c_str(), &st) != 0) continue;  // virtual terminals, ptys
         PortInfo p;
         p.name = name;
-        const std::string driver = RealPath(device + "/driver");
-        p.driver = driver.empty() ? "" : driver.substr(driver.rfind('/') + 1);
-        if (!IsRealPort(name, p.driver)) continue;
+        if (!IsRealPort(name)) continue;
+        p.driver = DriverOf(RealPath(device));
         if (auto it = links.find(name); it != links.end()) p.byId = it->second;
         // Up the device tree to the USB device, if there is one.
         for (std::string dir = RealPath(device); dir.size() > 1; dir = dir.substr(0, dir.rfind('/'))) {
