@@ -314,3 +314,45 @@ TEST(HostVersion, EveryProgramTellsItsVersion) {
         EXPECT_TRUE(std::regex_match(r.output, std::regex(program + " \\d+\\.\\d+(\\.\\d+)?\n"))) << r.output;
     }
 }
+
+TEST_F(HostTruth, ControlsAskOnATerminalAndGoOnlyOnYes) {
+    StartLine("--relays 1 --change-rate 0", {1});
+    // script(1) gives the tool a terminal; the answer comes from the pipe.
+    auto onTerminal = [&](const std::string& answer) {
+        return RunTool("bash -c " + Quote("printf '" + answer + "\\n' | script -qec " + Quote(HostCommand("write -r 1 YK2 close")) +
+                                          " /dev/null"),
+                       env_);
+    };
+    Result r = onTerminal("n");
+    EXPECT_EQ(r.code, 1) << r.output;
+    EXPECT_NE(r.output.find("About to close point 2 of relay 1"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("not confirmed: nothing was sent"), std::string::npos) << r.output;
+    r = onTerminal("y");
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("executed: closed (41)"), std::string::npos) << r.output;
+    sim_->Stop();
+    EXPECT_NE(ReadFile(simLog_).find("controls 1,"), std::string::npos) << ReadFile(simLog_);
+}
+
+TEST_F(HostTruth, CtrlCEndsARecordingWithItsOwnMessageAndCode) {
+    StartLine("--relays 1 --recording-samples 239 --delay-ms 150", {1});
+    WriteFile(rec_ + "/通道配置文件.txt", "STATION\n");
+    const Result r = RunTool("bash -c " + Quote(HostCommand("record -r 1") +
+                                                " & pid=$!; sleep 4; kill -INT $pid; wait $pid; echo status=$?"),
+                             env_);
+    EXPECT_NE(r.output.find("status=130"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("interrupted (Ctrl-C)"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("not completed"), std::string::npos) << r.output;
+}
+
+TEST_F(HostTruth, APortThatMayNotBeOpenedNamesTheGroupToJoin) {
+    const std::string unprivileged = Unprivileged();
+    if (unprivileged.empty() || geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
+    StartLine("--relays 1", {1});
+    chmod(dir_.path().c_str(), 0755);
+    const Result r = RunTool(unprivileged + HostCommand("probe"), env_);
+    EXPECT_EQ(r.code, 4) << r.output;
+    EXPECT_NE(r.output.find("permission denied on " + sim_->path() + ": add your user to the '"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("usermod -aG"), std::string::npos) << r.output;
+}
