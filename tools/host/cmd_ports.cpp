@@ -133,6 +133,7 @@ int RunPorts(const CommonOptions& common) {
         if (!p.byId.empty()) std::printf("    %s\n", p.byId.c_str());
     }
     if (!common.json && ports.empty()) std::printf("no serial ports found\n");
+    std::fflush(stdout);
     if (!common.json) std::fprintf(stderr, "%zu serial port(s)\n", ports.size());
     return kExitOk;
 }

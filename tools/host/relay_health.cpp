@@ -10,7 +10,10 @@ RelayHealth HealthOf(bool known, const VorlanRelayStats& stats) {
     h.stats = stats;
     h.lastAnswer = static_cast<int64_t>((static_cast<uint64_t>(stats.lastAnswer.highDateTime) << 32) |
                                         stats.lastAnswer.lowDateTime);
-    if (!known || stats.answersTaken == 0 || h.lastAnswer <= 0) {
+    if (!known) {
+        // A driver without the statistics: nothing to judge by, so nothing is hidden.
+        h.state = RelayState::Ok;
+    } else if (stats.answersTaken == 0 || h.lastAnswer <= 0) {
         h.state = RelayState::NoAnswer;
     } else if (stats.consecutiveFailures >= kStaleAfterFailures) {
         h.state = RelayState::Stale;
@@ -30,6 +33,7 @@ const char* StateName(RelayState state) {
 }
 
 std::string StateText(const RelayHealth& health) {
+    if (!health.known) return "state unknown (the driver gives no VorlanGetRelayStats)";
     switch (health.state) {
         case RelayState::Ok: return "answering";
         case RelayState::Stale: return "stale since " + IsoFileTime(health.lastAnswer);

@@ -18,7 +18,7 @@ enum class RelayState { Ok, NoAnswer, Stale };
 constexpr uint32_t kStaleAfterFailures = 3;
 
 struct RelayHealth {
-    bool known = false;        // the driver gave its statistics
+    bool known = false;        // the driver gave its statistics; if not, the state is Ok
     VorlanRelayStats stats{};
     RelayState state = RelayState::NoAnswer;
     int64_t lastAnswer = 0;    // FILETIME, 0 when never
