@@ -68,22 +68,22 @@ step "Registering the driver and probing each relay"
 echo "registration file: $VORLAN_REGISTRY"
 
 step "Polling: 18 Send packets, values as they change, traffic mirrored to the monitor"
-"$host" -s "$run/station.toml" poll -n 18 --trace | tee "$run/poll.log" | grep -E ' YC[1-4] | event |answered' || true
+"$host" -s "$run/station.toml" poll -n 18 --trace | tee "$run/poll.log" | grep -E ' YC[1-4] | event |requests' || true
 values=$(grep -c ' = ' "$run/poll.log" || true)
 events=$(grep -c ' event ' "$run/poll.log" || true)
 
 step "Remote control: close point 3 of relay 2 (select and execute, followed until 41)"
-"$host" -s "$run/station.toml" write -r 2 YK3 close
+"$host" -s "$run/station.toml" write -r 2 YK3 close --yes  # no terminal to confirm on
 
 step "Settings: zone 1 of relay 1 (coded list) into the database"
 "$host" -s "$run/station.toml" settings -r 1 -z 1
 step "Settings: edit two values in the database and write zone 1 back to relay 1"
-"$host" -s "$run/station.toml" settings -r 1 -z 1 --set '#1=12.5' --set '过电流定值=4.5' --write
+"$host" -s "$run/station.toml" settings -r 1 -z 1 --set '#1=12.5' --set '过电流定值=4.5' --write --yes
 step "Settings: reading zone 1 again shows what the relay stored"
 "$host" -s "$run/station.toml" settings -r 1 -z 1 | tee "$run/settings-after.log"
 grep -q '12.5' "$run/settings-after.log" && grep -q '4.5' "$run/settings-after.log"
 step "Settings: relay 2 (float layout), zone 0, one value edited and written back"
-"$host" -s "$run/station.toml" settings -r 2 -z 0 --set 'v3=0.55' --write
+"$host" -s "$run/station.toml" settings -r 2 -z 0 --set 'v3=0.55' --write --yes
 
 step "Fault recording: list relay 3's recordings and fetch the first"
 "$host" -s "$run/station.toml" record -r 3 | tee "$run/record.log"

@@ -62,10 +62,11 @@ TEST_F(HostAgainstSimulator, PollingShowsEveryRelaysValuesWithGoodQuality) {
     int measurements[3] = {0, 0, 0};
     int answered = 0, failed = 0;
     for (const auto& j : JsonLines(r.output)) {
-        if (j.contains("summary")) {
-            answered += j["summary"]["answered"].get<int>();
-            failed += j["summary"]["failed"].get<int>();
-        } else if (j.contains("item") && j["item"].get<std::string>().rfind("YC", 0) == 0) {
+        if (j["type"] == "summary") {
+            answered += j["answers"].get<int>();
+            failed += j["timeouts"].get<int>() + j["rejected"].get<int>();
+            EXPECT_EQ(j["state"], "ok");
+        } else if (j["type"] == "value" && j["item"].get<std::string>().rfind("YC", 0) == 0) {
             EXPECT_EQ(j["quality"], 192);
             if (j["value"].get<double>() != 0) ++measurements[j["relay"].get<int>()];
         }
@@ -89,7 +90,7 @@ TEST_F(HostAgainstSimulator, RegisteringFirstThenLoadingByNameAndProbing) {
 
 TEST_F(HostAgainstSimulator, RemoteControlIsExecutedAndConfirmed) {
     StartLine("--relays 1,2 --change-rate 0", 2);
-    Result r = Host("write -r 2 YK3 close");
+    Result r = Host("write -r 2 YK3 close --yes");
     EXPECT_EQ(r.code, 0) << r.output;
     EXPECT_NE(r.output.find("executed: closed (41)"), std::string::npos) << r.output;
     r = Host("write -r 2 YK3 sideways");
@@ -103,14 +104,15 @@ TEST_F(HostAgainstSimulator, SettingsAreReadIntoSqliteEditedAndWrittenBack) {
     env_.push_back("ODBCSYSINI=" + dir_.path() + "/db");
     env_.push_back("ODBCINI=" + dir_.path() + "/db/odbc.ini");
 
-    Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --write");
+    Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --write --yes");
     ASSERT_EQ(r.code, 0) << r.output;
     EXPECT_NE(r.output.find("电流速断时限"), std::string::npos) << r.output;  // names from the catalogue
     r = Host("--json settings -r 1 -z 1");
     ASSERT_EQ(r.code, 0) << r.output;
     const auto lines = JsonLines(r.output);
     ASSERT_EQ(lines.size(), 1u) << r.output;
-    EXPECT_EQ(lines[0]["type"], 210);
+    EXPECT_EQ(lines[0]["type"], "settings");
+    EXPECT_EQ(lines[0]["relay_type"], 210);
     bool found = false;
     for (const auto& s : lines[0]["settings"]) {
         if (s["id"] == 1) {
@@ -120,7 +122,7 @@ TEST_F(HostAgainstSimulator, SettingsAreReadIntoSqliteEditedAndWrittenBack) {
     }
     EXPECT_TRUE(found);
 
-    r = Host("settings -r 2 -z 0 --set 'v2=3.25' --write");  // float layout
+    r = Host("settings -r 2 -z 0 --set 'v2=3.25' --write --yes");  // float layout
     ASSERT_EQ(r.code, 0) << r.output;
     r = Host("--json settings -r 2 -z 0");
     const auto after = JsonLines(r.output);
@@ -140,7 +142,7 @@ TEST_F(HostAgainstSimulator, SettingsThatDoNotFitTheirSlotsAreNamedAndNothingIsW
 
     // The simulated relay gives code 1 one decimal and code 2 two: 12.5 fits
     // the first, not the second; neither is stored nor written.
-    Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --set '#2=12.5' --write");
+    Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --set '#2=12.5' --write --yes");
     EXPECT_EQ(r.code, 5) << r.output;
     EXPECT_NE(r.output.find("#2 "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("12.5 does not fit its slot of 3 digits with 2 decimals; the largest value that "
@@ -276,7 +278,8 @@ TEST(HostStationFile, MistakesGiveClearErrorsAndTheirExitCodes) {
     r = run(driver + channel + "[[relay]]\naddress = 1\nitems = [{ text = \"YC1\", type = \"bool\" }, \"XY1\"]\n",
             "poll -n 1");
     EXPECT_EQ(r.code, 5);
-    EXPECT_NE(r.output.find("'YC1': 数据类型错误!"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("'YC1': 数据类型错误! (the data type does not suit the register"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("'XY1': 寄存器名字错误!"), std::string::npos) << r.output;
 
     r = run(driver + "[channel]\nport = \"/dev/vorlan-no-such-port\"\n[[relay]]\naddress = 1\n");

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "output.h"
 #include "comtrade_plot.h"
 #include "date_time.h"
 #include "reader.h"
@@ -124,11 +125,9 @@ int RunPlot(const CommonOptions& common, const PlotOptions& o) {
     FcFini();
     if (!drawn.empty()) return Fail({kExitFile, drawn});
     if (common.json) {
-        std::printf("%s\n", nlohmann::json{{"svg", base + ".svg"}, {"png", base + ".png"}, {"files", files},
-                                           {"channels", recording.analog.size() + recording.status.size()},
-                                           {"samples", recording.SampleCount()}}
-                                .dump()
-                                .c_str());
+        EmitJson("plot", {{"svg", base + ".svg"}, {"png", base + ".png"}, {"files", files},
+                          {"channels", recording.analog.size() + recording.status.size()},
+                          {"samples", recording.SampleCount()}});
     } else {
         std::printf("%s: %zu analog and %zu digital channels, %zu samples\n", recording.station.c_str(),
                     recording.analog.size(), recording.status.size(), recording.SampleCount());
@@ -140,7 +139,7 @@ int RunPlot(const CommonOptions& common, const PlotOptions& o) {
 int RunInfo(const CommonOptions& common, const InfoOptions& o) {
     comtrade::Recording recording;
     if (Status s = Read(o.file, o.encoding, recording); !s.ok()) return Fail(s);
-    if (common.json) std::printf("%s\n", InfoJson(recording).dump().c_str());
+    if (common.json) EmitJson("info", InfoJson(recording));
     else PrintInfo(recording);
     return kExitOk;
 }

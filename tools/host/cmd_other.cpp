@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "gbk_text.h"
 #include "monitor_listener.h"
+#include "output.h"
 
 namespace vorlan_host {
 
@@ -15,7 +16,10 @@ int RunMonitor(const CommonOptions& common, const MonitorOptions& o) {
     const std::string name = o.name.empty() ? MonitorListener::DefaultName() : o.name;
     if (std::string e = listener.Bind(name); !e.empty()) return Fail({kExitFailed, e});
     InstallStopHandler();
-    if (!common.json) std::fprintf(stderr, "vorlan-host: monitor listening on '%s'\n", name.c_str());
+    std::fprintf(stderr,
+                 "vorlan-host: monitor listening on '%s'; the driver traces a relay's traffic only after Show = 1 "
+                 "is written for it (poll --trace does that)\n",
+                 name.c_str());
     const auto start = std::chrono::steady_clock::now();
     long lines = 0;
     std::string line;
@@ -28,11 +32,11 @@ int RunMonitor(const CommonOptions& common, const MonitorOptions& o) {
         if (!listener.Receive(line, 100)) continue;
         ++lines;
         if (common.json) {
-            std::printf("%s\n", nlohmann::json{{"time", ClockText()}, {"line", line}}.dump().c_str());
+            EmitJson("trace", {{"text", line}});
         } else {
             std::printf("%s %s\n", ClockText().c_str(), line.c_str());
         }
-        std::fflush(stdout);
+        if (OutputGone()) return kExitPipeClosed;
     }
     return kExitOk;
 }
@@ -59,10 +63,8 @@ int RunProbe(const CommonOptions& common, const ProbeOptions& o) {
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         if (ok) ++answering;
         if (common.json) {
-            std::printf("%s\n", nlohmann::json{{"relay", relayDef.address}, {"name", relayDef.name}, {"answers", ok},
-                                               {"ms", static_cast<int>(ms)}}
-                                    .dump()
-                                    .c_str());
+            EmitJson("probe", {{"relay", relayDef.address}, {"name", relayDef.name}, {"answers", ok},
+                               {"ms", static_cast<int>(ms)}});
         } else {
             std::printf("relay %d (%s): %s (%.0f ms)\n", relayDef.address, relayDef.name.c_str(),
                         ok ? "answers" : "no valid answer", ms);

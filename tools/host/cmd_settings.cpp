@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "confirm.h"
+#include "output.h"
 #include "follow.h"
 #include "gbk_text.h"
 #include "monitor_listener.h"
@@ -79,9 +81,7 @@ void Show(const std::vector<SettingRow>& rows, bool json, int address, int zone,
             else row["kind"] = r.kind == 1 ? "value" : "byte";
             list.push_back(row);
         }
-        std::printf("%s\n", nlohmann::json{{"relay", address}, {"zone", zone}, {"type", type}, {"settings", list}}
-                                .dump()
-                                .c_str());
+        EmitJson("settings", {{"relay", address}, {"zone", zone}, {"relay_type", type}, {"settings", list}});
         return;
     }
     const bool coded = !rows.empty() && rows.front().coded;
@@ -164,6 +164,11 @@ int RunSettings(const CommonOptions& common, const SettingsOptions& o) {
     }
     Show(rows, common.json, address, o.zone, static_cast<int>(type));
     if (o.edits.empty() && !o.write) return kExitOk;
+    if (o.write) {
+        const std::string what = "write the settings of zone " + std::to_string(o.zone) + " to relay " +
+                                 std::to_string(address) + " (" + session.station().relays[relay].name + ")";
+        if (Status s = ConfirmChange(what, o.yes); !s.ok()) return Fail(s);
+    }
 
     std::vector<size_t> edited;
     for (const std::string& edit : o.edits) {
@@ -192,20 +197,20 @@ int RunSettings(const CommonOptions& common, const SettingsOptions& o) {
         if (std::string e = db.Update(static_cast<int>(type), rows[edited[i]]); !e.empty()) {
             return Fail({kExitDatabase, e});
         }
-        if (!common.json) std::printf("edited %s\n", o.edits[i].c_str());
+        if (common.json) EmitJson("edited", {{"relay", address}, {"zone", o.zone}, {"edit", o.edits[i]}});
+        else std::printf("edited %s\n", o.edits[i].c_str());
     }
     if (!o.write) return kExitOk;
 
     if (Status s = session.Write(relay, "DZWR", 2); !s.ok()) return Fail(s);
-    if (!common.json) std::printf("writing zone %d to relay %d ...\n", o.zone, address);
-    std::fflush(stdout);
+    std::fprintf(stderr, "writing zone %d to relay %d ...\n", o.zone, address);
     if (!FollowUntil(session, relay, o.timeout, stateIs(kStateConfirmed))) {
         return Fail({kExitFailed, "relay " + std::to_string(address) + " did not confirm the setting write"});
     }
     // Two more turns of the relay carry the confirmation request (0x8F).
     for (size_t i = 0; i < 2 * session.relayCount(); ++i) session.SendNext();
     if (common.json) {
-        std::printf("%s\n", nlohmann::json{{"relay", address}, {"zone", o.zone}, {"written", true}}.dump().c_str());
+        EmitJson("written", {{"relay", address}, {"zone", o.zone}, {"written", true}});
     } else {
         std::printf("relay %d confirmed the settings of zone %d (DZWR 3)\n", address, o.zone);
     }

@@ -45,6 +45,7 @@ struct WriteOptions {
     std::string item;
     std::string value;
     double timeout = 20;
+    bool yes = false;           // no confirmation asked
 };
 int RunWrite(const CommonOptions& common, const WriteOptions& options);
 
@@ -55,6 +56,7 @@ struct SettingsOptions {
     bool write = false;
     std::string dsn = "rldb";
     double timeout = 30;
+    bool yes = false;           // no confirmation asked before --write
 };
 int RunSettings(const CommonOptions& common, const SettingsOptions& options);
 
@@ -99,6 +101,21 @@ struct ProbeOptions {
     std::vector<int> addresses;
 };
 int RunProbe(const CommonOptions& common, const ProbeOptions& options);
+
+struct ScanOptions {
+    int from = 1;
+    int to = 32;
+};
+int RunScan(const CommonOptions& common, const ScanOptions& options);
+
+int RunPorts(const CommonOptions& common);
+
+struct ChannelFileOptions {
+    std::string initDir;        // write a template into this directory
+    std::string checkDir;       // check the file in this directory
+    bool force = false;         // replace an existing file
+};
+int RunChannelFile(const CommonOptions& common, const ChannelFileOptions& options);
 
 // Stop flag set by SIGINT and SIGTERM.
 bool StopRequested();

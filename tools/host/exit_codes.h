@@ -15,6 +15,8 @@ constexpr int kExitItem = 5;          // the driver rejected an item of the stat
                                       // or a setting value the relay can't take as it is
 constexpr int kExitDatabase = 6;      // the setting database can't be used
 constexpr int kExitFile = 7;          // a recording file can't be read or a picture written
+constexpr int kExitInterrupted = 130; // stopped by Ctrl-C (128 + SIGINT, as shells report it)
+constexpr int kExitPipeClosed = 141;  // the reader of the output went away (128 + SIGPIPE)
 
 struct Status {
     int code = kExitOk;

@@ -11,6 +11,7 @@
 
 #include "driver_library.h"
 #include "exit_codes.h"
+#include "relay_health.h"
 #include "station_file.h"
 #include "vorlan/driver.h"
 
@@ -87,6 +88,8 @@ public:
     std::vector<PacketBox*> StationPackets(size_t relay);
 
     const PacketCounts& counts(size_t relay) const { return counts_.at(relay); }
+    // The driver's own account of the relay's link (VorlanGetRelayStats).
+    RelayHealth Health(size_t relay) const;
     const RegisterDef* catalogue() const { return catalogue_; }
     // The component, for the driver's own per-relay statistics.
     IDeviceDriver* driver() const { return driver_; }

@@ -103,7 +103,6 @@ std::string ReadStation(const toml::table& root, Station& s, const StationExtraK
     STATION_TRY(CheckKeys(c, {"port", "baud", "byte_size", "parity", "stop_bits", "reply_timeout_ms"}, "[channel]"));
     STATION_TRY(GetText(c, "port", s.channel.port));
     if (s.channel.port.empty()) return At(c) + "[channel] needs a port";
-    if (s.channel.port.size() > 31) return At(c) + "the port name is longer than 31 characters; use a shorter symlink";
     STATION_TRY(GetInt(c, "baud", s.channel.baud));
     if (s.channel.baud < 300 || s.channel.baud > 57600) return At(c) + "baud must lie between 300 and 57600";
     STATION_TRY(GetInt(c, "byte_size", s.channel.byteSize));

@@ -67,8 +67,13 @@ std::vector<uint8_t> RelayLine::HandleRequest(vorlan::ByteView request) {
     RelayModel* relay = Find(address);
     if (!relay) return {};
     ++counts_.requests;
+    ++relay->traffic().requests;
+    if (relay->Silent()) return {};
     std::vector<uint8_t> answer = Answer(*relay, request.Sub(0, request.at(2) + vorlan::kFrameOverhead));
-    if (!answer.empty()) ++counts_.answers;
+    if (!answer.empty()) {
+        ++counts_.answers;
+        ++relay->traffic().answers;
+    }
     return answer;
 }
 
