@@ -18,7 +18,7 @@ CRelayDriverBase::~CRelayDriverBase() = default;
 int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     if (config == nullptr) return 0;
     std::memcpy(&channel_, config, sizeof channel_);
-    if (config->baudRate < 300 || config->baudRate > 57600) return 0;
+    if (config->baudRate < kMinBaudRate || config->baudRate > kMaxBaudRate) return 0;
     replyTimeout = config->replyTimeout;
     std::unique_ptr<SerialPort> opened = OpenChannelPort(*config);
     if (!opened) return 0;  // a port that was open stays open
