@@ -10,6 +10,7 @@
 #include "protocol/answer_dispatch.h"
 #include "model/frame.h"
 #include "protocol/request_builder.h"
+#include "protocol/conversation.h"
 
 namespace vorlan {
 
@@ -115,7 +116,7 @@ namespace {
 // After a failed exchange the relay starts again with the general poll, and a
 // pending control selection is cancelled.
 void MarkForFreshStart(DeviceRecord& relay) {
-    relay.conversation.nextCommand = Request::GeneralPoll;
+    AskNext(relay, Request::GeneralPoll);
     relay.control.ykState = 255;
 }
 
