@@ -20,7 +20,6 @@ int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     if (config == nullptr) return 0;
     std::memcpy(&channel_, config, sizeof channel_);
     if (config->baudRate < kMinBaudRate || config->baudRate > kMaxBaudRate) return 0;
-    replyTimeout = config->replyTimeout;
     std::unique_ptr<SerialPort> opened = OpenChannelPort(*config);
     if (!opened) return 0;  // a port that was open stays open
     port_ = std::move(opened);  // the old port, if any, closes here
