@@ -158,45 +158,6 @@ void PutFloatValues(ByteWriter& w, const DeviceRecord& r, int32_t count, int32_t
     w.PutBytes(r.settings.settingFlag.data(), static_cast<size_t>(byteCount));
 }
 
-}  // namespace
-
-int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) {
-    DeviceRecord& r = state.Current();
-    if (frame == nullptr) return 0;
-    // A writer no larger than one frame: a table that doesn't fit is refused
-    // whole, never sent cut short to a protection relay.
-    ByteWriter w(frame, capacity < kMaxFrame ? capacity : kMaxFrame);
-    if (r.settings.settingAnswerCode == Code(Answer::SettingsCoded)) {
-        const uint8_t header[] = {r.address, Code(Request::SettingWrite), 0x00, 0x00, r.settings.settingZone};
-        w.PutBytes(header, sizeof header);
-        const bool exact = PutPackedDecimalEntries(w, r);
-        const size_t data = w.size() - kFrameHeader;
-        if (!exact || !w.ok() || data > kMaxFrameData) {
-            std::memset(frame, 0, w.size());
-            return 0;
-        }
-        w.Set(2, static_cast<uint8_t>(data));
-    } else if (r.settings.settingAnswerCode == Code(Answer::SettingsFloat)) {
-        const int32_t count = SlotCount(r.settings.settingCount);
-        const int32_t byteCount = SlotCount(r.settings.settingByteCount);
-        const size_t data = kFloatWriteHeader + 4 * static_cast<size_t>(count) +
-                            static_cast<size_t>(byteCount);
-        if (data > kMaxFrameData) return 0;
-        const uint8_t header[] = {r.address, Code(Request::SettingWrite), static_cast<uint8_t>(data), 0x00,
-                                  r.settings.settingZone, static_cast<uint8_t>(count),
-                                  static_cast<uint8_t>(byteCount)};
-        w.PutBytes(header, sizeof header);
-        PutFloatValues(w, r, count, byteCount);
-    } else {
-        return 0;  // the relay has sent no settings yet
-    }
-    const int32_t length = Finish(w);
-    if (length == 0) std::memset(frame, 0, w.size());  // no half-built frame left behind
-    return length;
-}
-
-namespace {
-
 int32_t RecordingBlockFrame(ByteWriter& w, uint8_t address, const DeviceRecord& r) {
     const uint8_t bytes[] = {address, Code(Request::RecordingBlock), 0x07};
     w.PutBytes(bytes, sizeof bytes);
@@ -296,6 +257,41 @@ void AfterRequest(PollingState& state, Request code, int32_t length) {
 }
 
 }  // namespace
+
+int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) {
+    DeviceRecord& r = state.Current();
+    if (frame == nullptr) return 0;
+    // A writer no larger than one frame: a table that doesn't fit is refused
+    // whole, never sent cut short to a protection relay.
+    ByteWriter w(frame, capacity < kMaxFrame ? capacity : kMaxFrame);
+    if (r.settings.settingAnswerCode == Code(Answer::SettingsCoded)) {
+        const uint8_t header[] = {r.address, Code(Request::SettingWrite), 0x00, 0x00, r.settings.settingZone};
+        w.PutBytes(header, sizeof header);
+        const bool exact = PutPackedDecimalEntries(w, r);
+        const size_t data = w.size() - kFrameHeader;
+        if (!exact || !w.ok() || data > kMaxFrameData) {
+            std::memset(frame, 0, w.size());
+            return 0;
+        }
+        w.Set(2, static_cast<uint8_t>(data));
+    } else if (r.settings.settingAnswerCode == Code(Answer::SettingsFloat)) {
+        const int32_t count = SlotCount(r.settings.settingCount);
+        const int32_t byteCount = SlotCount(r.settings.settingByteCount);
+        const size_t data = kFloatWriteHeader + 4 * static_cast<size_t>(count) +
+                            static_cast<size_t>(byteCount);
+        if (data > kMaxFrameData) return 0;
+        const uint8_t header[] = {r.address, Code(Request::SettingWrite), static_cast<uint8_t>(data), 0x00,
+                                  r.settings.settingZone, static_cast<uint8_t>(count),
+                                  static_cast<uint8_t>(byteCount)};
+        w.PutBytes(header, sizeof header);
+        PutFloatValues(w, r, count, byteCount);
+    } else {
+        return 0;  // the relay has sent no settings yet
+    }
+    const int32_t length = Finish(w);
+    if (length == 0) std::memset(frame, 0, w.size());  // no half-built frame left behind
+    return length;
+}
 
 int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t capacity,
                      int32_t& length, int32_t& expectedLength) {
