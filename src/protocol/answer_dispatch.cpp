@@ -73,8 +73,8 @@ void Dispatch(PollingState& state, AnswerHandlers& handlers, DeviceRecord& relay
     case Answer::ControlResult:
         if (frame.at(2) >= 3) {
             const uint8_t done = frame.at(kControlResultOffset);
-            if (done == 0xCC) relay.control.ykAction = 41;
-            if (done == 0xAA) relay.control.ykAction = 40;
+            if (done == VORLAN_YK_CLOSE) relay.control.ykAction = VORLAN_YK_ACTION_CLOSE_CONFIRMED;
+            if (done == VORLAN_YK_OPEN) relay.control.ykAction = VORLAN_YK_ACTION_OPEN_CONFIRMED;
         }
         relay.conversation.nextCommand = Request::GeneralPoll;
         break;

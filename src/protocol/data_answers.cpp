@@ -21,7 +21,7 @@ int32_t StoreData(DeviceRecord& relay, ByteView frame) {
     if (frame.at(0) != relay.address) return 0;
     const size_t n = frame.at(2);
     if (n == 0) {
-        if (relay.settings.settingState == 2) relay.settings.settingState = 3;  // the write was acknowledged
+        if (relay.settings.settingState == VORLAN_SETTING_WRITING) relay.settings.settingState = VORLAN_SETTING_ACKNOWLEDGED;  // the write was acknowledged
         return 1;
     }
     const uint8_t type = frame.at(kFrameHeader);

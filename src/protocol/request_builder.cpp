@@ -70,9 +70,9 @@ Request ChooseCommand(DeviceRecord& r) {
     if (RecordingHasMoreSamples(r)) {
         r.conversation.nextCommand = Request::RecordingBlock;  // a running retrieval continues on every turn
     }
-    if (r.settings.settingState == 4) {
+    if (r.settings.settingState == VORLAN_SETTING_SWITCHING) {
         r.conversation.nextCommand = Request::SettingRead;
-        r.settings.settingState = 0;
+        r.settings.settingState = VORLAN_SETTING_REQUESTED;
     }
     Request code = r.conversation.nextCommand;
     if (r.conversation.pollCount < INT32_MAX) r.conversation.pollCount += 1;
@@ -244,7 +244,7 @@ void AfterRequest(PollingState& state, Request code, int32_t length) {
         }
         break;
     case Request::ZoneSwitch:
-        r.settings.settingState = 4;  // the zone's settings are read next
+        r.settings.settingState = VORLAN_SETTING_SWITCHING;  // the zone's settings are read next
         break;
     case Request::ControlExecute:
         state.controlWatch = 1;

@@ -100,7 +100,7 @@ bool DecodeSettingValues(DeviceRecord& relay, ByteView frame, SettingValueCounts
 }
 
 void MarkSettingsReceived(DeviceRecord& relay) {
-    if (relay.settings.settingState != 2) relay.settings.settingState = 1;
+    if (relay.settings.settingState != VORLAN_SETTING_WRITING) relay.settings.settingState = VORLAN_SETTING_RECEIVED;
 }
 
 }  // namespace vorlan

@@ -6,9 +6,9 @@ namespace vorlan {
 namespace {
 
 constexpr int32_t kYkPoints = 64;  // control points 1..64
-constexpr uint8_t kClose = 0xCC;   // 204
-constexpr uint8_t kOpen = 0xAA;    // 170
-constexpr uint8_t kCancel = 55;
+constexpr uint8_t kClose = VORLAN_YK_CLOSE;
+constexpr uint8_t kOpen = VORLAN_YK_OPEN;
+constexpr uint8_t kCancel = VORLAN_YK_CANCEL;
 
 // Selects `point` with `command` and has the builder serve this relay next.
 void Select(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, int32_t point,
@@ -48,13 +48,13 @@ void ServeRemoteControl(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
         if (item.address < 1 || item.address > kYkPoints) return;
         const int32_t point = static_cast<int32_t>(item.address) - 1;
         if (v == kClose || v == kOpen) Select(ctx, packet, relay, point, v);
-        if (v == 10 || v == 11) {
+        if (v == VORLAN_YK_MARK_OPEN || v == VORLAN_YK_MARK_CLOSE) {
             relay.control.ykPoint = point;
-            relay.control.ykAction = v + 10;
+            relay.control.ykAction = v + 10;  // VORLAN_YK_ACTION_MARKED_OPEN/_CLOSE
         }
-        if (v == 30 || v == 31) {
+        if (v == VORLAN_YK_TRACKED_OPEN || v == VORLAN_YK_TRACKED_CLOSE) {
             relay.control.ykAction = v;
-            Select(ctx, packet, relay, point, v == 31 ? kClose : kOpen);
+            Select(ctx, packet, relay, point, v == VORLAN_YK_TRACKED_CLOSE ? kClose : kOpen);
         }
     });
 }

@@ -19,7 +19,7 @@ void ServeSettingZone(HostPacket* packet, DeviceRecord& relay, bool write) {
     }
     HostItem* first = FirstItem(packet);
     if (first == nullptr || first->value[0] == kNoZone) return;
-    relay.settings.settingState = 0;
+    relay.settings.settingState = VORLAN_SETTING_REQUESTED;
     relay.settings.settingZone = first->value[0];
     AskNext(relay, Request::SettingRead);
 }
@@ -33,7 +33,7 @@ void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay,
         return;
     }
     if (first->value[0] != kWriteSettings) return;
-    relay.settings.settingState = 2;
+    relay.settings.settingState = VORLAN_SETTING_WRITING;
     // The values written are the edited ones of this relay's table.
     if (ctx.settings != nullptr) ctx.settings->LoadSettingsForWrite(relay);
     AskNext(relay, Request::SettingWrite);
@@ -42,7 +42,7 @@ void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay,
 void ServeZoneSwitch(HostPacket* packet, DeviceRecord& relay, bool write) {
     HostItem* first = FirstItem(packet);
     if (!write || first == nullptr || first->value[0] == kKeepZone) return;
-    relay.settings.settingState = 0;
+    relay.settings.settingState = VORLAN_SETTING_REQUESTED;
     relay.settings.settingZone = first->value[0];
     AskNext(relay, Request::ZoneSwitch);
 }

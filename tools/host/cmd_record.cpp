@@ -18,13 +18,14 @@
 #include "output.h"
 #include "progress_bar.h"
 #include "recording_place.h"
+#include "model/commands.h"  // the protocol's names, shared with the driver
 
 namespace vorlan_host {
 
 namespace {
 
-constexpr uint8_t kListAnswer = 0xC9;
-constexpr uint8_t kBlockAnswer = 0xCB;
+constexpr uint8_t kListAnswer = vorlan::Code(vorlan::Answer::RecordingList);
+constexpr uint8_t kBlockAnswer = vorlan::Code(vorlan::Answer::RecordingBlock);
 constexpr size_t kListEntry = 20;
 constexpr size_t kSample = 40;
 constexpr double kListSeconds = 20;

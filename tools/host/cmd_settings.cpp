@@ -16,6 +16,7 @@
 #include "monitor_listener.h"
 #include "setting_db.h"
 #include "setting_fit.h"
+#include "model/commands.h"  // the protocol's names, shared with the driver
 
 namespace vorlan_host {
 
@@ -23,7 +24,7 @@ namespace {
 
 constexpr double kStateReceived = 1;
 constexpr double kStateConfirmed = 3;
-constexpr unsigned char kCodedListAnswer = 0xBD;
+constexpr unsigned char kCodedListAnswer = vorlan::Code(vorlan::Answer::SettingsCoded);
 
 // Watches the traffic on a monitor of our own for the coded-list answers,
 // which alone tell each setting's decimals.

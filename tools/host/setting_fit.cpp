@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "gbk_text.h"
+#include "model/commands.h"  // the protocol's names, shared with the driver
 
 namespace vorlan_host {
 
@@ -12,7 +13,7 @@ namespace {
 
 constexpr int kMaxDecimals = 7;     // bits 4..6 of the value's last byte
 constexpr double kMaxDigits = 999;  // three digits
-constexpr unsigned char kCodedList = 0xBD;
+constexpr unsigned char kCodedList = vorlan::Code(vorlan::Answer::SettingsCoded);
 constexpr size_t kEntriesOffset = 6;
 constexpr unsigned kPackedDecimalKind = 0;
 constexpr unsigned kFloatKind = 2;        // takes a slot too, when it holds four bytes
