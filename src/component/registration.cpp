@@ -14,10 +14,13 @@
 
 #include "component/guid.h"
 #include "vorlan/driver.h"
+#include "platform/files.h"
 
 namespace vorlan {
 
 namespace {
+
+constexpr size_t kMaxRegistryBytes = 16u << 20;  // far beyond any registration file
 
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
@@ -100,61 +103,6 @@ bool MakeDirectories(const std::string& dir) {
     return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-// The whole file, or an empty text when it does not exist; false when it
-// exists but can't be read.
-bool ReadWhole(const std::string& path, std::string& text) {
-    text.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT;
-    char chunk[4096];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        text.append(chunk, static_cast<size_t>(got));
-    }
-    close(fd);
-    return ok;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t put = write(fd, text.data() + done, text.size() - done);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
-
-// Writes a sibling file and renames it over `path`, so readers see the old
-// file or the new one, never a half-written one.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-    mode_t mode = 0644;
-    struct stat st{};
-    if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-
-    std::string temp = path + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) return false;
-    temp = name.data();
-    bool ok = WriteAll(fd, text) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    if (ok) ok = rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
-}
-
 }  // namespace
 
 std::string RegistrationFilePath() {
@@ -213,12 +161,14 @@ bool RegisterRelayPro() {
     if (slash != std::string::npos && !MakeDirectories(target.substr(0, slash))) return false;
 
     std::string text;
-    if (!ReadWhole(target, text)) return false;  // never overwrite what we could not read
+    // Never overwrite what could not be read whole.
+    const ReadOutcome read = ReadWholeFile(target, kMaxRegistryBytes, text);
+    if (read != ReadOutcome::Read && read != ReadOutcome::Missing) return false;
 
     const std::string entry = std::string("[") + VORLAN_PROGID + "]\n" +
                               "CLSID=" + FormatGuid(CLSID_VorlanRelayPro) + "\n" +
                               "InprocServer=" + library + "\n";
-    return ReplaceFile(target, ReplaceSection(text, VORLAN_PROGID, entry));
+    return ReplaceFileSynced(target, ReplaceSection(text, VORLAN_PROGID, entry), 0644);
 }
 
 }  // namespace vorlan
