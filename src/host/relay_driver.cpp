@@ -4,7 +4,6 @@
 
 #include "faultrec/recording_service.h"
 #include "link/frame_exchange.h"
-#include "link/monitor_trace.h"
 #include "platform/linux_monitor_sink.h"
 #include "points/tag_service.h"
 #include "protocol/answer_dispatch.h"
@@ -55,10 +54,7 @@ int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config) {
 void CRelayDriver::TraceLineNotes() {
     if (lineNotes_ == tracedLineNotes_) return;
     tracedLineNotes_ = lineNotes_;
-    for (const std::string& note : lineNotes_) {
-        const std::string text = "line settings: " + note;
-        MonitorTrace(*monitor_, ' ', text.c_str(), text.size());
-    }
+    SendLineNotes(*monitor_, lineNotes_);
 }
 
 int32_t CRelayDriver::CloseChannelLocked() {

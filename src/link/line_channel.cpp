@@ -1,5 +1,6 @@
 #include "link/line_channel.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "link/echo_port.h"
@@ -54,6 +55,22 @@ LineChannel OpenLineChannel(const ChannelConfig& config, Clock* clock) {
     channel.fast = line.timing == LineTiming::Fast;
     channel.timing = FastTimingFor(line, SettingsFor(config));
     return channel;
+}
+
+void SendLineNotes(MonitorSink& monitor, const std::vector<std::string>& notes) {
+    constexpr size_t kLine = 80;
+    const std::string indent = "   ";
+    for (const std::string& note : notes) {
+        const std::string text = "line settings: " + note;
+        size_t at = 0;
+        while (at < text.size()) {
+            const std::string lead = at == 0 ? "" : indent;
+            const size_t take = std::min(kLine - lead.size(), text.size() - at);
+            const std::string line = lead + text.substr(at, take);
+            monitor.SendLine(line.c_str(), line.size());
+            at += take;
+        }
+    }
 }
 
 }  // namespace vorlan

@@ -11,6 +11,7 @@
 #include "link/fast_exchange.h"
 #include "link/line_settings.h"
 #include "platform/clock.h"
+#include "platform/monitor_sink.h"
 #include "platform/serial_port.h"
 #include "vorlan/driver.h"
 
@@ -34,5 +35,13 @@ std::unique_ptr<SerialPort> OpenLinePort(const ChannelConfig& config, const Line
 
 // Reads the settings file for the channel's port name and opens the port.
 LineChannel OpenLineChannel(const ChannelConfig& config, Clock* clock = nullptr);
+
+}  // namespace vorlan
+
+namespace vorlan {
+
+// Sends each note to the monitor as "line settings: <note>", in lines of at
+// most 80 characters, later lines led by three blanks; no character is lost.
+void SendLineNotes(MonitorSink& monitor, const std::vector<std::string>& notes);
 
 }  // namespace vorlan
