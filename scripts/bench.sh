@@ -18,8 +18,9 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVORLAN_TESTS=OFF >/dev/null
 cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_settings_answers \
-      bench_exchange_on_pty bench_scale 2>/dev/null \
-  || cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_exchange_on_pty bench_scale
+      bench_exchange_on_pty bench_line_rate bench_scale 2>/dev/null \
+  || cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_exchange_on_pty bench_line_rate \
+       bench_scale
 
 step "1, 2: memory-served packet calls and heap allocations per call"
 quiet build/bench/bench/bench_packet_calls --benchmark_min_time=0.5
@@ -27,10 +28,13 @@ quiet build/bench/bench/bench_packet_calls --benchmark_min_time=0.5
 step "3: an answered exchange on a pseudo-terminal"
 quiet build/bench/bench/bench_exchange_on_pty
 
+step "6: line rate of the two timing profiles, 9600 baud, paced relays"
+quiet build/bench/bench/bench_line_rate
+
 step "4: scale, 32 components"
 quiet build/bench/bench/bench_scale "${VORLAN_SCALE_SECONDS:-20}"
 
-step "5: setting answers"
+step "5: setting answers (PostgreSQL unpinned, then pinned to one CPU)"
 if [ -x build/bench/bench/bench_settings_answers ]; then
   quiet build/bench/bench/bench_settings_answers
 else
