@@ -35,7 +35,8 @@ namespace {
 
 using vorlan::SqlValue;
 
-const std::string kSourceDir = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/bench/"));
+// From the build: __FILE__ is relative when the compiler launcher rewrites paths.
+const std::string kSourceDir = VORLAN_SOURCE_DIR;
 constexpr int kCodedEntries = 120;
 constexpr int kCatalogueRows = 300;
 constexpr int kFloatValues = 16;   // 16 four-byte and 184 one-byte values: 200 rows

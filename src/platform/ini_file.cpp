@@ -43,7 +43,8 @@ IniFile ParseIni(const std::string& text) {
     std::string section;
     bool inSection = false;
     int number = 0;
-    size_t start = 0;
+    // Editors on some hosts start the file with a UTF-8 byte order mark.
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();

@@ -27,7 +27,7 @@ LineSettings For(const std::string& text, const std::string& port, std::vector<s
 TEST(LineSettings, EveryKeyIsReadFromTheDefaultSection) {
     std::vector<std::string> notes;
     const LineSettings s = For(
-        "; a line of relays\n"
+        "\xEF\xBB\xBF; a line of relays, the file saved with a byte order mark\n"
         "[default]\n"
         "timing = fast\n"
         "answer_timeout_ms = 300\n"
