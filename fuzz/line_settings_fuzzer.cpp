@@ -11,6 +11,8 @@
 
 #include "link/line_settings.h"
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     size_t nameLength = data[0] % 40;
