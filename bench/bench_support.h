@@ -14,12 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "vorlan/driver.h"
 
 namespace vorlan_bench {
-
-constexpr int16_t kSend = 0;
 
 // A host packet of one item.
 struct SendPacket {
@@ -29,7 +27,7 @@ struct SendPacket {
         item.address = 1;
         node = HostItemNode{nullptr, nullptr, &item};
         packet.deviceIndex = deviceIndex;
-        packet.registerIndex = kSend;
+        packet.registerIndex = VORLAN_REG_SEND;
         packet.items.first = &node;
         packet.items.last = &node;
         packet.items.count = 1;

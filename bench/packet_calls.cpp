@@ -14,14 +14,12 @@
 #include <vector>
 
 #include "counting_allocator.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "memory_port.h"
-#include "protocol/frame.h"
-
+#include "model/frame.h"
 
 namespace {
 
-constexpr int16_t kSend = 0, kYC = 2, kYX = 3, kYM = 4, kBWYX = 12;
 
 // Time that passes only when slept: the exchange's pauses cost nothing.
 class InstantClock final : public vorlan::Clock {
@@ -94,8 +92,8 @@ void ReadItems(benchmark::State& state, int16_t registerIndex, uint16_t count) {
         count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_ReadYC64(benchmark::State& state) { ReadItems(state, kYC, 64); }
-void BM_ReadYX512(benchmark::State& state) { ReadItems(state, kYX, 512); }
+void BM_ReadYC64(benchmark::State& state) { ReadItems(state, VORLAN_REG_YC, 64); }
+void BM_ReadYX512(benchmark::State& state) { ReadItems(state, VORLAN_REG_YX, 512); }
 BENCHMARK(BM_ReadYC64);
 BENCHMARK(BM_ReadYX512);
 
@@ -103,7 +101,7 @@ BENCHMARK(BM_ReadYX512);
 // into the same host items through the same linked list.
 template <typename Value>
 void BareLoop(benchmark::State& state, uint16_t count, Value value) {
-    Packet packet(0, kYC, count);
+    Packet packet(0, VORLAN_REG_YC, count);
     InstantClock clock;
     for (auto _ : state) {
         const uint64_t now = clock.NowFileTime();
@@ -130,7 +128,7 @@ BENCHMARK(BM_BareBWYX100);
 void BM_DeliverBWYX100(benchmark::State& state) {
     constexpr uint16_t kChanges = 100;
     auto driver = MakeDriver();
-    Packet packet(0, kBWYX, kChanges);
+    Packet packet(0, VORLAN_REG_BWYX, kChanges);
     vorlan::DeviceRecord& relay = driver->State().devices[0];
     vorlan::StatusChange change;
     change.year = 2004;
@@ -141,9 +139,9 @@ void BM_DeliverBWYX100(benchmark::State& state) {
         state.PauseTiming();
         for (uint16_t i = 0; i < kChanges; ++i) {
             change.key = i;  // item address i + 1 asks for input i
-            relay.changeQueue.Append(change);
+            relay.points.changeQueue.Append(change);
         }
-        relay.bwyxPhase = 0;
+        relay.host.bwyxPhase = 0;
         state.ResumeTiming();
         benchmark::DoNotOptimize(driver->ProcessPacket(&packet.packet, 0));
     }
@@ -163,7 +161,7 @@ BENCHMARK(BM_PauseOverhead);
 // One request and its answer, with the exchange's pauses costing nothing.
 void BM_SendWithAnswer(benchmark::State& state) {
     auto driver = MakeDriver();
-    Packet send(0, kSend, 1);
+    Packet send(0, VORLAN_REG_SEND, 1);
     for (auto _ : state) benchmark::DoNotOptimize(driver->ProcessPacket(&send.packet, 0));
 }
 BENCHMARK(BM_SendWithAnswer);
@@ -171,10 +169,10 @@ BENCHMARK(BM_SendWithAnswer);
 // Heap allocations per call, after a few calls of warm-up.
 void PrintAllocations() {
     auto driver = MakeDriver();
-    Packet send(0, kSend, 1);
-    Packet yc(0, kYC, 64);
-    Packet yx(1, kYX, 512);
-    Packet ym(0, kYM, 20);
+    Packet send(0, VORLAN_REG_SEND, 1);
+    Packet yc(0, VORLAN_REG_YC, 64);
+    Packet yx(1, VORLAN_REG_YX, 512);
+    Packet ym(0, VORLAN_REG_YM, 20);
     struct Row {
         const char* name;
         Packet* packet;

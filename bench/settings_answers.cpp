@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 #include "settings/odbc_handles.h"
 #include "settings/setting_service.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "faultrec/recording_files.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 
 using vorlan::ByteView;
 using vorlan::CRelayDriver;
@@ -64,18 +64,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t address = 0;
         driver->AddDevice(text, &address);
         vorlan::DeviceRecord& r = state.devices[static_cast<size_t>(i)];
-        r.nextCommand = next();
-        r.settingState = next();
+        r.conversation.nextCommand = static_cast<vorlan::Request>(next());
+        r.settings.settingState = next();
         const uint8_t lb = next();
-        r.lbIndex = static_cast<int32_t>(lb % 6) - 1;  // -1..4: includes one past the list
-        r.lbRequestId = next();
-        const size_t listed = static_cast<size_t>(r.lbIndex >= 0 && r.lbIndex < 4 ? r.lbIndex : lb % 4);
+        r.recording.lbIndex = static_cast<int32_t>(lb % 6) - 1;  // -1..4: includes one past the list
+        r.recording.lbRequestId = next();
+        const size_t listed = static_cast<size_t>(r.recording.lbIndex >= 0 && r.recording.lbIndex < 4 ? r.recording.lbIndex : lb % 4);
         // Mostly short recordings, so that writing their files stays cheap.
-        r.lbSampleCount[listed] = static_cast<uint16_t>((lb & 0x80) ? lb * 3 : lb % 16);
+        r.recording.lbSampleCount[listed] = static_cast<uint16_t>((lb & 0x80) ? lb * 3 : lb % 16);
         // A listed time names the files, so a complete retrieval writes them.
-        if (lb & 8) r.lbTime[listed] = "200312252359 5";
-        r.lbCount = static_cast<uint8_t>(lb % 5);
-        r.settingAnswerCode = (lb & 1) ? 0xBD : 0xAD;
+        if (lb & 8) r.recording.lbTime[listed] = "200312252359 5";
+        r.recording.lbCount = static_cast<uint8_t>(lb % 5);
+        r.settings.settingAnswerCode = (lb & 1) ? 0xBD : 0xAD;
     }
     state.currentDevice = next() % 33;  // may be past deviceCount
 

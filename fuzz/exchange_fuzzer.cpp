@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fake_clock.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "link/fast_exchange.h"
 #include "scripted_port.h"
 
@@ -40,10 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t address = 0;
     driver.AddDevice("1", &address);
     driver.AddDevice("2", &address);
-    driver.State().devices[0].traceOn = 1;
+    driver.State().devices[0].host.traceOn = 1;
 
     const uint8_t flags = data[0];
-    if (flags & 1) driver.State().devices[0].nextCommand = 0x85;
+    if (flags & 1) driver.State().devices[0].conversation.nextCommand = vorlan::Request::SettingRead;
     static const size_t kCapacities[] = {16, 64, 512, 1024};
     const size_t capacity = kCapacities[(flags >> 1) & 3];
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 

@@ -5,6 +5,7 @@
 #
 #   VORLAN_SOAK_EXCHANGES=N   exchanges of the long soak (default 2000, ~15 min)
 #   VORLAN_SCALE_SECONDS=N    seconds per scale run (default 20)
+#   VORLAN_GATEWAY_SECONDS=N  seconds of the gateway load run (default 20)
 #   VORLAN_BENCH_QUICK=1      skip the long soak
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +19,7 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVORLAN_TESTS=OFF >/dev/null
 cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_settings_answers \
-      bench_exchange_on_pty bench_line_rate bench_scale 2>/dev/null \
+      bench_exchange_on_pty bench_line_rate bench_scale bench_gateway_load 2>/dev/null \
   || cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_exchange_on_pty bench_line_rate \
        bench_scale
 
@@ -27,9 +28,6 @@ quiet build/bench/bench/bench_packet_calls --benchmark_min_time=0.5
 
 step "3: an answered exchange on a pseudo-terminal"
 quiet build/bench/bench/bench_exchange_on_pty
-
-step "6: line rate of the two timing profiles, 9600 baud, paced relays"
-quiet build/bench/bench/bench_line_rate
 
 step "4: scale, 32 components"
 quiet build/bench/bench/bench_scale "${VORLAN_SCALE_SECONDS:-20}"
@@ -40,6 +38,16 @@ if [ -x build/bench/bench/bench_settings_answers ]; then
 else
   echo "bench_settings_answers is not built (bench/settings_answers.cpp missing or not building)"
 fi
+
+step "6: vorlan-gateway, 4 lines x 32 relays, 50 Modbus clients at 10 Hz, an MQTT subscriber"
+if [ -x build/bench/bench/bench_gateway_load ]; then
+  quiet build/bench/bench/bench_gateway_load "${VORLAN_GATEWAY_SECONDS:-20}"
+else
+  echo "bench_gateway_load is not built"
+fi
+
+step "7: line rate of the two timing profiles, 9600 baud, paced relays"
+quiet build/bench/bench/bench_line_rate
 
 if [ "${VORLAN_BENCH_QUICK:-0}" != 1 ]; then
   step "fault soak on a pseudo-terminal (AddressSanitizer build)"

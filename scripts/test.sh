@@ -31,12 +31,12 @@ if [ "${VORLAN_QUICK:-0}" != 1 ]; then
   LSAN_OPTIONS=suppressions="$PWD/scripts/lsan-suppressions.txt" \
     ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
-  step "ThreadSanitizer: the tests that use threads (lock, atoms, peers on pseudo-terminals, concurrency)"
+  step "ThreadSanitizer: the tests that use threads (lock, atoms, peers on pseudo-terminals, concurrency, the gateway)"
   cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVORLAN_SANITIZE=thread \
         -DVORLAN_BENCH=OFF -DVORLAN_TOOLS=ON >/dev/null
   cmake --build build/tsan -j "$jobs"
   TSAN_OPTIONS=halt_on_error=1 \
-    ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R 'Thread|Concurren|EndToEnd|OnPty|AtomTable|LineFault'
+    ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R 'Thread|Concurren|EndToEnd|OnPty|AtomTable|LineFault|GatewayTest'
 
   step "libFuzzer: ${fuzz_seconds} s per target"
   # Only the fuzz programs: clang doesn't link the sanitizer runtime into

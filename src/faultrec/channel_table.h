@@ -7,8 +7,8 @@
 #include <array>
 #include <string>
 
-#include "points/device_record.h"
-#include "protocol/byte_view.h"
+#include "model/device_record.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 

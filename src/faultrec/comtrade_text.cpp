@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 
 namespace vorlan {
 
@@ -74,12 +74,12 @@ std::string FormatConfiguration(const DeviceRecord& relay, int32_t position,
     out += kLineEnd;
     AppendNumber(out, "%lld", kSamplingRates);
     out += kLineEnd;
-    AppendNumber(out, "%lld", static_cast<int32_t>(relay.lbSampleRate[p]));
+    AppendNumber(out, "%lld", static_cast<int32_t>(relay.recording.lbSampleRate[p]));
     AppendNumber(out, ",%lld", StoredSampleCount(relay, position));
     out += kLineEnd;
-    out += relay.lbStartTimeText[p];
+    out += relay.recording.lbStartTimeText[p];
     out += kLineEnd;
-    out += relay.lbTriggerTimeText[p];
+    out += relay.recording.lbTriggerTimeText[p];
     out += kLineEnd;
     out += "ASCII";
     out += kLineEnd;
@@ -94,12 +94,12 @@ std::string FormatData(const DeviceRecord& relay, int32_t position) {
     out.reserve(count * 256);
     for (size_t k = 0; k < count; ++k) {
         AppendNumber(out, "%lld,", static_cast<long long>(k + 1));
-        AppendNumber(out, "%lld,", static_cast<int32_t>(relay.lbSampleTime[k]));
+        AppendNumber(out, "%lld,", static_cast<int32_t>(relay.recording.lbSampleTime[k]));
         for (size_t j = 0; j < kAnalogChannels; ++j) {
-            AppendNumber(out, "%lld,", relay.lbAnalog[j][k]);
+            AppendNumber(out, "%lld,", relay.recording.lbAnalog[j][k]);
         }
-        AppendNumber(out, "%lld,", relay.lbDigital[0][k]);
-        AppendNumber(out, "%lld", relay.lbDigital[1][k]);
+        AppendNumber(out, "%lld,", relay.recording.lbDigital[0][k]);
+        AppendNumber(out, "%lld", relay.recording.lbDigital[1][k]);
         out += kLineEnd;
     }
     return out;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "faultrec/channel_table.h"
-#include "points/device_record.h"
+#include "model/device_record.h"
 
 namespace vorlan {
 

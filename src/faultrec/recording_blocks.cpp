@@ -1,7 +1,7 @@
 // Answer 0xCB: a block of samples of the recording being fetched.
 
 #include "faultrec/recording_files.h"
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 #include "faultrec/recording_service.h"
 
 namespace vorlan {
@@ -24,27 +24,18 @@ void StoreSample(DeviceRecord& relay, ByteView sample) {
 
     uint32_t time = 0;
     sample.ReadLe(2, 4, time);
-    relay.lbSampleTime[a] = time;
+    relay.recording.lbSampleTime[a] = time;
     for (size_t j = 0; j < kAnalogChannels; ++j) {
         uint32_t raw = 0;
         sample.ReadLe(kAnalogOffset + 2 * j, 2, raw);
-        relay.lbAnalog[j][a] = static_cast<int16_t>(static_cast<uint16_t>(raw));
+        relay.recording.lbAnalog[j][a] = static_cast<int16_t>(static_cast<uint16_t>(raw));
     }
     for (size_t w = 0; w < kDigitalWords; ++w) {
-        relay.lbDigital[w][a] = sample.at(kDigitalOffset + w);
+        relay.recording.lbDigital[w][a] = sample.at(kDigitalOffset + w);
     }
-    relay.lbNextSample = static_cast<uint16_t>(a + 1);
-}
-
-bool IsRetrievalSelected(const DeviceRecord& relay) {
-    return relay.lbRequestId != 0 && relay.lbRequestId != -1 && IsListPosition(relay.lbIndex);
+    relay.recording.lbNextSample = static_cast<uint16_t>(a + 1);
 }
 }  // namespace
-
-bool RecordingHasMoreSamples(const DeviceRecord& relay) {
-    return IsRetrievalSelected(relay) &&
-           relay.lbNextSample <= LastWantedSample(relay, relay.lbIndex);
-}
 
 void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string& directory) {
     const size_t payload = frame.at(2);
@@ -63,12 +54,12 @@ void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string&
     }
 
     if (RecordingHasMoreSamples(relay)) {
-        relay.nextCommand = 0x9B;
+        relay.conversation.nextCommand = Request::RecordingBlock;
     } else {
         WriteRecordingFiles(relay, directory);
         // The retrieval is over: back to the ordinary poll, so the relay's
         // measurements flow again instead of blocks being asked for past the end.
-        relay.nextCommand = 0x83;
+        relay.conversation.nextCommand = Request::GeneralPoll;
     }
 }
 

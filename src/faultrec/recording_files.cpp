@@ -9,7 +9,7 @@
 
 #include "faultrec/channel_table.h"
 #include "faultrec/comtrade_text.h"
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 #include "faultrec/recording_temp_files.h"
 
 namespace vorlan {
@@ -108,8 +108,8 @@ void Unlink(const std::string& path) {
 }  // namespace
 
 void WriteRecordingFiles(DeviceRecord& relay, const std::string& directory) {
-    if (!IsListPosition(relay.lbIndex)) return;
-    const std::string& base = relay.lbTime[static_cast<size_t>(relay.lbIndex)];
+    if (!IsListPosition(relay.recording.lbIndex)) return;
+    const std::string& base = relay.recording.lbTime[static_cast<size_t>(relay.recording.lbIndex)];
     if (base.empty()) return;
 
     ChannelTable channels;
@@ -121,9 +121,9 @@ void WriteRecordingFiles(DeviceRecord& relay, const std::string& directory) {
     const std::string cfgName = base + ".CFG";
     const std::string datName = base + ".DAT";
     const std::string cfgTemp =
-        WriteBeside(directory, cfgName, FormatConfiguration(relay, relay.lbIndex, channels));
+        WriteBeside(directory, cfgName, FormatConfiguration(relay, relay.recording.lbIndex, channels));
     if (cfgTemp.empty()) return;
-    const std::string datTemp = WriteBeside(directory, datName, FormatData(relay, relay.lbIndex));
+    const std::string datTemp = WriteBeside(directory, datName, FormatData(relay, relay.recording.lbIndex));
     std::string keptDat;
     if (datTemp.empty() || !KeepEarlier(directory, datName, keptDat)) {
         Unlink(datTemp);
@@ -154,7 +154,7 @@ void WriteRecordingFiles(DeviceRecord& relay, const std::string& directory) {
     }
     Unlink(keptDat);
     if (!SyncDirectory(directory)) return;
-    relay.lbFilesWritten = 1;
+    relay.recording.lbFilesWritten = 1;
 }
 
 }  // namespace vorlan

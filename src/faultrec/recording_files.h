@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "points/device_record.h"
+#include "model/device_record.h"
 
 namespace vorlan {
 

@@ -1,6 +1,6 @@
 // Answer 0xC9: the relay's list of fault recordings.
 
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 #include "faultrec/recording_service.h"
 #include "faultrec/recording_times.h"
 
@@ -13,7 +13,7 @@ constexpr size_t kListEntrySize = 20;  // number 4, second 4, fraction 4, rate 4
 
 int32_t FindRecording(const DeviceRecord& relay, int32_t number) {
     for (int32_t i = 0; i < kRecordingListSize; ++i) {
-        if (relay.lbId[static_cast<size_t>(i)] == number) return i;
+        if (relay.recording.lbId[static_cast<size_t>(i)] == number) return i;
     }
     return -1;
 }
@@ -29,7 +29,7 @@ void StoreRecordingList(DeviceRecord& relay, ByteView frame, Clock& clock) {
                                      kListEntrySize)) {
         --entries;
     }
-    relay.lbCount = static_cast<uint8_t>(entries);
+    relay.recording.lbCount = static_cast<uint8_t>(entries);
 
     for (size_t i = 0; i < entries; ++i) {
         const size_t at = kPayloadOffset + i * kListEntrySize;
@@ -39,11 +39,11 @@ void StoreRecordingList(DeviceRecord& relay, ByteView frame, Clock& clock) {
         frame.ReadLe(at + 8, 4, fraction);
         frame.ReadLe(at + 12, 4, rate);
         frame.ReadLe(at + 16, 2, count);
-        relay.lbId[i] = static_cast<int32_t>(number);
-        relay.lbSecond[i] = second;
-        relay.lbFraction[i] = fraction;
-        relay.lbSampleRate[i] = rate;
-        relay.lbSampleCount[i] = static_cast<uint16_t>(count);
+        relay.recording.lbId[i] = static_cast<int32_t>(number);
+        relay.recording.lbSecond[i] = second;
+        relay.recording.lbFraction[i] = fraction;
+        relay.recording.lbSampleRate[i] = rate;
+        relay.recording.lbSampleCount[i] = static_cast<uint16_t>(count);
         MakeRecordingTimes(relay, static_cast<int32_t>(i), second, fraction, clock);
     }
 }

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "points/device_record.h"
-#include "protocol/byte_view.h"
+#include "model/device_record.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 
@@ -22,10 +22,5 @@ int32_t FindRecording(const DeviceRecord& relay, int32_t number);
 void StoreRecordingList(DeviceRecord& relay, ByteView frame, Clock& clock);
 // Answer 0xCB; writes the files when the recording is complete.
 void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string& directory);
-
-// Whether `relay` has a listed recording asked for (lbRequestId neither 0 nor
-// -1, lbIndex a list position) that still has samples to ask for: the request
-// builder's continuation test and the block answer's completeness test.
-bool RecordingHasMoreSamples(const DeviceRecord& relay);
 
 }  // namespace vorlan

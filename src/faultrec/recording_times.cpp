@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "faultrec/recording_limits.h"
+#include "model/recording_limits.h"
 
 namespace vorlan {
 
@@ -21,7 +21,7 @@ void MakeRecordingTimes(DeviceRecord& relay, int32_t position, uint32_t second, 
     char text[96];
     std::snprintf(text, sizeof text, "%4d%2d%2d%2d%2d%2d", now.year, now.month, now.day, now.hour,
                   now.minute, now.second);
-    relay.lbTime[i] = text;
+    relay.recording.lbTime[i] = text;
 
     // Readers refuse a second above 59 or a fraction of more than six digits,
     // so the configuration texts hold the relay's fields clamped to those.
@@ -29,8 +29,8 @@ void MakeRecordingTimes(DeviceRecord& relay, int32_t position, uint32_t second, 
     const uint32_t shownFraction = fraction < kMaxFraction ? fraction : kMaxFraction;
     std::snprintf(text, sizeof text, "%02d/%02d/%04d,%02d:%02d:%02u.%06u", now.month, now.day,
                   now.year, now.hour, now.minute, shownSecond, shownFraction);
-    relay.lbStartTimeText[i] = text;
-    relay.lbTriggerTimeText[i] = text;
+    relay.recording.lbStartTimeText[i] = text;
+    relay.recording.lbTriggerTimeText[i] = text;
 }
 
 }  // namespace vorlan

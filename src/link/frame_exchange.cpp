@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "link/monitor_trace.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 namespace {
@@ -16,8 +16,6 @@ constexpr uint32_t kPartialDeadlineMs = 40;   // after a partial answer
 constexpr uint32_t kEndPauseMs = 250;         // after a complete answer
 constexpr size_t kReadCap = 512;              // a read of exactly this much is dropped
 constexpr int32_t kLongAnswer = 243 + 5;      // frame of 243 data bytes
-constexpr uint8_t kSettingRequest = 0x85;
-constexpr uint8_t kResetCommand = 0x80;
 constexpr int32_t kResetFrameSize = 6;
 
 // Trace text for frames up to the probe's buffer: three characters a byte.
@@ -35,7 +33,7 @@ void TraceExchange(ExchangeContext& ctx, const DeviceRecord& relay, char directi
                    const uint8_t* frame, int32_t length) {
     char text[kTraceText];
     const size_t size = FormatTrace(frame, static_cast<size_t>(length), text, sizeof text);
-    if (relay.traceOn == 1) MonitorTrace(ctx.monitor, direction, text, size);
+    if (relay.host.traceOn == 1) MonitorTrace(ctx.monitor, direction, text, size);
 }
 
 // Whatever waits in the input queue now (a late answer to an earlier request,
@@ -48,7 +46,7 @@ bool WriteRequest(ExchangeContext& ctx, const uint8_t* frame, int32_t length) {
 
 bool IsBroadcastReset(const uint8_t* frame, int32_t length) {
     if (frame == nullptr || length != kResetFrameSize) return false;
-    return frame[0] == kBroadcastAddress && frame[1] == kResetCommand && frame[2] == 1 &&
+    return frame[0] == kBroadcastAddress && frame[1] == Code(Request::Reset) && frame[2] == 1 &&
            frame[3] == 0 && CheckFrame(ByteView(frame, kResetFrameSize)) == 1;
 }
 
@@ -91,7 +89,7 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
             return 0;
         }
         ctx.clock.SleepMs(kPollPauseMs);
-        if (expected == kLongAnswer || relay.nextCommand == kSettingRequest) {
+        if (expected == kLongAnswer || relay.conversation.nextCommand == Request::SettingRead) {
             ctx.clock.SleepMs(kSlowAnswerPauseMs);
         }
 

@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/monitor_sink.h"
 #include "platform/serial_port.h"
-#include "points/device_record.h"
+#include "model/device_record.h"
 
 namespace vorlan {
 

@@ -53,7 +53,8 @@ bool DeviceLost(int error) {
 }  // namespace
 
 int OpenSerialDevice(const std::string& path, const SerialSettings& settings,
-                     const DeviceIdentity* mustBe) {
+                     const DeviceIdentity* mustBe, bool* setExclusive) {
+    if (setExclusive != nullptr) *setExclusive = false;
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     if (mustBe != nullptr && !MayReopenAs(*mustBe, IdentityOf(path, fd))) {
@@ -61,43 +62,75 @@ int OpenSerialDevice(const std::string& path, const SerialSettings& settings,
         return -1;
     }
     // TIOCEXCL keeps other openers out, except root; the lock stops root too.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd) || ioctl(fd, TIOCEXCL) != 0 ||
-        !Configure(fd, settings)) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd)) {
         close(fd);
         return -1;
     }
+    // A flag someone else set is left as it was found.
+    int wasExclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &wasExclusive) != 0) wasExclusive = 0;
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        close(fd);
+        return -1;
+    }
+    const bool clear = wasExclusive == 0;
+    if (!Configure(fd, settings)) {
+        CloseSerialDevice(fd, clear);
+        return -1;
+    }
+    if (setExclusive != nullptr) *setExclusive = clear;
     return fd;
+}
+
+void CloseSerialDevice(int fd, bool clearExclusive) {
+    if (fd < 0) return;
+    if (clearExclusive) ioctl(fd, TIOCNXCL);
+    close(fd);  // releases the flock
 }
 
 std::unique_ptr<LinuxSerialPort> LinuxSerialPort::Open(const std::string& path,
                                                        const SerialSettings& settings,
                                                        Clock& clock) {
-    const int fd = OpenSerialDevice(path, settings);
-    if (fd < 0) return nullptr;
+    UucpLock lock;
+    if (lock.Take(path) == UucpLock::Outcome::HeldByOther) return nullptr;
+    bool clearExclusive = false;
+    const int fd = OpenSerialDevice(path, settings, nullptr, &clearExclusive);
+    if (fd < 0) return nullptr;  // the lock file goes with `lock`
     DeviceIdentity identity = IdentityOf(path, fd);
-    return std::unique_ptr<LinuxSerialPort>(
-        new LinuxSerialPort(path, settings, clock, fd, std::move(identity)));
+    return std::unique_ptr<LinuxSerialPort>(new LinuxSerialPort(
+        path, settings, clock, fd, clearExclusive, std::move(identity), std::move(lock)));
 }
 
 LinuxSerialPort::LinuxSerialPort(std::string path, const SerialSettings& settings, Clock& clock,
-                                 int fd, DeviceIdentity identity)
+                                 int fd, bool clearExclusive, DeviceIdentity identity,
+                                 UucpLock lock)
     : path_(std::move(path)),
       identity_(std::move(identity)),
       settings_(settings),
       clock_(clock),
-      fd_(fd) {}
+      fd_(fd),
+      clearExclusive_(clearExclusive),
+      uucpLock_(std::move(lock)) {}
 
 LinuxSerialPort::~LinuxSerialPort() { Close(); }
 
+void LinuxSerialPort::ReleaseDevice() {
+    // The lock file goes first: once the descriptor is closed, a vanished
+    // pseudo-terminal's number may go to another opener at once, who must
+    // not find our lock on it.
+    uucpLock_.Release();
+    CloseSerialDevice(fd_, clearExclusive_);
+    fd_ = -1;
+    clearExclusive_ = false;
+}
+
 void LinuxSerialPort::Close() {
     closed_ = true;
-    if (fd_ >= 0) close(fd_);  // releases the lock; the last close clears TIOCEXCL
-    fd_ = -1;
+    ReleaseDevice();
 }
 
 void LinuxSerialPort::DropDeadDevice() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
+    ReleaseDevice();
     triedReopen_ = false;
 }
 
@@ -107,7 +140,9 @@ bool LinuxSerialPort::ReopenIfDue() {
     if (triedReopen_ && now - lastReopenTick_ < kReopenIntervalMs) return false;
     triedReopen_ = true;
     lastReopenTick_ = now;
-    fd_ = OpenSerialDevice(path_, settings_, &identity_);
+    if (uucpLock_.Take(path_) == UucpLock::Outcome::HeldByOther) return false;
+    fd_ = OpenSerialDevice(path_, settings_, &identity_, &clearExclusive_);
+    if (fd_ < 0) uucpLock_.Release();
     return fd_ >= 0;
 }
 

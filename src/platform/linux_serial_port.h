@@ -1,10 +1,13 @@
 #pragma once
 // A serial device on Linux (on-board UART, USB adapter or pseudo-terminal),
-// held exclusively, raw and non-blocking. When the device vanishes the dead
+// held exclusively, raw and non-blocking. Exclusive against every kind of
+// other program: a flock for those that take one, TIOCEXCL against plain
+// openers, and the lock file that terminal programs honour (uucp_lock.h). When the device vanishes the dead
 // descriptor is closed at once, so a re-plugged adapter can get its old name
 // back, and the same path is reopened with the same settings before a later
 // write, at most once a second, but only when it leads to the same device
-// (see linux_device_identity.h). While the device is gone nothing is held.
+// (see linux_device_identity.h). While the device is gone nothing is held,
+// the lock file included.
 
 #include <cstdint>
 #include <memory>
@@ -13,14 +16,15 @@
 #include "platform/clock.h"
 #include "platform/linux_device_identity.h"
 #include "platform/serial_port.h"
+#include "platform/uucp_lock.h"
 
 namespace vorlan {
 
 class LinuxSerialPort final : public SerialPort {
 public:
     // Opens the existing device at `path` and applies `settings`; null when
-    // the device can't be opened, is held by another opener, is not a
-    // terminal or refuses the settings. `clock` paces the reopening and must
+    // the device can't be opened, is held by another opener (or locked by a
+    // live process's lock file), is not a terminal or refuses the settings. `clock` paces the reopening and must
     // outlive the port.
     static std::unique_ptr<LinuxSerialPort> Open(const std::string& path,
                                                  const SerialSettings& settings, Clock& clock);
@@ -46,8 +50,9 @@ public:
 
 private:
     LinuxSerialPort(std::string path, const SerialSettings& settings, Clock& clock, int fd,
-                    DeviceIdentity identity);
+                    bool clearExclusive, DeviceIdentity identity, UucpLock lock);
     void DropDeadDevice();
+    void ReleaseDevice();
     bool ReopenIfDue();
 
     std::string path_;
@@ -55,6 +60,8 @@ private:
     SerialSettings settings_;
     Clock& clock_;
     int fd_ = -1;
+    bool clearExclusive_ = false;  // we set TIOCEXCL, so we clear it
+    UucpLock uucpLock_;
     bool closed_ = false;        // Close() called: no reopening
     bool triedReopen_ = false;   // an attempt was made since the device died
     uint32_t lastReopenTick_ = 0;
@@ -62,8 +69,14 @@ private:
 
 // Opens `path` exclusively and configures it; returns the descriptor or -1.
 // With `mustBe`, a device that may not stand in for that one is closed again
-// before anything is set on it.
+// before anything is set on it. `setExclusive` tells whether this call set
+// TIOCEXCL (false when the device was exclusive already).
 int OpenSerialDevice(const std::string& path, const SerialSettings& settings,
-                     const DeviceIdentity* mustBe = nullptr);
+                     const DeviceIdentity* mustBe = nullptr, bool* setExclusive = nullptr);
+
+// Closes a descriptor from OpenSerialDevice. With `clearExclusive` it first
+// takes TIOCEXCL off: the flag belongs to the terminal, not the descriptor,
+// and outlives our close while another process keeps the terminal open.
+void CloseSerialDevice(int fd, bool clearExclusive);
 
 }  // namespace vorlan

@@ -1,7 +1,7 @@
 #include "protocol/answer_dispatch.h"
 
 #include "protocol/data_answers.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 
@@ -32,57 +32,57 @@ void ResetStay(PollingState& state, Caller caller) {
 // The handler runs first, then the relay's next request is set.
 void Dispatch(PollingState& state, AnswerHandlers& handlers, DeviceRecord& relay, ByteView frame,
               Caller caller) {
-    switch (frame.at(1)) {
-    case 0x04:
-        relay.nextCommand = 0x83;
+    switch (static_cast<Answer>(frame.at(1))) {
+    case Answer::Nothing:
+        relay.conversation.nextCommand = Request::GeneralPoll;
         ResetStay(state, caller);
         break;
-    case 0x06:
+    case Answer::Data:
         StoreData(relay, frame);
-        relay.nextCommand = 0x83;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         ResetStay(state, caller);
         break;
-    case 0xAD:
+    case Answer::SettingsFloat:
         handlers.StoreSettingValues(relay, frame);
-        relay.nextCommand = 0x83;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         break;
-    case 0xB0:
-        relay.nextCommand = 0x8A;
+    case Answer::Accepted:
+        relay.conversation.nextCommand = Request::FollowUpPoll;
         GrantBoundedPriority(state, caller);
         break;
-    case 0xB1:
+    case Answer::StatusChanges:
         StoreChanges(relay, frame);
-        relay.nextCommand = 0x8A;
+        relay.conversation.nextCommand = Request::FollowUpPoll;
         GrantBoundedPriority(state, caller);
         break;
-    case 0xBA:
-        relay.nextCommand = 0x8A;
+    case Answer::FollowUp:
+        relay.conversation.nextCommand = Request::FollowUpPoll;
         GrantPriority(state, caller);
         break;
-    case 0xBD:
+    case Answer::SettingsCoded:
         handlers.StoreCodedSettings(relay, frame);
-        relay.nextCommand = 0x83;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         break;
-    case 0xC8:
-        relay.nextCommand = 0x9A;
+    case Answer::ControlSelected:
+        relay.conversation.nextCommand = Request::ControlExecute;
         GrantPriority(state, caller);
         break;
-    case 0xC9:
+    case Answer::RecordingList:
         handlers.StoreRecordingList(relay, frame);  // the list is asked again until a retrieval starts
         break;
-    case 0xCA:
+    case Answer::ControlResult:
         if (frame.at(2) >= 3) {
             const uint8_t done = frame.at(kControlResultOffset);
-            if (done == 0xCC) relay.ykAction = 41;
-            if (done == 0xAA) relay.ykAction = 40;
+            if (done == 0xCC) relay.control.ykAction = 41;
+            if (done == 0xAA) relay.control.ykAction = 40;
         }
-        relay.nextCommand = 0x83;
+        relay.conversation.nextCommand = Request::GeneralPoll;
         break;
-    case 0xCB:
+    case Answer::RecordingBlock:
         handlers.StoreRecordingBlock(relay, frame);  // sets nextCommand itself
         break;
     default:
-        if (caller == Caller::Probe) relay.nextCommand = 0x83;
+        if (caller == Caller::Probe) relay.conversation.nextCommand = Request::GeneralPoll;
         break;
     }
 }
@@ -95,13 +95,13 @@ ByteView FrameOf(ByteView checked) { return checked.Sub(0, checked.at(2) + kFram
 int32_t ParseAnswer(PollingState& state, AnswerHandlers& handlers, ByteView answer) {
     if (answer.empty()) return 1;  // the request is repeated on the relay's next turn
     if (CheckFrame(answer) == 0) {
-        state.Current().nextCommand = 0x83;  // the relay the request went to starts afresh
+        state.Current().conversation.nextCommand = Request::GeneralPoll;  // the relay the request went to starts afresh
         return 0;
     }
     DeviceRecord* relay = state.FindDevice(answer.at(0));
     if (relay == nullptr) return 0;
     Dispatch(state, handlers, *relay, FrameOf(answer), Caller::Packet);
-    relay->unansweredCount = 0;
+    relay->conversation.unansweredCount = 0;
     return 1;
 }
 

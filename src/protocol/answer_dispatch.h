@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "points/device_record.h"
+#include "model/device_record.h"
 #include "protocol/answer_handlers.h"
-#include "protocol/byte_view.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 

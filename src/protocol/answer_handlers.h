@@ -3,8 +3,8 @@
 // services. Each works on the record of the answering (current) relay and is
 // given the whole answer frame, already checked.
 
-#include "points/device_record.h"
-#include "protocol/byte_view.h"
+#include "model/device_record.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 

@@ -84,7 +84,10 @@ float DecodeSettingBcd(const uint8_t* bytes, size_t count, uint8_t& decimals) {
     return static_cast<float>(value);
 }
 
-void EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]) {
+namespace {
+
+// The bytes of EncodeSettingBcd, fitting or not.
+void PackSettingBcd(float value, uint8_t decimals, uint8_t out[2]) {
     out[0] = 0;
     out[1] = 0;
     const double v = value;
@@ -97,6 +100,28 @@ void EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]) {
     out[1] = static_cast<uint8_t>(m / 100);
     if (negative) out[1] |= 0x80;
     out[1] |= static_cast<uint8_t>(decimals << 4);
+}
+
+}  // namespace
+
+bool SettingFitsBcd(float value, uint8_t decimals) {
+    if (!std::isfinite(value) || decimals > kMaxSettingDecimals) return false;
+    uint8_t bytes[2];
+    PackSettingBcd(value, decimals, bytes);
+    uint8_t decodedDecimals = 0;
+    const float decoded = DecodeSettingBcd(bytes, sizeof bytes, decodedDecimals);
+    // Compared as floats: -0 and 0 are the same setting.
+    return decodedDecimals == decimals && decoded == value;
+}
+
+double LargestSettingBcd(uint8_t decimals) {
+    if (decimals > kMaxSettingDecimals) return 0.0;
+    return (kSettingBcdLimit - 1) / kPowersOfTen[decimals];
+}
+
+bool EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]) {
+    PackSettingBcd(value, decimals, out);
+    return SettingFitsBcd(value, decimals);
 }
 
 void PutFloat(float value, uint8_t out[4]) {

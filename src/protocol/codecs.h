@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "platform/calendar.h"
-#include "protocol/byte_view.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 
@@ -29,9 +29,17 @@ bool ReadTimeStamp(ByteView v, size_t offset, SystemTime& t);
 // without overflow). `decimals` receives bits 4..6 of the last byte.
 float DecodeSettingBcd(const uint8_t* bytes, size_t count, uint8_t& decimals);
 // Three digits at most: writes out[0] (tens, units) and out[1] (sign,
-// decimals, hundreds). Values that don't fit (|value| x 10^decimals of 1000
-// or more, NaN, decimals above 7) give 00 00.
-void EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]);
+// decimals, hundreds). Values out of range (|value| x 10^decimals of 1000
+// or more, NaN, decimals above 7) give 00 00. Returns SettingFitsBcd: false
+// when the bytes don't carry `value` exactly, so a caller never sends them.
+bool EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]);
+// True when three digits with `decimals` decimals carry `value` exactly: the
+// relay decodes the very float that was encoded. A fourth digit (12.5 with 2
+// decimals), a value beyond +-999, more decimals than the slot holds (12.345
+// with 2), NaN and infinities don't fit.
+bool SettingFitsBcd(float value, uint8_t decimals);
+// The largest magnitude three digits carry with `decimals` decimals: 999/10^d.
+double LargestSettingBcd(uint8_t decimals);
 
 // Little-endian IEEE-754 single, whatever the machine's byte order.
 void PutFloat(float value, uint8_t out[4]);

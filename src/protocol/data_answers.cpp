@@ -1,7 +1,7 @@
 #include "protocol/data_answers.h"
 
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 
@@ -21,7 +21,7 @@ int32_t StoreData(DeviceRecord& relay, ByteView frame) {
     if (frame.at(0) != relay.address) return 0;
     const size_t n = frame.at(2);
     if (n == 0) {
-        if (relay.settingState == 2) relay.settingState = 3;  // the write was acknowledged
+        if (relay.settings.settingState == 2) relay.settings.settingState = 3;  // the write was acknowledged
         return 1;
     }
     const uint8_t type = frame.at(kFrameHeader);
@@ -33,15 +33,15 @@ int32_t StoreData(DeviceRecord& relay, ByteView frame) {
         const uint8_t hi = frame.at(at + 2);
         switch (type) {
         case kMeasurements:
-            if (index < relay.ycValue.size()) relay.ycValue[index] = DecodeMeasurement(lo, hi);
+            if (index < relay.points.ycValue.size()) relay.points.ycValue[index] = DecodeMeasurement(lo, hi);
             break;
         case kStatusPoints:
             if (index < static_cast<size_t>(kYxGroups)) {
-                for (size_t j = 0; j < 8; ++j) relay.yxState[8 * index + j] = (hi >> j) & 1u;
+                for (size_t j = 0; j < 8; ++j) relay.points.yxState[8 * index + j] = (hi >> j) & 1u;
             }
             break;
         case kCounters:
-            if (index < relay.ymValue.size()) relay.ymValue[index] = DecodeCounter(lo, hi);
+            if (index < relay.points.ymValue.size()) relay.points.ymValue[index] = DecodeCounter(lo, hi);
             break;
         default:
             return 1;  // a type the driver doesn't use
@@ -58,7 +58,7 @@ int32_t StoreChanges(DeviceRecord& relay, ByteView frame) {
     ReadTimeStamp(frame, kChangeStampOffset, stamp);
 
     StatusChange change;
-    change.source = 0xB1;
+    change.source = Code(Answer::StatusChanges);
     change.spare = 0;
     SetTime(change, stamp);
 
@@ -73,7 +73,7 @@ int32_t StoreChanges(DeviceRecord& relay, ByteView frame) {
             if (((before ^ after) >> j & 1u) == 0) continue;
             change.state = static_cast<uint8_t>((after >> j) & 1u);
             change.key = 8 * group + j + (change.state ? kChangeToOne : 0);
-            relay.changeQueue.Append(change);
+            relay.points.changeQueue.Append(change);
         }
     }
     return 1;

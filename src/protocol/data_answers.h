@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "points/device_record.h"
-#include "protocol/byte_view.h"
+#include "model/device_record.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "faultrec/recording_service.h"
+#include "model/recording_limits.h"
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 
@@ -18,8 +18,6 @@ constexpr int32_t kConfirmAfterWrite = 3;       // 0x8F on the second request af
 constexpr int32_t kUnansweredWrap = 18000;
 constexpr int32_t kExpectAnswer = 3;
 constexpr int32_t kExpectSettingAnswer = 248;
-constexpr uint8_t kAdLayout = 0xAD;             // float setting layout
-constexpr uint8_t kBdLayout = 0xBD;             // packed-decimal setting layout
 constexpr size_t kFloatWriteHeader = 4;         // 00, zone, count, byte count
 
 int32_t RelayCount(const PollingState& state) {
@@ -68,25 +66,25 @@ void ChooseRelay(PollingState& s) {
 }
 
 // Stage 2: the command for R, with the builder's own substitutions.
-uint8_t ChooseCommand(DeviceRecord& r) {
+Request ChooseCommand(DeviceRecord& r) {
     if (RecordingHasMoreSamples(r)) {
-        r.nextCommand = 0x9B;  // a running retrieval continues on every turn
+        r.conversation.nextCommand = Request::RecordingBlock;  // a running retrieval continues on every turn
     }
-    if (r.settingState == 4) {
-        r.nextCommand = 0x85;
-        r.settingState = 0;
+    if (r.settings.settingState == 4) {
+        r.conversation.nextCommand = Request::SettingRead;
+        r.settings.settingState = 0;
     }
-    uint8_t code = r.nextCommand;
-    if (r.pollCount < INT32_MAX) r.pollCount += 1;
-    if (r.pollCount > kTimeSyncInterval && code == 0x83) {
-        code = 0x81;
-        r.pollCount = 0;
+    Request code = r.conversation.nextCommand;
+    if (r.conversation.pollCount < INT32_MAX) r.conversation.pollCount += 1;
+    if (r.conversation.pollCount > kTimeSyncInterval && code == Request::GeneralPoll) {
+        code = Request::TimeSync;
+        r.conversation.pollCount = 0;
     }
-    if (r.writeConfirmCountdown != 0) {
-        r.writeConfirmCountdown += 1;
-        if (r.writeConfirmCountdown >= kConfirmAfterWrite) {
-            code = 0x8F;  // wins over a time synchronisation due in the same call
-            r.writeConfirmCountdown = 0;
+    if (r.conversation.writeConfirmCountdown != 0) {
+        r.conversation.writeConfirmCountdown += 1;
+        if (r.conversation.writeConfirmCountdown >= kConfirmAfterWrite) {
+            code = Request::SettingConfirm;  // wins over a time synchronisation due in the same call
+            r.conversation.writeConfirmCountdown = 0;
         }
     }
     return code;
@@ -98,21 +96,21 @@ int32_t Finish(ByteWriter& w) {
 }
 
 // A frame of `code` carrying 00 and `zone`.
-int32_t ZoneFrame(ByteWriter& w, uint8_t address, uint8_t code, uint8_t zone) {
-    const uint8_t bytes[] = {address, code, 0x02, 0x00, zone};
+int32_t ZoneFrame(ByteWriter& w, uint8_t address, Request code, uint8_t zone) {
+    const uint8_t bytes[] = {address, Code(code), 0x02, 0x00, zone};
     w.PutBytes(bytes, sizeof bytes);
     return Finish(w);
 }
 
-int32_t ControlFrame(ByteWriter& w, uint8_t address, uint8_t code, const DeviceRecord& r) {
-    const uint8_t bytes[] = {address, code, 0x03, 0x00, static_cast<uint8_t>(r.ykPoint),
-                             static_cast<uint8_t>(r.ykCommand)};
+int32_t ControlFrame(ByteWriter& w, uint8_t address, Request code, const DeviceRecord& r) {
+    const uint8_t bytes[] = {address, Code(code), 0x03, 0x00, static_cast<uint8_t>(r.control.ykPoint),
+                             static_cast<uint8_t>(r.control.ykCommand)};
     w.PutBytes(bytes, sizeof bytes);
     return Finish(w);
 }
 
-int32_t EmptyFrame(ByteWriter& w, uint8_t address, uint8_t code) {
-    const uint8_t bytes[] = {address, code, 0x00};
+int32_t EmptyFrame(ByteWriter& w, uint8_t address, Request code) {
+    const uint8_t bytes[] = {address, Code(code), 0x00};
     w.PutBytes(bytes, sizeof bytes);
     return Finish(w);
 }
@@ -129,32 +127,35 @@ int32_t SlotCount(int32_t n) {
     return n < kSettingSlots ? n : kSettingSlots;
 }
 
-void PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
-    const int32_t count = SlotCount(r.settingCount);
+// False when a packed-decimal value doesn't fit its slot exactly: the table
+// is then refused whole rather than sent with that setting changed.
+bool PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
+    const int32_t count = SlotCount(r.settings.settingCount);
     for (int32_t i = 0; i < count && w.ok(); ++i) {
         const size_t k = static_cast<size_t>(i);
-        if (r.settingLength[k] == 2) {
-            uint8_t descriptor = r.settingDescriptor[k];
-            descriptor = r.settingFlag[k] != 0 ? static_cast<uint8_t>(descriptor & 0x7F)
+        if (r.settings.settingLength[k] == 2) {
+            uint8_t descriptor = r.settings.settingDescriptor[k];
+            descriptor = r.settings.settingFlag[k] != 0 ? static_cast<uint8_t>(descriptor & 0x7F)
                                                : static_cast<uint8_t>(descriptor | 0x80);
             uint8_t value[2];
-            EncodeSettingBcd(r.settingValue[k], r.settingDecimals[k], value);
-            const uint8_t entry[] = {r.settingCode[k], descriptor, value[0], value[1]};
+            if (!EncodeSettingBcd(r.settings.settingValue[k], r.settings.settingDecimals[k], value)) return false;
+            const uint8_t entry[] = {r.settings.settingCode[k], descriptor, value[0], value[1]};
             w.PutBytes(entry, sizeof entry);
-        } else if (r.settingLength[k] == 1) {
-            const uint8_t entry[] = {1, r.settingDescriptor[k], TruncatedLowByte(r.settingValue[k])};
+        } else if (r.settings.settingLength[k] == 1) {
+            const uint8_t entry[] = {1, r.settings.settingDescriptor[k], TruncatedLowByte(r.settings.settingValue[k])};
             w.PutBytes(entry, sizeof entry);
         }
     }
+    return true;
 }
 
 void PutFloatValues(ByteWriter& w, const DeviceRecord& r, int32_t count, int32_t byteCount) {
     for (int32_t i = 0; i < count && w.ok(); ++i) {
         uint8_t bytes[4];
-        PutFloat(r.settingValue[static_cast<size_t>(i)], bytes);
+        PutFloat(r.settings.settingValue[static_cast<size_t>(i)], bytes);
         w.PutBytes(bytes, sizeof bytes);
     }
-    w.PutBytes(r.settingFlag.data(), static_cast<size_t>(byteCount));
+    w.PutBytes(r.settings.settingFlag.data(), static_cast<size_t>(byteCount));
 }
 
 }  // namespace
@@ -165,24 +166,24 @@ int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) 
     // A writer no larger than one frame: a table that doesn't fit is refused
     // whole, never sent cut short to a protection relay.
     ByteWriter w(frame, capacity < kMaxFrame ? capacity : kMaxFrame);
-    if (r.settingAnswerCode == kBdLayout) {
-        const uint8_t header[] = {r.address, 0x8C, 0x00, 0x00, r.settingZone};
+    if (r.settings.settingAnswerCode == Code(Answer::SettingsCoded)) {
+        const uint8_t header[] = {r.address, Code(Request::SettingWrite), 0x00, 0x00, r.settings.settingZone};
         w.PutBytes(header, sizeof header);
-        PutPackedDecimalEntries(w, r);
+        const bool exact = PutPackedDecimalEntries(w, r);
         const size_t data = w.size() - kFrameHeader;
-        if (!w.ok() || data > kMaxFrameData) {
+        if (!exact || !w.ok() || data > kMaxFrameData) {
             std::memset(frame, 0, w.size());
             return 0;
         }
         w.Set(2, static_cast<uint8_t>(data));
-    } else if (r.settingAnswerCode == kAdLayout) {
-        const int32_t count = SlotCount(r.settingCount);
-        const int32_t byteCount = SlotCount(r.settingByteCount);
+    } else if (r.settings.settingAnswerCode == Code(Answer::SettingsFloat)) {
+        const int32_t count = SlotCount(r.settings.settingCount);
+        const int32_t byteCount = SlotCount(r.settings.settingByteCount);
         const size_t data = kFloatWriteHeader + 4 * static_cast<size_t>(count) +
                             static_cast<size_t>(byteCount);
         if (data > kMaxFrameData) return 0;
-        const uint8_t header[] = {r.address, 0x8C, static_cast<uint8_t>(data), 0x00,
-                                  r.settingZone, static_cast<uint8_t>(count),
+        const uint8_t header[] = {r.address, Code(Request::SettingWrite), static_cast<uint8_t>(data), 0x00,
+                                  r.settings.settingZone, static_cast<uint8_t>(count),
                                   static_cast<uint8_t>(byteCount)};
         w.PutBytes(header, sizeof header);
         PutFloatValues(w, r, count, byteCount);
@@ -200,74 +201,80 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
     if (RelayCount(state) == 0) return 0;  // nobody to ask: nothing is built
     ChooseRelay(state);
     DeviceRecord& r = state.devices[static_cast<size_t>(state.currentDevice)];
-    const uint8_t code = ChooseCommand(r);
+    const Request code = ChooseCommand(r);
 
     ByteWriter w(frame, frame != nullptr ? capacity : 0);
     const uint8_t a = r.address;
     switch (code) {
-    case 0x80: {
-        const uint8_t bytes[] = {kBroadcastAddress, 0x80, 0x01, 0x00};
+    case Request::Reset: {
+        const uint8_t bytes[] = {kBroadcastAddress, Code(Request::Reset), 0x01, 0x00};
         w.PutBytes(bytes, sizeof bytes);
         length = Finish(w);
         expectedLength = 0;
-        r.nextCommand = 0x83;  // one-shot: the broadcast gets no answer to reset it
+        r.conversation.nextCommand = Request::GeneralPoll;  // one-shot: the broadcast gets no answer to reset it
         break;
     }
-    case 0x81: {
-        const uint8_t bytes[] = {a, 0x81, static_cast<uint8_t>(kTimeStampSize)};
+    case Request::TimeSync: {
+        const uint8_t bytes[] = {a, Code(Request::TimeSync), static_cast<uint8_t>(kTimeStampSize)};
         w.PutBytes(bytes, sizeof bytes);
         WriteTimeStamp(w, clock.NowLocal());
         length = Finish(w);
         expectedLength = 0;
         break;
     }
-    case 0x83:
-        length = EmptyFrame(w, a, 0x83);
+    case Request::GeneralPoll:
+        length = EmptyFrame(w, a, Request::GeneralPoll);
         expectedLength = kExpectAnswer;
         if (state.controlWatch == 1) {
             state.controlWatchStep += 1;
             if (state.controlWatchStep > kLastWatchStep) state.controlWatchStep = 0;
         }
         break;
-    case 0x85:
-        length = ZoneFrame(w, a, 0x85, r.settingZone);
+    case Request::SettingRead:
+        length = ZoneFrame(w, a, Request::SettingRead, r.settings.settingZone);
         expectedLength = kExpectAnswer;
         break;
-    case 0x8A:
-        length = EmptyFrame(w, a, 0x8A);
+    case Request::FollowUpPoll:
+        length = EmptyFrame(w, a, Request::FollowUpPoll);
         expectedLength = kExpectAnswer;
         break;
-    case 0x8C:
+    case Request::SettingWrite:
         length = BuildSettingWrite(state, frame, capacity);
         expectedLength = kExpectSettingAnswer;
-        r.writeConfirmCountdown = 1;
-        r.nextCommand = 0;  // nothing more until an answer or a write sets a request
+        if (length > 0) {
+            r.conversation.writeConfirmCountdown = 1;
+            r.conversation.nextCommand = Request::None;  // nothing more until an answer or a write sets a request
+        } else {
+            // A refused write sends nothing, so nothing is confirmed, and no
+            // answer will come to end the wait: the relay is polled again.
+            r.conversation.nextCommand = Request::GeneralPoll;
+        }
         break;
-    case 0x8F:
-        length = ZoneFrame(w, a, 0x8F, r.settingZone);
+    case Request::SettingConfirm:
+        length = ZoneFrame(w, a, Request::SettingConfirm, r.settings.settingZone);
         break;
-    case 0x90:
-        r.settingState = 4;  // the zone's settings are read next
-        length = ZoneFrame(w, a, 0x90, r.settingZone);
+    case Request::ZoneSwitch:
+        r.settings.settingState = 4;  // the zone's settings are read next
+        length = ZoneFrame(w, a, Request::ZoneSwitch, r.settings.settingZone);
         break;
-    case 0x98:
-        length = ControlFrame(w, a, 0x98, r);
+    case Request::ControlSelect:
+        length = ControlFrame(w, a, Request::ControlSelect, r);
         expectedLength = kExpectAnswer;
         break;
-    case 0x99:
-        length = EmptyFrame(w, a, 0x99);
+    case Request::RecordingList:
+        length = EmptyFrame(w, a, Request::RecordingList);
         break;
-    case 0x9A:
-        length = ControlFrame(w, a, 0x9A, r);
+    case Request::ControlExecute:
+        length = ControlFrame(w, a, Request::ControlExecute, r);
         expectedLength = kExpectAnswer;
         state.controlWatch = 1;
         state.controlWatchDevice = state.currentDevice;
         break;
-    case 0x9B: {
-        const uint8_t bytes[] = {a, 0x9B, 0x07};
+    case Request::RecordingBlock: {
+        const uint8_t bytes[] = {a, Code(Request::RecordingBlock), 0x07};
         w.PutBytes(bytes, sizeof bytes);
-        w.PutLe(static_cast<uint32_t>(r.lbRequestId), 4);
-        w.PutLe(r.lbNextSample, 2);
+        w.PutLe(static_cast<uint32_t>(r.recording.lbRequestId), 4);
+        w.PutLe(r.recording.lbNextSample, 2);
         w.Put(0x05);
         length = Finish(w);
         break;
@@ -276,13 +283,13 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
         break;  // no request for this code
     }
 
-    r.unansweredCount = (r.unansweredCount % kUnansweredWrap) + 1;
+    r.conversation.unansweredCount = (r.conversation.unansweredCount % kUnansweredWrap) + 1;
     return 1;
 }
 
 int32_t BuildProbe(uint8_t address, uint8_t* frame, size_t capacity) {
     ByteWriter w(frame, frame != nullptr ? capacity : 0);
-    return EmptyFrame(w, address, 0x83);
+    return EmptyFrame(w, address, Request::GeneralPoll);
 }
 
 }  // namespace vorlan

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/clock.h"
-#include "points/device_record.h"
+#include "model/device_record.h"
 
 namespace vorlan {
 

@@ -264,7 +264,7 @@ std::string Recordset::RowCondition(const Row& row, std::vector<SqlValue>& param
     return where;
 }
 
-void Recordset::Update() {
+bool Recordset::Update() {
     const Mode mode = mode_;
     mode_ = Mode::None;
     if (mode == Mode::AddNew) {
@@ -280,7 +280,7 @@ void Recordset::Update() {
         OdbcStatement& stmt = Cached(sql, sql);
         stmt.Execute(params);
         LoadMembers();  // the current row's values again, as before AddNew
-        return;
+        return true;
     }
     if (mode != Mode::Edit) throw OdbcError("update without edit or add-new", "");
     if (IsEOF() || deleted_[row_]) throw OdbcError("no current row to update", "");
@@ -296,17 +296,21 @@ void Recordset::Update() {
         params.push_back(std::move(now));
         changed.push_back(i);
     }
-    if (changed.empty()) return;  // nothing to write
+    if (changed.empty()) return true;  // nothing to write
     sql += " WHERE " + RowCondition(row, params);
     OdbcStatement& stmt = Cached(sql, sql);
     stmt.Execute(params);
-    if (stmt.RowCount() < 1) throw OdbcError("the row to update is no longer there", "");
+    if (stmt.RowCount() < 1) {
+        LoadMembers();  // the members again as read: the edit is dropped
+        return false;
+    }
     for (size_t i : changed) {
         row[i] = MemberValue(i);
         loaded_[i] = row[i];
         usable_[i] = true;
         forced_[i] = false;
     }
+    return true;
 }
 
 void Recordset::Delete() {

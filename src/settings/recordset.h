@@ -79,7 +79,10 @@ public:
     void AddNew();
     // Writes the changed members (edit) or all members (add-new). A member
     // still equal to what was read is not written, unless marked dirty.
-    void Update();
+    // False when an edit found no row to change: the row is no longer as it
+    // was read (changed by another client, or an exact duplicate of a row
+    // this update already changed with it). Database errors throw.
+    bool Update();
     void SetFieldDirty(const char* bareName) { forced_[ColumnIndex(bareName)] = true; }
     // Deletes the current row.
     void Delete();

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan {
 
@@ -33,10 +33,10 @@ size_t PayloadEnd(ByteView frame) {
 }  // namespace
 
 int32_t DecodeCodedSettings(DeviceRecord& relay, ByteView frame) {
-    relay.settingAnswerCode = 0xBD;
-    relay.rtuType = frame.at(kTypeOffset);
-    if (relay.rtuType == kCodedTypeReported) relay.rtuType = kCodedTypeStored;
-    relay.settingCode.fill(0);
+    relay.settings.settingAnswerCode = Code(Answer::SettingsCoded);
+    relay.settings.rtuType = frame.at(kTypeOffset);
+    if (relay.settings.rtuType == kCodedTypeReported) relay.settings.rtuType = kCodedTypeStored;
+    relay.settings.settingCode.fill(0);
     if (frame.at(2) < kMinPayload) return -1;
 
     const size_t end = PayloadEnd(frame);
@@ -58,13 +58,13 @@ int32_t DecodeCodedSettings(DeviceRecord& relay, ByteView frame) {
         if (packed || single) {
             const auto slot = static_cast<size_t>(n);
             uint8_t decimals = 0;
-            relay.settingValue[slot] =
+            relay.settings.settingValue[slot] =
                 packed ? DecodeSettingBcd(value, length, decimals) : GetFloat(value);
-            relay.settingDecimals[slot] = decimals;
-            relay.settingCode[slot] = code;
-            relay.settingFlag[slot] = (descriptor & kFlagBit) ? 0 : 1;
-            relay.settingLength[slot] = length;
-            relay.settingDescriptor[slot] = descriptor;
+            relay.settings.settingDecimals[slot] = decimals;
+            relay.settings.settingCode[slot] = code;
+            relay.settings.settingFlag[slot] = (descriptor & kFlagBit) ? 0 : 1;
+            relay.settings.settingLength[slot] = length;
+            relay.settings.settingDescriptor[slot] = descriptor;
             ++n;
         }
         pos += 2 + static_cast<size_t>(length);
@@ -73,8 +73,8 @@ int32_t DecodeCodedSettings(DeviceRecord& relay, ByteView frame) {
 }
 
 bool DecodeSettingValues(DeviceRecord& relay, ByteView frame, SettingValueCounts& counts) {
-    relay.settingAnswerCode = 0xAD;
-    relay.rtuType = frame.at(kTypeOffset);
+    relay.settings.settingAnswerCode = Code(Answer::SettingsFloat);
+    relay.settings.rtuType = frame.at(kTypeOffset);
     counts = {};
     if (frame.at(2) < kMinPayload) return false;
 
@@ -86,13 +86,13 @@ bool DecodeSettingValues(DeviceRecord& relay, ByteView frame, SettingValueCounts
     const size_t floatRoom = end > kFloatValuesOffset ? (end - kFloatValuesOffset) / kFloatBytes : 0;
     const size_t floats = std::min({declaredFloats, floatRoom, static_cast<size_t>(kSettingSlots)});
     for (size_t i = 0; i < floats; ++i) {
-        relay.settingValue[i] = GetFloat(bytes + kFloatValuesOffset + kFloatBytes * i);
+        relay.settings.settingValue[i] = GetFloat(bytes + kFloatValuesOffset + kFloatBytes * i);
     }
     // The 1-byte values follow all F declared 4-byte values.
     const size_t byteStart = kFloatValuesOffset + kFloatBytes * declaredFloats;
     const size_t byteRoom = end > byteStart ? end - byteStart : 0;
     const size_t singles = std::min({declaredBytes, byteRoom, static_cast<size_t>(kSettingSlots)});
-    for (size_t i = 0; i < singles; ++i) relay.settingFlag[i] = bytes[byteStart + i];
+    for (size_t i = 0; i < singles; ++i) relay.settings.settingFlag[i] = bytes[byteStart + i];
 
     counts.floats = static_cast<int32_t>(floats);
     counts.bytes = static_cast<int32_t>(singles);
@@ -100,7 +100,7 @@ bool DecodeSettingValues(DeviceRecord& relay, ByteView frame, SettingValueCounts
 }
 
 void MarkSettingsReceived(DeviceRecord& relay) {
-    if (relay.settingState != 2) relay.settingState = 1;
+    if (relay.settings.settingState != 2) relay.settings.settingState = 1;
 }
 
 }  // namespace vorlan

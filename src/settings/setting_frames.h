@@ -3,8 +3,8 @@
 // or a float layout (0xAD) puts into the relay's setting slots. Nothing here
 // touches the database.
 
-#include "points/device_record.h"
-#include "protocol/byte_view.h"
+#include "model/device_record.h"
+#include "model/byte_view.h"
 
 namespace vorlan {
 

@@ -49,8 +49,8 @@ void SettingService::StoreCodedSettings(DeviceRecord& relay, ByteView frame) {
             WriteCodedSettings(relay, slots, *store_->SettingTable(), store_->Catalogue());
         });
     }
-    relay.settingCount = slots;
-    relay.settingByteCount = 0;
+    relay.settings.settingCount = slots;
+    relay.settings.settingByteCount = 0;
     MarkSettingsReceived(relay);
 }
 
@@ -62,16 +62,16 @@ void SettingService::StoreSettingValues(DeviceRecord& relay, ByteView frame) {
             WriteSettingValues(relay, counts.floats, counts.bytes, *store_->Catalogue());
         });
     }
-    relay.settingCount = counts.floats;
-    relay.settingByteCount = counts.bytes;
+    relay.settings.settingCount = counts.floats;
+    relay.settings.settingByteCount = counts.bytes;
     MarkSettingsReceived(relay);
 }
 
 void SettingService::LoadSettingsForWrite(DeviceRecord& relay) {
     if (!store_) return;
-    if (relay.settingAnswerCode == 0xBD && store_->SettingTable() != nullptr) {
+    if (relay.settings.settingAnswerCode == Code(Answer::SettingsCoded) && store_->SettingTable() != nullptr) {
         RunDatabaseWork([&] { ReloadCodedSettings(relay, *store_->SettingTable()); });
-    } else if (relay.settingAnswerCode == 0xAD && store_->Catalogue() != nullptr) {
+    } else if (relay.settings.settingAnswerCode == Code(Answer::SettingsFloat) && store_->Catalogue() != nullptr) {
         RunDatabaseWork([&] { ReloadSettingValues(relay, *store_->Catalogue()); });
     }
     // Before any setting answer there is nothing to load.

@@ -3,7 +3,7 @@
 // Each function works inside the caller's transaction and throws OdbcError on
 // a database error.
 
-#include "points/device_record.h"
+#include "model/device_record.h"
 #include "settings/setting_recordsets.h"
 
 namespace vorlan {

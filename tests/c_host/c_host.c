@@ -351,7 +351,7 @@ static void TestCanMerge(void) {
     HostPacket packet;
     memset(&packet, 0, sizeof packet);
     packet.device = 3;
-    packet.registerIndex = 2;
+    packet.registerIndex = VORLAN_REG_YC;
     packet.firstAddress = 5;
     packet.lastAddress = 9;
     packet.direction = 0;
@@ -544,6 +544,10 @@ static void TestRegistration(const char *libraryPath) {
     CHECK(mkdtemp(dir) != NULL);
     char libraryReal[PATH_MAX];
     CHECK(realpath(libraryPath, libraryReal) != NULL);
+    /* The library registers itself under its SONAME link (libvorlan.so.0),
+     * which an upgrade keeps, not under its versioned file. */
+    char *version = strstr(libraryReal, ".so.");
+    if (version != NULL && strchr(version + 4, '.') != NULL) *strchr(version + 4, '.') = '\0';
     char expected[PATH_MAX + 64];
     snprintf(expected, sizeof expected, "InprocServer=%s\n", libraryReal);
 
@@ -647,7 +651,13 @@ int main(int argc, char **argv) {
     TestRegistration(libraryPath);
     CHECK(canUnloadNow() == VORLAN_S_OK);
 
+    /* Under AddressSanitizer the library stays loaded, so the leak report at
+     * exit can still name the ODBC driver frames the suppressions match. */
+#if !defined(__SANITIZE_ADDRESS__)
     dlclose(library);
+#else
+    (void)library;
+#endif
     if (failures != 0) {
         fprintf(stderr, "%d checks failed\n", failures);
         return 1;

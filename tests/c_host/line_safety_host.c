@@ -27,8 +27,6 @@ static int failures = 0;
         }                                                                            \
     } while (0)
 
-enum { kSend = 0, kYK = 5, kDZNow = 14 };
-
 typedef int32_t (*GetClassObjectFn)(const VorlanGuid *, const VorlanGuid *, void **);
 typedef int32_t (*GetRelayStatsFn)(IDeviceDriver *, int32_t, VorlanRelayStats *);
 static GetClassObjectFn getClassObject;
@@ -123,7 +121,7 @@ static void MakePacket(Packet *p, int16_t deviceIndex, int16_t registerIndex, in
 
 static int32_t Send(IDeviceDriver *driver) {
     Packet p;
-    MakePacket(&p, 0, kSend, 0, 0, 0);
+    MakePacket(&p, 0, VORLAN_REG_SEND, 0, 0, 0);
     return driver->lpVtbl->ReadPacket(driver, &p.packet);
 }
 
@@ -155,9 +153,9 @@ static void TestNothingUnaskedReachesTheLine(IDeviceDriver *driver, IDeviceDrive
     CHECK(driver->lpVtbl->ProbeDevice(driver, 0, -1, 0) == 0);
     CHECK(driver->lpVtbl->ProbeDevice(driver, 0, 256 + 1, 0) == 0);
     CHECK(Send(driver) == 0);
-    CHECK(Write(control, 0, kDZNow, 0, 1) == 0); /* refused: it would wait for relay 0 */
+    CHECK(Write(control, 0, VORLAN_REG_DZNOW, 0, 1) == 0); /* refused: it would wait for relay 0 */
     CHECK(Send(driver) == 0);
-    CHECK(Write(control, 3, kYK, 3, 0xCC) == 0); /* a close on a record with no relay */
+    CHECK(Write(control, 3, VORLAN_REG_YK, 3, 0xCC) == 0); /* a close on a record with no relay */
     CHECK(Send(driver) == 0);
     VorlanRelayStats stats;
     CHECK(getRelayStats(driver, 0, &stats) == 0);
@@ -168,7 +166,7 @@ static void TestNothingUnaskedReachesTheLine(IDeviceDriver *driver, IDeviceDrive
     int32_t address = 0;
     CHECK(driver->lpVtbl->AddDevice(driver, "1", &address) == 1);
     CHECK(driver->lpVtbl->AddDevice(driver, "2", &address) == 1);
-    CHECK(Write(control, 5, kYK, 3, 0xCC) == 0);
+    CHECK(Write(control, 5, VORLAN_REG_YK, 3, 0xCC) == 0);
     unsigned char last[64];
     int size = 0;
     for (int i = 0; i < 4; ++i) {
@@ -180,8 +178,8 @@ static void TestNothingUnaskedReachesTheLine(IDeviceDriver *driver, IDeviceDrive
 
 static void TestCancelStandsWhateverItsAddress(IDeviceDriver *driver, IDeviceDriverControl *control,
                                                Peer *peer) {
-    CHECK(Write(control, 0, kYK, 3, 0xCC) == 1); /* select close of point 3 on relay 1 */
-    CHECK(Write(control, 0, kYK, 0, 55) == 1);   /* cancel, carried by an item at address 0 */
+    CHECK(Write(control, 0, VORLAN_REG_YK, 3, 0xCC) == 1); /* select close of point 3 on relay 1 */
+    CHECK(Write(control, 0, VORLAN_REG_YK, 0, 55) == 1);   /* cancel, carried by an item at address 0 */
     const int before = PeerRequests(peer, NULL, NULL);
     unsigned char last[64];
     int size = 0;
@@ -273,7 +271,13 @@ int main(int argc, char **argv) {
     control->lpVtbl->Release(control);
     driver->lpVtbl->Release(driver);
     close(peer.master);
+    /* Under AddressSanitizer the library stays loaded, so the leak report at
+     * exit can still name the ODBC driver frames the suppressions match. */
+#if !defined(__SANITIZE_ADDRESS__)
     dlclose(library);
+#else
+    (void)library;
+#endif
     if (failures != 0) {
         fprintf(stderr, "%d checks failed\n", failures);
         return 1;

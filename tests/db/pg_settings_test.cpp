@@ -99,13 +99,13 @@ TEST(PostgresStopTest, TheServerStoppingMidRunLeavesTheDriverWorking) {
 
             const auto coded = CodedListFrame(1, 21, kThreeEntries);
             service.StoreCodedSettings(relay, vorlan::ByteView(coded.data(), coded.size()));
-            if (relay.settingCount != 3 || relay.settingState != 1 || relay.settingValue[1] != -1.5f) {
+            if (relay.settings.settingCount != 3 || relay.settings.settingState != 1 || relay.settings.settingValue[1] != -1.5f) {
                 failures |= 4;
             }
             service.LoadSettingsForWrite(relay);
-            if (relay.settingValue[0] != 25.0f) failures |= 8;
+            if (relay.settings.settingValue[0] != 25.0f) failures |= 8;
             service.StoreSettingValues(relay, vorlan::ByteView(floats.data(), floats.size()));
-            if (relay.settingCount != 1 || relay.settingValue[0] != 2.5f) failures |= 16;
+            if (relay.settings.settingCount != 1 || relay.settings.settingValue[0] != 2.5f) failures |= 16;
             // Each piece of work after the stop ended with an error, none crashed.
             if (service.Status().failedWork != 3) failures |= 32;
         }

@@ -10,7 +10,7 @@
 
 #include "faultrec/recording_frames.h"
 #include "faultrec/recording_service.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "support/hex.h"
 #include "support/pty_pair.h"
 #include "vorlan/driver.h"
@@ -21,8 +21,6 @@ namespace {
 constexpr uint8_t kAddress = 5;
 constexpr uint32_t kRecording = 42;
 constexpr uint16_t kLastSample = 12;  // the relay's count; it sends samples 0..12
-
-enum : int16_t { kSend = 0, kLBStart = 16, kLBID = 17, kLBTime = 18, kLBCount = 19 };
 
 // Plays the relay: the list (recordings 41 and 42), blocks of up to five
 // samples from the one asked for, and 0x04 (nothing new) to anything else.
@@ -139,33 +137,33 @@ TEST(RecordingEndToEnd, ListFetchAndWriteThroughTheRegisters) {
         driver.ProcessPacket(&p.packet, 1);
     };
     auto send = [&] {
-        HostPacketWithItems p(kSend, 0, 1);
+        HostPacketWithItems p(VORLAN_REG_SEND, 0, 1);
         return driver.ProcessPacket(&p.packet, 0);
     };
 
-    writeLong(kLBStart, -1);
+    writeLong(VORLAN_REG_LBSTART, -1);
     EXPECT_EQ(send(), 1);
 
-    HostPacketWithItems count(kLBCount, 0, 1);
+    HostPacketWithItems count(VORLAN_REG_LBCOUNT, 0, 1);
     driver.ProcessPacket(&count.packet, 0);
     EXPECT_EQ(count.Long(0) & 0xFF, 2);
-    HostPacketWithItems ids(kLBID, 0, 4);
+    HostPacketWithItems ids(VORLAN_REG_LBID, 0, 4);
     driver.ProcessPacket(&ids.packet, 0);
     EXPECT_EQ(ids.Long(0), 41);
     EXPECT_EQ(ids.Long(1), 42);
     EXPECT_EQ(ids.Long(2), -2);
-    HostPacketWithItems times(kLBTime, 0, 2);
+    HostPacketWithItems times(VORLAN_REG_LBTIME, 0, 2);
     driver.ProcessPacket(&times.packet, 0);
     const std::string listTime = times.AtomText(1);
     EXPECT_EQ(listTime.size(), 14u);
-    EXPECT_EQ(listTime, relay.lbTime[1]);
+    EXPECT_EQ(listTime, relay.recording.lbTime[1]);
 
-    writeLong(kLBStart, static_cast<int32_t>(kRecording));
-    for (int i = 0; i < 8 && relay.lbFilesWritten == 0; ++i) send();
-    ASSERT_EQ(relay.lbFilesWritten, 1);
+    writeLong(VORLAN_REG_LBSTART, static_cast<int32_t>(kRecording));
+    for (int i = 0; i < 8 && relay.recording.lbFilesWritten == 0; ++i) send();
+    ASSERT_EQ(relay.recording.lbFilesWritten, 1);
     EXPECT_EQ(peer.blockRequests(), 3);
 
-    HostPacketWithItems start(kLBStart, 0, 1);
+    HostPacketWithItems start(VORLAN_REG_LBSTART, 0, 1);
     driver.ProcessPacket(&start.packet, 0);
     EXPECT_EQ(start.Long(0), -2);
 

@@ -34,23 +34,23 @@ std::string Repeat(const std::string& s, int n) {
 DeviceRecord SmallRecording() {
     DeviceRecord r;
     r.address = 7;
-    r.lbCount = 3;
-    r.lbIndex = 2;
-    r.lbRequestId = 31;
-    r.lbId[2] = 31;
-    r.lbTime[2] = kBase;
-    r.lbSampleRate[2] = 1200;
-    r.lbSampleCount[2] = 3;
-    r.lbStartTimeText[2] = "12/25/2003,23:59:05.001234";
-    r.lbTriggerTimeText[2] = r.lbStartTimeText[2];
-    r.lbAnalog[0][0] = -5;
-    r.lbDigital[0][0] = 255;
-    r.lbSampleTime[1] = 1000;
-    r.lbAnalog[15][1] = 32767;
-    r.lbDigital[1][1] = 1;
-    r.lbSampleTime[2] = 0xFFFFFFFFu;  // written as a signed number
-    r.lbAnalog[7][2] = -32768;
-    r.lbAnalog[0][3] = 99;  // beyond the count: not written
+    r.recording.lbCount = 3;
+    r.recording.lbIndex = 2;
+    r.recording.lbRequestId = 31;
+    r.recording.lbId[2] = 31;
+    r.recording.lbTime[2] = kBase;
+    r.recording.lbSampleRate[2] = 1200;
+    r.recording.lbSampleCount[2] = 3;
+    r.recording.lbStartTimeText[2] = "12/25/2003,23:59:05.001234";
+    r.recording.lbTriggerTimeText[2] = r.recording.lbStartTimeText[2];
+    r.recording.lbAnalog[0][0] = -5;
+    r.recording.lbDigital[0][0] = 255;
+    r.recording.lbSampleTime[1] = 1000;
+    r.recording.lbAnalog[15][1] = 32767;
+    r.recording.lbDigital[1][1] = 1;
+    r.recording.lbSampleTime[2] = 0xFFFFFFFFu;  // written as a signed number
+    r.recording.lbAnalog[7][2] = -32768;
+    r.recording.lbAnalog[0][3] = 99;  // beyond the count: not written
     return r;
 }
 
@@ -74,7 +74,7 @@ TEST(RecordingFiles, StationOnlyChannelFileGivesNeutralChannelRows) {
     EXPECT_EQ(dir.Read(kBase + ".CFG"),
               "ABC,7\r\n18,16A,2D\r\n" + analogRows + "1,,0\r\n2,,0\r\n" + TailLines());
     EXPECT_EQ(dir.Read(kBase + ".DAT"), kSmallData);
-    EXPECT_EQ(r.lbFilesWritten, 1);
+    EXPECT_EQ(r.recording.lbFilesWritten, 1);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
 }
 
@@ -137,16 +137,16 @@ TEST(RecordingFiles, NothingIsWrittenWithoutChannelFileOrDirectory) {
     DeviceRecord r = SmallRecording();
     vorlan::WriteRecordingFiles(r, dir.path());
     EXPECT_TRUE(dir.Names().empty());
-    EXPECT_EQ(r.lbFilesWritten, 0);
+    EXPECT_EQ(r.recording.lbFilesWritten, 0);
 
     // A channel "file" that can't be read.
     ASSERT_EQ(::mkdir((dir.path() + kChannelFile).c_str(), 0755), 0);
     vorlan::WriteRecordingFiles(r, dir.path());
     EXPECT_EQ(dir.Names(), std::vector<std::string>{kChannelFile});
-    EXPECT_EQ(r.lbFilesWritten, 0);
+    EXPECT_EQ(r.recording.lbFilesWritten, 0);
 
     vorlan::WriteRecordingFiles(r, dir.path() + "missing/");
-    EXPECT_EQ(r.lbFilesWritten, 0);
+    EXPECT_EQ(r.recording.lbFilesWritten, 0);
 }
 
 TEST(RecordingFiles, DataFileFailureLeavesTheEarlierPairAsItWas) {
@@ -157,7 +157,7 @@ TEST(RecordingFiles, DataFileFailureLeavesTheEarlierPairAsItWas) {
 
     DeviceRecord r = SmallRecording();
     vorlan::WriteRecordingFiles(r, dir.path());
-    EXPECT_EQ(r.lbFilesWritten, 0);
+    EXPECT_EQ(r.recording.lbFilesWritten, 0);
     EXPECT_EQ(dir.Read(kBase + ".CFG"), "earlier configuration");
     // No temporary file is left behind.
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
@@ -173,7 +173,7 @@ TEST(RecordingFiles, FailedConfigurationRenameKeepsTheEarlierPairWhole) {
 
     DeviceRecord r = SmallRecording();
     vorlan::WriteRecordingFiles(r, dir.path());
-    EXPECT_EQ(r.lbFilesWritten, 0);
+    EXPECT_EQ(r.recording.lbFilesWritten, 0);
     EXPECT_EQ(dir.Read(kBase + ".DAT"), "earlier data");
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{kBase + ".CFG", kBase + ".DAT", kChannelFile}));
 }
@@ -198,7 +198,7 @@ TEST(RecordingFiles, WritingRemovesOnlyTemporaryFilesLeftByACrash) {
 
     DeviceRecord r = SmallRecording();
     vorlan::WriteRecordingFiles(r, dir.path());
-    EXPECT_EQ(r.lbFilesWritten, 1);
+    EXPECT_EQ(r.recording.lbFilesWritten, 1);
     std::vector<std::string> expected = kept;
     expected.insert(expected.end(), {kBase + ".CFG", kBase + ".DAT", kChannelFile});
     std::sort(expected.begin(), expected.end());
@@ -229,10 +229,10 @@ TEST(RecordingFiles, IndependentReaderLoadsThePair) {
                                 "17 D1 0 18 D2 1\n");
     DeviceRecord r = SmallRecording();
     // Single-digit day and minute: where blank padding lost the date.
-    r.lbStartTimeText[2] = "05/07/2003,09:02:45.123456";
-    r.lbTriggerTimeText[2] = r.lbStartTimeText[2];
+    r.recording.lbStartTimeText[2] = "05/07/2003,09:02:45.123456";
+    r.recording.lbTriggerTimeText[2] = r.recording.lbStartTimeText[2];
     vorlan::WriteRecordingFiles(r, dir.path());
-    ASSERT_EQ(r.lbFilesWritten, 1);
+    ASSERT_EQ(r.recording.lbFilesWritten, 1);
 
     EXPECT_EQ(ReadWithIndependentReader(dir, kBase),
               "station=变电站 analog=16 digital=2 samples=3 start=2003-05-07T09:02:45.123456\n");
@@ -247,14 +247,14 @@ TEST(RecordingFiles, OutOfRangeTimeCommasAndMissingFieldsStillGiveAReadablePair)
     clock.SetLocal(vorlan::SystemTime{2003, 12, 4, 25, 23, 59, 5, 0});
     const auto list = ListAnswer(7, {{40, 0, 0, 1200, 3}, {41, 0, 0, 1200, 3}, {31, 75, 1234567, 1200, 3}});
     vorlan::StoreRecordingList(r, vorlan::ByteView(list.data(), list.size()), clock);
-    ASSERT_EQ(r.lbIndex, 2);
+    ASSERT_EQ(r.recording.lbIndex, 2);
     vorlan::WriteRecordingFiles(r, dir.path());
-    ASSERT_EQ(r.lbFilesWritten, 1);
+    ASSERT_EQ(r.recording.lbFilesWritten, 1);
 
     // The relay's own fields and the list text keep what it sent.
-    EXPECT_EQ(r.lbSecond[2], 75u);
-    EXPECT_EQ(r.lbFraction[2], 1234567u);
-    EXPECT_EQ(r.lbTime[2], kBase);
+    EXPECT_EQ(r.recording.lbSecond[2], 75u);
+    EXPECT_EQ(r.recording.lbFraction[2], 1234567u);
+    EXPECT_EQ(r.recording.lbTime[2], kBase);
     std::string analogRows;
     for (int a = 1; a <= 16; ++a) {
         analogRows += std::to_string(a) + (a == 1 ? ",I A" : ",") + ",,,,1,0,0,-32768,32767\r\n";

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "points/device_record.h"
+#include "model/device_record.h"
 
 namespace faultrec_test {
 

@@ -37,34 +37,34 @@ TEST_F(RecordingListTest, KeepsAtMostFourEntriesAndFindsThemByNumber) {
     for (uint32_t i = 0; i < 5; ++i) entries.push_back({101 + i, i, 10 * i, 1000 + i, static_cast<uint16_t>(12 + i)});
     Store(ListAnswer(kAddress, entries));  // N = 100
 
-    EXPECT_EQ(relay.lbCount, 4);
+    EXPECT_EQ(relay.recording.lbCount, 4);
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(relay.lbId[i], static_cast<int32_t>(101 + i));
-        EXPECT_EQ(relay.lbSecond[i], i);
-        EXPECT_EQ(relay.lbFraction[i], 10 * i);
-        EXPECT_EQ(relay.lbSampleRate[i], 1000 + i);
-        EXPECT_EQ(relay.lbSampleCount[i], 12 + i);
-        EXPECT_EQ(relay.lbTime[i], "200312252359 5");
+        EXPECT_EQ(relay.recording.lbId[i], static_cast<int32_t>(101 + i));
+        EXPECT_EQ(relay.recording.lbSecond[i], i);
+        EXPECT_EQ(relay.recording.lbFraction[i], 10 * i);
+        EXPECT_EQ(relay.recording.lbSampleRate[i], 1000 + i);
+        EXPECT_EQ(relay.recording.lbSampleCount[i], 12 + i);
+        EXPECT_EQ(relay.recording.lbTime[i], "200312252359 5");
     }
-    EXPECT_EQ(relay.lbSampleRate[4], 0u);
+    EXPECT_EQ(relay.recording.lbSampleRate[4], 0u);
     EXPECT_EQ(vorlan::FindRecording(relay, 103), 2);
     EXPECT_EQ(vorlan::FindRecording(relay, 105), -1);
 }
 
 TEST_F(RecordingListTest, ShortOrForeignAnswersListNothing) {
     Store(ListAnswer(kAddress, {{5, 0, 0, 0, 3}}));
-    ASSERT_EQ(relay.lbCount, 1);
+    ASSERT_EQ(relay.recording.lbCount, 1);
 
     // N = 19: less than one entry.
     std::vector<uint8_t> payload(19, 0x11);
     Store(vorlan_test::MakeFrame(kAddress, 0xC9, payload));
-    EXPECT_EQ(relay.lbCount, 0);
+    EXPECT_EQ(relay.recording.lbCount, 0);
 
     // Another relay's answer and an empty payload change nothing.
     Store(ListAnswer(kAddress + 1, {{9, 0, 0, 0, 3}}));
     Store(vorlan_test::MakeFrame(kAddress, 0xC9, {}));
-    EXPECT_EQ(relay.lbCount, 0);
-    EXPECT_EQ(relay.lbId[0], 5);
+    EXPECT_EQ(relay.recording.lbCount, 0);
+    EXPECT_EQ(relay.recording.lbId[0], 5);
 }
 
 TEST_F(RecordingListTest, LengthByteBeyondTheFrameTakesOnlyWholeEntries) {
@@ -72,22 +72,22 @@ TEST_F(RecordingListTest, LengthByteBeyondTheFrameTakesOnlyWholeEntries) {
     frame[2] = 80;               // claims four entries
     frame.resize(3 + 20 + 10);   // holds one and a half
     Store(frame);
-    EXPECT_EQ(relay.lbCount, 1);
-    EXPECT_EQ(relay.lbId[0], 21);
-    EXPECT_EQ(relay.lbId[1], 0);
+    EXPECT_EQ(relay.recording.lbCount, 1);
+    EXPECT_EQ(relay.recording.lbId[0], 21);
+    EXPECT_EQ(relay.recording.lbId[1], 0);
 }
 
 TEST_F(RecordingListTest, TimeTextsUseTheLocalClockAndTheRelaysSecondsAndFraction) {
     Store(ListAnswer(kAddress, {{1, 5, 1234, 0, 3}}));
-    EXPECT_EQ(relay.lbTime[0], "200312252359 5");
-    EXPECT_EQ(relay.lbStartTimeText[0], "12/25/2003,23:59:05.001234");
-    EXPECT_EQ(relay.lbTriggerTimeText[0], relay.lbStartTimeText[0]);
+    EXPECT_EQ(relay.recording.lbTime[0], "200312252359 5");
+    EXPECT_EQ(relay.recording.lbStartTimeText[0], "12/25/2003,23:59:05.001234");
+    EXPECT_EQ(relay.recording.lbTriggerTimeText[0], relay.recording.lbStartTimeText[0]);
 
     // Single-digit fields: blanks in the list text, zeros in the file texts.
     clock.SetLocal(vorlan::SystemTime{2003, 5, 3, 7, 9, 2, 30, 0});
     Store(ListAnswer(kAddress, {{1, 45, 123456, 0, 3}}));
-    EXPECT_EQ(relay.lbTime[0], "2003 5 7 9 230");
-    EXPECT_EQ(relay.lbStartTimeText[0], "05/07/2003,09:02:45.123456");
+    EXPECT_EQ(relay.recording.lbTime[0], "2003 5 7 9 230");
+    EXPECT_EQ(relay.recording.lbStartTimeText[0], "05/07/2003,09:02:45.123456");
 }
 
 }  // namespace

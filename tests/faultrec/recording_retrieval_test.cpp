@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "faultrec/recording_service.h"
+#include "model/recording_limits.h"
 #include "support/hex.h"
 #include "faultrec/recording_frames.h"
 
@@ -24,15 +25,15 @@ protected:
     // A listed recording `number` of `count` samples at list position 1,
     // selected as LBStart does it.
     void Select(int32_t number, uint16_t count) {
-        relay.lbCount = 2;
-        relay.lbId[0] = number + 1;
-        relay.lbId[1] = number;
-        relay.lbSampleCount[1] = count;
-        relay.lbTime[1] = "200312252359 5";
-        relay.lbRequestId = number;
-        relay.lbIndex = vorlan::FindRecording(relay, number);
-        relay.lbNextSample = 0;
-        relay.nextCommand = 0x9B;
+        relay.recording.lbCount = 2;
+        relay.recording.lbId[0] = number + 1;
+        relay.recording.lbId[1] = number;
+        relay.recording.lbSampleCount[1] = count;
+        relay.recording.lbTime[1] = "200312252359 5";
+        relay.recording.lbRequestId = number;
+        relay.recording.lbIndex = vorlan::FindRecording(relay, number);
+        relay.recording.lbNextSample = 0;
+        relay.conversation.nextCommand = vorlan::Request::RecordingBlock;
     }
     void Block(const std::vector<uint8_t>& frame) {
         vorlan::StoreRecordingBlock(relay, ByteView(frame.data(), frame.size()), dir.path());
@@ -55,57 +56,57 @@ TEST_F(RecordingRetrievalTest, StoresEverySampleFieldUnderItsNumber) {
     auto payload = SampleBytes(s);
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, payload));
 
-    EXPECT_EQ(relay.lbSampleTime[4], 4000u);
-    EXPECT_EQ(relay.lbAnalog[0][4], 4);
-    EXPECT_EQ(relay.lbAnalog[1][4], -104);
-    EXPECT_EQ(relay.lbAnalog[15][4], -32768);
+    EXPECT_EQ(relay.recording.lbSampleTime[4], 4000u);
+    EXPECT_EQ(relay.recording.lbAnalog[0][4], 4);
+    EXPECT_EQ(relay.recording.lbAnalog[1][4], -104);
+    EXPECT_EQ(relay.recording.lbAnalog[15][4], -32768);
     // Bytes 38 and 39 of the sample, one byte each; nothing from beyond it.
-    EXPECT_EQ(relay.lbDigital[0][4], 0xA5);
-    EXPECT_EQ(relay.lbDigital[1][4], 0x5A);
-    EXPECT_EQ(relay.lbNextSample, 5);
+    EXPECT_EQ(relay.recording.lbDigital[0][4], 0xA5);
+    EXPECT_EQ(relay.recording.lbDigital[1][4], 0x5A);
+    EXPECT_EQ(relay.recording.lbNextSample, 5);
 }
 
 TEST_F(RecordingRetrievalTest, CountTwelveCompletesAfterSampleTwelve) {
     Select(9, 12);
     Block(0, 4);
-    EXPECT_EQ(relay.lbNextSample, 5);
+    EXPECT_EQ(relay.recording.lbNextSample, 5);
     EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
     Block(5, 9);
     EXPECT_FALSE(FilesWritten());
     Block(10, 12);
-    EXPECT_EQ(relay.lbNextSample, 13);
+    EXPECT_EQ(relay.recording.lbNextSample, 13);
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
     EXPECT_TRUE(FilesWritten());
-    EXPECT_EQ(relay.lbFilesWritten, 1);
+    EXPECT_EQ(relay.recording.lbFilesWritten, 1);
     // The relay goes back to ordinary polling once the recording is complete.
-    EXPECT_EQ(relay.nextCommand, 0x83);
+    EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::GeneralPoll);
 }
 
 TEST_F(RecordingRetrievalTest, BlockArrivingAfterCompletionChangesNothing) {
     Select(9, 3);
     Block(0, 3);
     ASSERT_TRUE(FilesWritten());
-    ASSERT_EQ(relay.nextCommand, 0x83);
+    ASSERT_EQ(relay.conversation.nextCommand, vorlan::Request::GeneralPoll);
     dir.Write("200312252359 5.CFG", "as written");
     dir.Write("200312252359 5.DAT", "as written");
 
     // A late repeat of the last block while a setting read is pending: no
     // rewrite of the files, and the pending request stays.
-    relay.nextCommand = 0x85;
+    relay.conversation.nextCommand = vorlan::Request::SettingRead;
     Sample changed = PatternSample(3);
     changed.time = 77;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, SampleBytes(changed)));
-    EXPECT_EQ(relay.nextCommand, 0x85);
-    EXPECT_EQ(relay.lbSampleTime[3], 3000u);
-    EXPECT_EQ(relay.lbNextSample, 4);
+    EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::SettingRead);
+    EXPECT_EQ(relay.recording.lbSampleTime[3], 3000u);
+    EXPECT_EQ(relay.recording.lbNextSample, 4);
     EXPECT_EQ(dir.Read("200312252359 5.CFG"), "as written");
     EXPECT_EQ(dir.Read("200312252359 5.DAT"), "as written");
 
     // An early block arriving late doesn't restart the retrieval either.
-    relay.nextCommand = 0x98;
+    relay.conversation.nextCommand = vorlan::Request::ControlSelect;
     Block(0, 1);
-    EXPECT_EQ(relay.nextCommand, 0x98);
-    EXPECT_EQ(relay.lbNextSample, 4);
+    EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::ControlSelect);
+    EXPECT_EQ(relay.recording.lbNextSample, 4);
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
     EXPECT_EQ(dir.Read("200312252359 5.DAT"), "as written");
 }
@@ -114,11 +115,11 @@ TEST_F(RecordingRetrievalTest, ShortLastBlockAsksAgainFromTheNextSample) {
     Select(9, 12);
     Block(0, 4);
     Block(5, 9);
-    relay.nextCommand = 0x83;
+    relay.conversation.nextCommand = vorlan::Request::GeneralPoll;
     Block(10, 11);
-    EXPECT_EQ(relay.lbNextSample, 12);
+    EXPECT_EQ(relay.recording.lbNextSample, 12);
     EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
-    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::RecordingBlock);
     EXPECT_FALSE(FilesWritten());
     Block(12, 12);
     EXPECT_TRUE(FilesWritten());
@@ -127,20 +128,20 @@ TEST_F(RecordingRetrievalTest, ShortLastBlockAsksAgainFromTheNextSample) {
 TEST_F(RecordingRetrievalTest, SecondRetrievalStartsAgainFromSampleZero) {
     Select(9, 3);
     Block(0, 3);
-    ASSERT_EQ(relay.lbFilesWritten, 1);
+    ASSERT_EQ(relay.recording.lbFilesWritten, 1);
     ASSERT_FALSE(vorlan::RecordingHasMoreSamples(relay));
 
     // LBStart with the other listed number (position 0, ten samples).
-    relay.lbSampleCount[0] = 10;
-    relay.lbTime[0] = relay.lbTime[1];
-    relay.lbRequestId = 10;
-    relay.lbIndex = vorlan::FindRecording(relay, 10);
-    relay.lbNextSample = 0;
-    EXPECT_EQ(relay.lbIndex, 0);
+    relay.recording.lbSampleCount[0] = 10;
+    relay.recording.lbTime[0] = relay.recording.lbTime[1];
+    relay.recording.lbRequestId = 10;
+    relay.recording.lbIndex = vorlan::FindRecording(relay, 10);
+    relay.recording.lbNextSample = 0;
+    EXPECT_EQ(relay.recording.lbIndex, 0);
     EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
     Block(0, 4);
-    EXPECT_EQ(relay.lbNextSample, 5);
-    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_EQ(relay.recording.lbNextSample, 5);
+    EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::RecordingBlock);
     Block(5, 9);
     EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
     Block(10, 10);
@@ -152,33 +153,33 @@ TEST_F(RecordingRetrievalTest, SecondRetrievalStartsAgainFromSampleZero) {
 TEST_F(RecordingRetrievalTest, TakesAtMostFiveSamplesAndTestsCompletenessOnAnEmptyBlock) {
     Select(9, 12);
     Block(0, 5);  // N = 240: six samples sent
-    EXPECT_EQ(relay.lbNextSample, 5);
-    EXPECT_EQ(relay.lbSampleTime[5], 0u);
+    EXPECT_EQ(relay.recording.lbNextSample, 5);
+    EXPECT_EQ(relay.recording.lbSampleTime[5], 0u);
 
     // N = 39 carries no whole sample, yet the completeness test runs.
-    relay.nextCommand = 0x83;
+    relay.conversation.nextCommand = vorlan::Request::GeneralPoll;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, std::vector<uint8_t>(39, 0x22)));
-    EXPECT_EQ(relay.nextCommand, 0x9B);
-    EXPECT_EQ(relay.lbNextSample, 5);
+    EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::RecordingBlock);
+    EXPECT_EQ(relay.recording.lbNextSample, 5);
 
     // Past the last sample the retrieval is over: an empty block completes nothing.
-    relay.lbNextSample = 13;
+    relay.recording.lbNextSample = 13;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, std::vector<uint8_t>(39, 0x22)));
     EXPECT_FALSE(FilesWritten());
-    EXPECT_EQ(relay.nextCommand, 0x9B);
+    EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::RecordingBlock);
 }
 
 TEST_F(RecordingRetrievalTest, ForeignOrTruncatedBlocksStoreOnlyWholeSamplesOfThisRelay) {
     Select(9, 12);
     Block(BlockAnswer(kAddress + 1, 0, 4));
-    EXPECT_EQ(relay.lbNextSample, 0);
-    EXPECT_EQ(relay.lbSampleTime[1], 0u);
+    EXPECT_EQ(relay.recording.lbNextSample, 0);
+    EXPECT_EQ(relay.recording.lbSampleTime[1], 0u);
 
     std::vector<uint8_t> frame = BlockAnswer(kAddress, 0, 2);
     frame.resize(3 + 40 + 20);  // the length byte still claims three samples
     Block(frame);
-    EXPECT_EQ(relay.lbNextSample, 1);
-    EXPECT_EQ(relay.lbSampleTime[1], 0u);
+    EXPECT_EQ(relay.recording.lbNextSample, 1);
+    EXPECT_EQ(relay.recording.lbSampleTime[1], 0u);
 }
 
 TEST_F(RecordingRetrievalTest, SamplesAbove239AreSkipped) {
@@ -186,24 +187,24 @@ TEST_F(RecordingRetrievalTest, SamplesAbove239AreSkipped) {
     Sample high = PatternSample(0);
     high.number = 240;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, SampleBytes(high)));
-    EXPECT_EQ(relay.lbNextSample, 0);
-    EXPECT_EQ(relay.lbSampleTime[0], 0u);
+    EXPECT_EQ(relay.recording.lbNextSample, 0);
+    EXPECT_EQ(relay.recording.lbSampleTime[0], 0u);
 }
 
 TEST_F(RecordingRetrievalTest, UnlistedNumberStartsNothing) {
     Select(9, 12);
-    relay.lbRequestId = 77;
-    relay.lbIndex = vorlan::FindRecording(relay, 77);
-    EXPECT_EQ(relay.lbIndex, -1);
+    relay.recording.lbRequestId = 77;
+    relay.recording.lbIndex = vorlan::FindRecording(relay, 77);
+    EXPECT_EQ(relay.recording.lbIndex, -1);
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
 
     // A block arriving now is not stored and neither continues nor completes anything.
-    relay.nextCommand = 0x83;
+    relay.conversation.nextCommand = vorlan::Request::GeneralPoll;
     Block(0, 4);
-    EXPECT_EQ(relay.lbNextSample, 0);
-    EXPECT_EQ(relay.lbSampleTime[1], 0u);
-    EXPECT_EQ(relay.nextCommand, 0x83);
-    EXPECT_EQ(relay.lbFilesWritten, 0);
+    EXPECT_EQ(relay.recording.lbNextSample, 0);
+    EXPECT_EQ(relay.recording.lbSampleTime[1], 0u);
+    EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::GeneralPoll);
+    EXPECT_EQ(relay.recording.lbFilesWritten, 0);
     EXPECT_TRUE(dir.Names() == std::vector<std::string>{"通道配置文件.txt"});
 }
 
@@ -214,7 +215,7 @@ TEST_F(RecordingRetrievalTest, RecordingAnnouncingMoreThan240SamplesEndsAt239) {
         ASSERT_FALSE(FilesWritten());
         Block(first, static_cast<uint16_t>(first + 4));
     }
-    EXPECT_EQ(relay.lbNextSample, 240);
+    EXPECT_EQ(relay.recording.lbNextSample, 240);
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
     EXPECT_TRUE(FilesWritten());
 
@@ -230,7 +231,7 @@ TEST_F(RecordingRetrievalTest, RecordingAnnouncingMoreThan240SamplesEndsAt239) {
 
 TEST_F(RecordingRetrievalTest, RecordingOf240EndsWithItsLastStorableSample) {
     Select(9, 240);
-    relay.lbNextSample = 235;
+    relay.recording.lbNextSample = 235;
     Block(235, 239);
     EXPECT_FALSE(vorlan::RecordingHasMoreSamples(relay));
     EXPECT_TRUE(FilesWritten());

@@ -30,7 +30,7 @@ class ExchangeTest : public ::testing::Test {
 protected:
     ExchangeTest() : port(clock) {
         state.devices[0].address = 1;
-        state.devices[0].traceOn = 1;
+        state.devices[0].host.traceOn = 1;
         state.devices[1].address = 2;
         state.devices[1].index = 1;
         state.deviceCount = 2;
@@ -206,7 +206,7 @@ TEST_F(ExchangeTest, OneOrTwoBytesAtFirstPollEndTheExchange) {
 }
 
 TEST_F(ExchangeTest, SettingRequestWaitsLonger) {
-    state.devices[0].nextCommand = 0x85;
+    state.devices[0].conversation.nextCommand = vorlan::Request::SettingRead;
     port.Answer(2100, answer10);  // too late for an ordinary request
     EXPECT_EQ(Exchange(poll1), 1);
     EXPECT_EQ(answer, answer10);
@@ -214,7 +214,7 @@ TEST_F(ExchangeTest, SettingRequestWaitsLonger) {
 }
 
 TEST_F(ExchangeTest, SilentRelayWithSettingRequestTimesOutLater) {
-    state.devices[0].nextCommand = 0x85;
+    state.devices[0].conversation.nextCommand = vorlan::Request::SettingRead;
     EXPECT_EQ(Exchange(poll1), 0);
     // One poll: 150 + 2000 + 150 idle passes the 350 ms deadline.
     EXPECT_EQ(clock.Slept(), 2300u);

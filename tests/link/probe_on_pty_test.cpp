@@ -17,7 +17,7 @@
 #include <string>
 
 #include "hex.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "monitor_listener.h"
 #include "pty_pair.h"
 
@@ -76,7 +76,7 @@ TEST(ProbeOnPtyTest, AnsweredProbeSucceedsAndIsTraced) {
     ASSERT_EQ(driver.OpenChannel(&channel), 1);
     int32_t address = 0;
     ASSERT_EQ(driver.AddDevice("1", &address), 1);
-    driver.State().devices[0].traceOn = 1;
+    driver.State().devices[0].host.traceOn = 1;
 
     auto request = AnswerOnce(relay, kNothingToReport);
     const auto start = std::chrono::steady_clock::now();

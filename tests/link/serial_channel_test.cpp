@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "platform/linux_custom_speed.h"
 #include "platform/linux_serial_port.h"
 #include "pty_pair.h"

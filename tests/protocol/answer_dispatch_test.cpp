@@ -28,7 +28,7 @@ public:
     void StoreRecordingList(DeviceRecord& r, ByteView f) override { Note(0xC9, r, f); }
     void StoreRecordingBlock(DeviceRecord& r, ByteView f) override {
         Note(0xCB, r, f);
-        r.nextCommand = 0x9B;
+        r.conversation.nextCommand = Request::RecordingBlock;
     }
     std::vector<Call> calls;
 
@@ -65,60 +65,60 @@ protected:
 TEST_F(AnswerDispatch, MeasurementResetsThePolling) {
     state.currentDevice = 2;
     state.stayCount = 3;
-    Relay(0).nextCommand = 0x8A;
-    Relay(0).unansweredCount = 5;
+    Relay(0).conversation.nextCommand = Request::FollowUpPoll;
+    Relay(0).conversation.unansweredCount = 5;
     EXPECT_EQ(Parse(WithCrc("01 06 04 01 00 10 27")), 1);
-    EXPECT_EQ(Relay(0).ycValue[0], 10000.0f);
-    EXPECT_EQ(Relay(0).nextCommand, 0x83);
+    EXPECT_EQ(Relay(0).points.ycValue[0], 10000.0f);
+    EXPECT_EQ(Relay(0).conversation.nextCommand, Request::GeneralPoll);
     EXPECT_EQ(state.stayCount, 0);
-    EXPECT_EQ(Relay(0).unansweredCount, 0);
+    EXPECT_EQ(Relay(0).conversation.unansweredCount, 0);
     EXPECT_EQ(state.currentDevice, 0);  // the answering relay becomes current
 }
 
 TEST_F(AnswerDispatch, DataOfEachType) {
     EXPECT_EQ(Parse(WithCrc("02 06 07 01 05 FE FF 3F 12 34")), 1);  // two triples
-    EXPECT_EQ(Relay(1).ycValue[5], -1.0f);
-    EXPECT_EQ(Relay(1).ycValue[0x3F], 13330.0f);
+    EXPECT_EQ(Relay(1).points.ycValue[5], -1.0f);
+    EXPECT_EQ(Relay(1).points.ycValue[0x3F], 13330.0f);
 
-    Relay(1).yxState[25] = 1;
+    Relay(1).points.yxState[25] = 1;
     EXPECT_EQ(Parse(WithCrc("02 06 04 02 03 00 81")), 1);
-    for (int p = 24; p < 32; ++p) EXPECT_EQ(Relay(1).yxState[p], (p == 24 || p == 31) ? 1 : 0) << p;
+    for (int p = 24; p < 32; ++p) EXPECT_EQ(Relay(1).points.yxState[p], (p == 24 || p == 31) ? 1 : 0) << p;
 
     EXPECT_EQ(Parse(WithCrc("02 06 05 03 02 34 12 99")), 1);  // the extra byte is ignored
-    EXPECT_EQ(Relay(1).ymValue[2], 4660u);
+    EXPECT_EQ(Relay(1).points.ymValue[2], 4660u);
 
     EXPECT_EQ(Parse(WithCrc("02 06 04 09 00 10 27")), 1);  // a type the driver doesn't use
-    EXPECT_EQ(Relay(1).ycValue[0], 0.0f);
-    EXPECT_EQ(Relay(0).ycValue[5], 0.0f);  // other relays untouched
+    EXPECT_EQ(Relay(1).points.ycValue[0], 0.0f);
+    EXPECT_EQ(Relay(0).points.ycValue[5], 0.0f);  // other relays untouched
 }
 
 TEST_F(AnswerDispatch, IndexesBeyondTheirTablesAreIgnored) {
     DeviceRecord& r = Relay(0);
     EXPECT_EQ(Parse(WithCrc("01 06 0A 01 40 10 27 FF FF 7F 3F 01 00")), 1);
-    EXPECT_EQ(r.ycValue[63], 1.0f);  // the entry after the refused ones is stored
+    EXPECT_EQ(r.points.ycValue[63], 1.0f);  // the entry after the refused ones is stored
     EXPECT_EQ(Parse(WithCrc("01 06 07 02 40 00 FF 3F 00 80")), 1);
-    EXPECT_EQ(r.yxState[511], 1);
+    EXPECT_EQ(r.points.yxState[511], 1);
     EXPECT_EQ(Parse(WithCrc("01 06 07 03 14 FF FF 13 07 00")), 1);
-    EXPECT_EQ(r.ymValue[19], 7u);
+    EXPECT_EQ(r.points.ymValue[19], 7u);
 
     int ycSet = 0, yxSet = 0, ymSet = 0;
-    for (float v : r.ycValue) ycSet += v != 0.0f;
-    for (uint8_t v : r.yxState) yxSet += v;
-    for (uint32_t v : r.ymValue) ymSet += v != 0;
+    for (float v : r.points.ycValue) ycSet += v != 0.0f;
+    for (uint8_t v : r.points.yxState) yxSet += v;
+    for (uint32_t v : r.points.ymValue) ymSet += v != 0;
     EXPECT_EQ(ycSet, 1);
     EXPECT_EQ(yxSet, 1);
     EXPECT_EQ(ymSet, 1);
-    EXPECT_EQ(r.settingValue[0], 0.0f);  // what follows the tables is untouched
-    EXPECT_EQ(r.settingCode[0], 0);
+    EXPECT_EQ(r.settings.settingValue[0], 0.0f);  // what follows the tables is untouched
+    EXPECT_EQ(r.settings.settingCode[0], 0);
 }
 
 TEST_F(AnswerDispatch, EmptyDataConfirmsASettingWrite) {
-    Relay(0).settingState = 2;
+    Relay(0).settings.settingState = 2;
     EXPECT_EQ(Parse(WithCrc("01 06 00")), 1);
-    EXPECT_EQ(Relay(0).settingState, 3);
-    Relay(1).settingState = 1;
+    EXPECT_EQ(Relay(0).settings.settingState, 3);
+    Relay(1).settings.settingState = 1;
     EXPECT_EQ(Parse(WithCrc("02 06 00")), 1);
-    EXPECT_EQ(Relay(1).settingState, 1);
+    EXPECT_EQ(Relay(1).settings.settingState, 1);
 }
 
 // ---- Answer 0xB1 and the other follow-ups.
@@ -126,7 +126,7 @@ TEST_F(AnswerDispatch, EmptyDataConfirmsASettingWrite) {
 TEST_F(AnswerDispatch, ChangesUpToTheFirstUnchangedGroup) {
     const std::string stamp = "03 20 07 15 08 30 05 50 02";
     EXPECT_EQ(Parse(WithCrc("01 B1 14 00 " + stamp + " 00 02 00 05 04 10 10 05 00 FF")), 1);
-    const ChangeQueue& q = Relay(0).changeQueue;
+    const ChangeQueue& q = Relay(0).points.changeQueue;
     ASSERT_EQ(q.Count(), 2u);
     EXPECT_EQ(q.At(0).key, 10016);
     EXPECT_EQ(q.At(1).key, 10018);
@@ -140,7 +140,7 @@ TEST_F(AnswerDispatch, ChangesUpToTheFirstUnchangedGroup) {
     EXPECT_EQ(c.minute, 30);
     EXPECT_EQ(c.second, 5);
     EXPECT_EQ(c.millisecond, 250);
-    EXPECT_EQ(Relay(0).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(0).conversation.nextCommand, Request::FollowUpPoll);
     EXPECT_EQ(state.priorityDevice, 0);
     EXPECT_EQ(state.stayCount, 1);
 
@@ -156,14 +156,14 @@ TEST_F(AnswerDispatch, ChangeAnswerWithoutGroups) {
     const std::string stamp = "03 20 07 15 08 30 05 50 02";
     EXPECT_EQ(Parse(WithCrc("01 B1 0B 00 " + stamp + " 00")), 1);
     EXPECT_EQ(Parse(WithCrc("01 B1 0D 00 " + stamp + " 00 02 00")), 1);
-    EXPECT_EQ(Relay(0).changeQueue.Count(), 0u);
-    EXPECT_EQ(Relay(0).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(0).points.changeQueue.Count(), 0u);
+    EXPECT_EQ(Relay(0).conversation.nextCommand, Request::FollowUpPoll);
 }
 
 TEST_F(AnswerDispatch, FollowUpGrants) {
     state.stayCount = 6;
     EXPECT_EQ(Parse(WithCrc("02 B0 00")), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::FollowUpPoll);
     EXPECT_EQ(state.priorityDevice, kNone);  // bounded: no more grants in a row
     EXPECT_EQ(state.stayCount, 6);
 
@@ -173,14 +173,14 @@ TEST_F(AnswerDispatch, FollowUpGrants) {
     state.priorityDevice = kNone;
     EXPECT_EQ(Parse(WithCrc("03 04 00")), 1);
     EXPECT_EQ(state.stayCount, 0);
-    EXPECT_EQ(Relay(2).nextCommand, 0x83);
+    EXPECT_EQ(Relay(2).conversation.nextCommand, Request::GeneralPoll);
 }
 
 // ---- Remote control.
 
 TEST_F(AnswerDispatch, ControlConfirmationAndOutcome) {
     EXPECT_EQ(Parse(WithCrc("03 C8 00")), 1);
-    EXPECT_EQ(Relay(2).nextCommand, 0x9A);
+    EXPECT_EQ(Relay(2).conversation.nextCommand, Request::ControlExecute);
     EXPECT_EQ(state.priorityDevice, 2);
 
     struct Case {
@@ -194,31 +194,31 @@ TEST_F(AnswerDispatch, ControlConfirmationAndOutcome) {
         {"03 CA 02 34 00", 7},     // no outcome byte; the CRC that follows is CC, not an outcome
     };
     for (const Case& c : cases) {
-        Relay(2).ykAction = 7;
-        Relay(2).nextCommand = 0x9A;
+        Relay(2).control.ykAction = 7;
+        Relay(2).conversation.nextCommand = Request::ControlExecute;
         EXPECT_EQ(Parse(WithCrc(c.answer)), 1) << c.answer;
-        EXPECT_EQ(Relay(2).ykAction, c.ykAction) << c.answer;
-        EXPECT_EQ(Relay(2).nextCommand, 0x83) << c.answer;
+        EXPECT_EQ(Relay(2).control.ykAction, c.ykAction) << c.answer;
+        EXPECT_EQ(Relay(2).conversation.nextCommand, Request::GeneralPoll) << c.answer;
     }
 }
 
 // ---- The other services' answers.
 
 TEST_F(AnswerDispatch, SettingAndRecordingAnswersReachTheirServices) {
-    Relay(1).nextCommand = 0x99;
+    Relay(1).conversation.nextCommand = Request::RecordingList;
     std::vector<uint8_t> list = WithCrc("02 C9 02 00 01");
     list.push_back(0xEE);  // a trailing byte is not part of the frame
     EXPECT_EQ(Parse(list), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x99);  // the list is asked again
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::RecordingList);  // the list is asked again
 
-    Relay(1).nextCommand = 0x85;
+    Relay(1).conversation.nextCommand = Request::SettingRead;
     EXPECT_EQ(Parse(WithCrc("02 BD 01 00")), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
-    Relay(1).nextCommand = 0x85;
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
+    Relay(1).conversation.nextCommand = Request::SettingRead;
     EXPECT_EQ(Parse(WithCrc("02 AD 01 00")), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
     EXPECT_EQ(Parse(WithCrc("03 CB 00")), 1);
-    EXPECT_EQ(Relay(2).nextCommand, 0x9B);  // set by the handler
+    EXPECT_EQ(Relay(2).conversation.nextCommand, Request::RecordingBlock);  // set by the handler
 
     ASSERT_EQ(handlers.calls.size(), 4u);
     EXPECT_EQ(handlers.calls[0].code, 0xC9);
@@ -233,70 +233,70 @@ TEST_F(AnswerDispatch, SettingAndRecordingAnswersReachTheirServices) {
 // ---- Answers refused or ignored.
 
 TEST_F(AnswerDispatch, UnknownCode) {
-    Relay(0).nextCommand = 0x98;
-    Relay(0).unansweredCount = 4;
+    Relay(0).conversation.nextCommand = Request::ControlSelect;
+    Relay(0).conversation.unansweredCount = 4;
     EXPECT_EQ(Parse(WithCrc("01 77 00")), 1);
-    EXPECT_EQ(Relay(0).nextCommand, 0x98);
-    EXPECT_EQ(Relay(0).unansweredCount, 0);
+    EXPECT_EQ(Relay(0).conversation.nextCommand, Request::ControlSelect);
+    EXPECT_EQ(Relay(0).conversation.unansweredCount, 0);
 }
 
 TEST_F(AnswerDispatch, BadCrcRestartsTheServedRelay) {
     state.currentDevice = 1;
-    Relay(1).nextCommand = 0x98;
-    Relay(0).nextCommand = 0x8A;
+    Relay(1).conversation.nextCommand = Request::ControlSelect;
+    Relay(0).conversation.nextCommand = Request::FollowUpPoll;
     std::vector<uint8_t> answer = WithCrc("01 06 04 01 00 10 27");
     for (size_t crcByte : {answer.size() - 2, answer.size() - 1}) {
         std::vector<uint8_t> bad = answer;
         bad[crcByte] ^= 0x01;
         EXPECT_EQ(Parse(bad), 0);
     }
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);  // the relay the request went to
-    EXPECT_EQ(Relay(0).nextCommand, 0x8A);
-    EXPECT_EQ(Relay(0).ycValue[0], 0.0f);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);  // the relay the request went to
+    EXPECT_EQ(Relay(0).conversation.nextCommand, Request::FollowUpPoll);
+    EXPECT_EQ(Relay(0).points.ycValue[0], 0.0f);
     answer.pop_back();  // shorter than its length byte announces
     EXPECT_EQ(Parse(answer), 0);
 }
 
 TEST_F(AnswerDispatch, UnregisteredAddressAndEmptyAnswer) {
     state.currentDevice = 1;
-    Relay(1).unansweredCount = 3;
+    Relay(1).conversation.unansweredCount = 3;
     EXPECT_EQ(Parse(WithCrc("09 06 04 01 00 10 27")), 0);
     EXPECT_EQ(Parse(WithCrc("FF 04 00")), 0);  // record 3's initial address is not registered
     EXPECT_EQ(state.currentDevice, 1);
     EXPECT_EQ(Parse({}), 1);
-    EXPECT_EQ(Relay(1).unansweredCount, 3);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    EXPECT_EQ(Relay(1).conversation.unansweredCount, 3);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
 }
 
 // ---- The probe's answer.
 
 TEST_F(AnswerDispatch, ProbeDispatchesWithoutTouchingThePolling) {
     state.stayCount = 2;
-    Relay(1).unansweredCount = 4;
+    Relay(1).conversation.unansweredCount = 4;
     EXPECT_EQ(Probe(2, WithCrc("02 06 04 01 00 10 27")), 1);
-    EXPECT_EQ(Relay(1).ycValue[0], 10000.0f);
+    EXPECT_EQ(Relay(1).points.ycValue[0], 10000.0f);
     EXPECT_EQ(state.stayCount, 2);
 
     EXPECT_EQ(Probe(2, WithCrc("02 B1 0B 00 03 20 07 15 08 30 05 50 02 00")), 1);
-    EXPECT_EQ(Relay(1).nextCommand, 0x8A);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::FollowUpPoll);
     EXPECT_EQ(state.priorityDevice, kNone);
     EXPECT_EQ(state.stayCount, 2);
     EXPECT_EQ(Probe(2, WithCrc("02 C8 00")), 1);
     EXPECT_EQ(state.priorityDevice, kNone);
 
-    Relay(1).nextCommand = 0x99;
+    Relay(1).conversation.nextCommand = Request::RecordingList;
     EXPECT_EQ(Probe(2, WithCrc("02 77 00")), 1);  // an unknown code restarts the relay
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
-    EXPECT_EQ(Relay(1).unansweredCount, 4);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(Relay(1).conversation.unansweredCount, 4);
 }
 
 TEST_F(AnswerDispatch, ProbeRefusals) {
-    Relay(1).nextCommand = 0x99;
+    Relay(1).conversation.nextCommand = Request::RecordingList;
     EXPECT_EQ(Probe(2, WithCrc("03 06 00")), 0);      // another relay answered
     EXPECT_EQ(Probe(9, WithCrc("09 06 00")), 0);      // not registered
     EXPECT_EQ(Probe(2, Hex("02 06 00 00 00")), 0);    // bad CRC: nothing changes
     EXPECT_EQ(Probe(2, {}), 0);
-    EXPECT_EQ(Relay(1).nextCommand, 0x99);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::RecordingList);
     EXPECT_TRUE(handlers.calls.empty());
 }
 

@@ -129,6 +129,45 @@ TEST(Codecs, EncodeSettingBcd) {
     EXPECT_EQ(Encoded(1.0f, 8), "00 00");  // no room for eight decimals
 }
 
+// A value goes to the relay only when three digits carry it exactly to the
+// slot's decimals; the encoder says so, and the bytes decode to it again.
+TEST(Codecs, SettingBcdFitsOnlyWhatItCarriesExactly) {
+    struct Case {
+        float value;
+        uint8_t decimals;
+        bool fits;
+    };
+    const Case cases[] = {
+        {25.0f, 1, true},   {-1.5f, 1, true},    {0.0f, 2, true},    {-0.0f, 0, true},
+        {999.0f, 0, true},  {-999.0f, 0, true},  {9.99f, 2, true},   {0.07f, 2, true},
+        {0.001f, 3, true},  {512.34f, 2, false}, {12.5f, 2, false},  {99.95f, 2, false},
+        {1000.0f, 0, false}, {-1000.0f, 0, false}, {999.5f, 0, false}, {2.345f, 2, false},
+        {0.5f, 0, false},   {1e9f, 0, false},    {NAN, 0, false},    {INFINITY, 1, false},
+        {-INFINITY, 1, false}, {1.0f, 8, false},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[2] = {0xEE, 0xEE};
+        EXPECT_EQ(SettingFitsBcd(c.value, c.decimals), c.fits) << c.value << " d=" << int(c.decimals);
+        EXPECT_EQ(EncodeSettingBcd(c.value, c.decimals, out), c.fits) << c.value;
+        if (!c.fits) continue;
+        uint8_t back = 99;
+        EXPECT_EQ(DecodeSettingBcd(out, 2, back), c.value) << c.value;
+        EXPECT_EQ(back, c.decimals);
+    }
+    // Every value the relay can send with two bytes fits again on the way back.
+    for (uint8_t d = 0; d <= 7; ++d) {
+        for (uint32_t m = 0; m <= 999; ++m) {
+            const uint8_t bytes[2] = {ToBcd(m % 100), static_cast<uint8_t>((d << 4) | (m / 100))};
+            uint8_t decimals = 0;
+            const float v = DecodeSettingBcd(bytes, 2, decimals);
+            ASSERT_TRUE(SettingFitsBcd(v, d)) << m << " d=" << int(d);
+            ASSERT_TRUE(SettingFitsBcd(-v, d)) << m << " d=" << int(d);
+        }
+    }
+    EXPECT_DOUBLE_EQ(LargestSettingBcd(0), 999.0);
+    EXPECT_DOUBLE_EQ(LargestSettingBcd(2), 9.99);
+}
+
 TEST(Codecs, SettingBcdRoundTrip) {
     for (float v : {25.0f, -1.5f, 0.5f, 123.0f, -99.9f, 9.99f, 0.0f}) {
         for (uint8_t d = 0; d <= 2; ++d) {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "fake_clock.h"
-#include "faultrec/recording_service.h"
+#include "model/recording_limits.h"
 #include "hex.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 #include "protocol/request_builder.h"
 
 using namespace vorlan;
@@ -54,7 +54,7 @@ protected:
     // What the dispatcher does for answer 0xB1 from relay i.
     void AnswerChanges(int i) {
         state.currentDevice = i;
-        Relay(i).nextCommand = 0x8A;
+        Relay(i).conversation.nextCommand = Request::FollowUpPoll;
         if (state.stayCount < 6) {
             state.stayCount += 1;
             state.priorityDevice = i;
@@ -71,11 +71,11 @@ protected:
 TEST_F(RequestBuilder, FramesByteForByte) {
     Register(1);
     DeviceRecord& r = Relay(0);
-    r.settingZone = 5;
-    r.ykPoint = 0x107;  // sent as its low byte
-    r.ykCommand = 0xCC;
-    r.lbRequestId = 0x01020304;
-    r.lbNextSample = 0x0506;
+    r.settings.settingZone = 5;
+    r.control.ykPoint = 0x107;  // sent as its low byte
+    r.control.ykCommand = 0xCC;
+    r.recording.lbRequestId = 0x01020304;
+    r.recording.lbNextSample = 0x0506;
 
     struct Case {
         uint8_t code;
@@ -95,8 +95,8 @@ TEST_F(RequestBuilder, FramesByteForByte) {
         {0x42, "", 0},
     };
     for (const Case& c : cases) {
-        r.nextCommand = c.code;
-        r.settingState = 255;
+        r.conversation.nextCommand = static_cast<Request>(c.code);
+        r.settings.settingState = 255;
         EXPECT_EQ(Build(), c.frame) << std::hex << int(c.code);
         EXPECT_EQ(expectedLength, c.expected) << std::hex << int(c.code);
     }
@@ -104,10 +104,10 @@ TEST_F(RequestBuilder, FramesByteForByte) {
 
 TEST_F(RequestBuilder, BroadcastResetIsOneShot) {
     Register(2);
-    Relay(1).nextCommand = 0x80;
+    Relay(1).conversation.nextCommand = Request::Reset;
     EXPECT_EQ(Build(), "FF 80 01 00 30 6C");
     EXPECT_EQ(expectedLength, 0);
-    EXPECT_EQ(Relay(1).nextCommand, 0x83);
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
     Build();
     EXPECT_EQ(Build(), Framed("02 83 00"));
 }
@@ -126,17 +126,17 @@ TEST_F(RequestBuilder, TimeSynchronisationEvery300Requests) {
             ASSERT_EQ(built, poll) << call;
         }
     }
-    EXPECT_EQ(Relay(0).nextCommand, 0x83);  // the substitution leaves the record alone
+    EXPECT_EQ(Relay(0).conversation.nextCommand, Request::GeneralPoll);  // the substitution leaves the record alone
 }
 
 TEST_F(RequestBuilder, WriteConfirmationWinsOverDueSynchronisation) {
     Register(1);
-    Relay(0).writeConfirmCountdown = 2;
-    Relay(0).pollCount = 300;
-    Relay(0).settingZone = 2;
+    Relay(0).conversation.writeConfirmCountdown = 2;
+    Relay(0).conversation.pollCount = 300;
+    Relay(0).settings.settingZone = 2;
     EXPECT_EQ(Build(), Framed("01 8F 02 00 02"));
-    EXPECT_EQ(Relay(0).pollCount, 0);
-    EXPECT_EQ(Relay(0).writeConfirmCountdown, 0);
+    EXPECT_EQ(Relay(0).conversation.pollCount, 0);
+    EXPECT_EQ(Relay(0).conversation.writeConfirmCountdown, 0);
     for (int call = 1; call <= 300; ++call) ASSERT_EQ(Build(), "01 83 00 30 F0") << call;
     EXPECT_EQ(Build().substr(0, 8), "01 81 09");
 }
@@ -149,7 +149,7 @@ TEST_F(RequestBuilder, IdleRelaysAreServedInTurn) {
 
 TEST_F(RequestBuilder, NoRelayRegisteredBuildsNothing) {
     // The unfilled records carry address 255: serving one would address every relay.
-    Relay(0).nextCommand = 0x98;
+    Relay(0).conversation.nextCommand = Request::ControlSelect;
     state.priorityDevice = 0;
     state.controlWatch = 1;
     state.controlWatchDevice = 0;
@@ -157,13 +157,13 @@ TEST_F(RequestBuilder, NoRelayRegisteredBuildsNothing) {
     length = -1;
     EXPECT_EQ(BuildRequest(state, clock, frame, sizeof frame, length, expectedLength), 0);
     EXPECT_EQ(length, 0);
-    EXPECT_EQ(Relay(0).nextCommand, 0x98);
-    EXPECT_EQ(Relay(0).unansweredCount, 0);
+    EXPECT_EQ(Relay(0).conversation.nextCommand, Request::ControlSelect);
+    EXPECT_EQ(Relay(0).conversation.unansweredCount, 0);
 }
 
 TEST_F(RequestBuilder, RecordsBeyondTheRegisteredRelaysAreNeverServed) {
     Register(2);
-    Relay(5).nextCommand = 0x98;  // a control written on a packet of an unregistered record
+    Relay(5).conversation.nextCommand = Request::ControlSelect;  // a control written on a packet of an unregistered record
     state.priorityDevice = 5;
     EXPECT_EQ(Build(), Framed("02 83 00"));
     EXPECT_EQ(state.priorityDevice, kNone);
@@ -194,13 +194,13 @@ TEST_F(RequestBuilder, AtMostFiveFollowUpsInARow) {
 TEST_F(RequestBuilder, ControlWatchPattern) {
     Register(5);
     state.currentDevice = 1;
-    Relay(2).nextCommand = 0x9A;
-    Relay(2).ykPoint = 3;
-    Relay(2).ykCommand = 0xAA;
+    Relay(2).conversation.nextCommand = Request::ControlExecute;
+    Relay(2).control.ykPoint = 3;
+    Relay(2).control.ykCommand = 0xAA;
     EXPECT_EQ(Build(), Framed("03 9A 03 00 03 AA"));
     EXPECT_EQ(state.controlWatch, 1);
     EXPECT_EQ(state.controlWatchDevice, 2);
-    Relay(2).nextCommand = 0x83;  // the relay reported its outcome
+    Relay(2).conversation.nextCommand = Request::GeneralPoll;  // the relay reported its outcome
 
     EXPECT_EQ(Served(17),
               (std::vector<int>{3, 2, 3, 2, 4, 2, 0, 2, 1, 2, 2, 2, 3, 2, 3, 4, 0}));
@@ -224,62 +224,61 @@ TEST_F(RequestBuilder, PriorityOverridesTheWatch) {
 
 TEST_F(RequestBuilder, ZoneSwitchReadsTheZoneNext) {
     Register(1);
-    Relay(0).settingZone = 4;
-    Relay(0).nextCommand = 0x90;
+    Relay(0).settings.settingZone = 4;
+    Relay(0).conversation.nextCommand = Request::ZoneSwitch;
     EXPECT_EQ(Build(), Framed("01 90 02 00 04"));
-    EXPECT_EQ(Relay(0).settingState, 4);
-    Relay(0).nextCommand = 0x83;  // whatever the relay answered
+    EXPECT_EQ(Relay(0).settings.settingState, 4);
+    Relay(0).conversation.nextCommand = Request::GeneralPoll;  // whatever the relay answered
     EXPECT_EQ(Build(), Framed("01 85 02 00 04"));
-    EXPECT_EQ(Relay(0).settingState, 0);
-    EXPECT_EQ(Relay(0).nextCommand, 0x85);  // repeated until the settings arrive
+    EXPECT_EQ(Relay(0).settings.settingState, 0);
+    EXPECT_EQ(Relay(0).conversation.nextCommand, Request::SettingRead);  // repeated until the settings arrive
 }
 
-TEST_F(RequestBuilder, SettingWriteWithoutTableStillConfirms) {
+TEST_F(RequestBuilder, SettingWriteWithoutTableConfirmsNothing) {
     Register(1);
-    Relay(0).nextCommand = 0x8C;  // settingAnswerCode is still 255
+    Relay(0).conversation.nextCommand = Request::SettingWrite;  // settingAnswerCode is still 255
     EXPECT_EQ(Build(), "");
-    EXPECT_EQ(expectedLength, 248);
-    EXPECT_EQ(Relay(0).nextCommand, 0);
-    EXPECT_EQ(Relay(0).writeConfirmCountdown, 1);
-    EXPECT_EQ(Build(), "");  // code 0: nothing to send
-    EXPECT_EQ(Build(), Framed("01 8F 02 00 64"));
+    EXPECT_EQ(Relay(0).conversation.writeConfirmCountdown, 0);
+    // No confirmation of a write that never went out; the relay is polled on.
+    EXPECT_EQ(Build(), Framed("01 83 00"));
+    EXPECT_EQ(Build(), Framed("01 83 00"));
 }
 
 TEST_F(RequestBuilder, CodeWithoutFrameStillCounts) {
     Register(1);
-    Relay(0).nextCommand = 0x00;
-    Relay(0).unansweredCount = 18000;
+    Relay(0).conversation.nextCommand = Request::None;
+    Relay(0).conversation.unansweredCount = 18000;
     EXPECT_EQ(Build(), "");
-    EXPECT_EQ(Relay(0).pollCount, 1);
-    EXPECT_EQ(Relay(0).unansweredCount, 1);  // wraps
+    EXPECT_EQ(Relay(0).conversation.pollCount, 1);
+    EXPECT_EQ(Relay(0).conversation.unansweredCount, 1);  // wraps
     EXPECT_EQ(Build(), "");
-    EXPECT_EQ(Relay(0).unansweredCount, 2);
+    EXPECT_EQ(Relay(0).conversation.unansweredCount, 2);
 }
 
 TEST_F(RequestBuilder, FinishedRetrievalLeavesTheRequestAlone) {
     Register(1);
     DeviceRecord& r = Relay(0);
-    r.lbRequestId = 7;
-    r.lbIndex = 0;
-    r.lbSampleCount[0] = 10;
-    r.lbNextSample = 11;  // all asked for
-    r.nextCommand = 0x99;
+    r.recording.lbRequestId = 7;
+    r.recording.lbIndex = 0;
+    r.recording.lbSampleCount[0] = 10;
+    r.recording.lbNextSample = 11;  // all asked for
+    r.conversation.nextCommand = Request::RecordingList;
     EXPECT_EQ(Build(), Framed("01 99 00"));
 }
 
 TEST_F(RequestBuilder, RunningRetrievalContinuesOnEveryTurn) {
     Register(1);
     DeviceRecord& r = Relay(0);
-    r.lbRequestId = 7;
-    r.lbIndex = 1;
-    r.lbSampleCount[1] = 10;
-    r.lbNextSample = 3;
-    if (!RecordingHasMoreSamples(r)) GTEST_SKIP() << "the recording service has not landed";
-    r.settingState = 4;  // a zone switch comes first
+    r.recording.lbRequestId = 7;
+    r.recording.lbIndex = 1;
+    r.recording.lbSampleCount[1] = 10;
+    r.recording.lbNextSample = 3;
+    ASSERT_TRUE(RecordingHasMoreSamples(r));
+    r.settings.settingState = 4;  // a zone switch comes first
     EXPECT_EQ(Build(), Framed("01 85 02 00 64"));
-    r.nextCommand = 0x98;  // a host write is overridden by the retrieval
+    r.conversation.nextCommand = Request::ControlSelect;  // a host write is overridden by the retrieval
     EXPECT_EQ(Build(), Framed("01 9B 07 07 00 00 00 03 00 05"));
-    EXPECT_EQ(r.nextCommand, 0x9B);
+    EXPECT_EQ(r.conversation.nextCommand, Request::RecordingBlock);
 }
 
 TEST_F(RequestBuilder, ProbeAndSmallBuffers) {
@@ -291,7 +290,7 @@ TEST_F(RequestBuilder, ProbeAndSmallBuffers) {
     Register(1);
     uint8_t tiny[6] = {};
     int32_t len = -1, expected = 0;
-    Relay(0).nextCommand = 0x98;
+    Relay(0).conversation.nextCommand = Request::ControlSelect;
     EXPECT_EQ(BuildRequest(state, clock, tiny, sizeof tiny, len, expected), 1);
     EXPECT_EQ(len, 0);  // an 8-byte request doesn't fit: nothing to send
 }
@@ -302,7 +301,7 @@ class SettingWrite : public RequestBuilder {
 protected:
     void SetUp() override {
         Register(1);
-        Relay(0).settingZone = 3;
+        Relay(0).settings.settingZone = 3;
     }
     std::string Write() {
         const int32_t n = BuildSettingWrite(state, frame, sizeof frame);
@@ -312,19 +311,19 @@ protected:
               uint8_t decimals) {
         DeviceRecord& r = Relay(0);
         const size_t k = static_cast<size_t>(i);
-        r.settingLength[k] = len;
-        r.settingCode[k] = code;
-        r.settingDescriptor[k] = descriptor;
-        r.settingFlag[k] = flag;
-        r.settingValue[k] = value;
-        r.settingDecimals[k] = decimals;
+        r.settings.settingLength[k] = len;
+        r.settings.settingCode[k] = code;
+        r.settings.settingDescriptor[k] = descriptor;
+        r.settings.settingFlag[k] = flag;
+        r.settings.settingValue[k] = value;
+        r.settings.settingDecimals[k] = decimals;
     }
 };
 
 TEST_F(SettingWrite, PackedDecimalLayout) {
     DeviceRecord& r = Relay(0);
-    r.settingAnswerCode = 0xBD;
-    r.settingCount = 5;
+    r.settings.settingAnswerCode = 0xBD;
+    r.settings.settingCount = 5;
     Slot(0, 2, 0x10, 0x85, 1, 25.0f, 1);   // flag set: descriptor bit 7 cleared
     Slot(1, 2, 0x11, 0x05, 0, -1.5f, 1);   // flag clear: bit 7 set
     Slot(2, 1, 0x12, 0xA0, 0, 7.9f, 0);    // three-byte entry, value cut toward zero
@@ -335,49 +334,48 @@ TEST_F(SettingWrite, PackedDecimalLayout) {
 
 TEST_F(SettingWrite, FloatLayout) {
     DeviceRecord& r = Relay(0);
-    r.settingAnswerCode = 0xAD;
-    r.settingCount = 2;
-    r.settingByteCount = 2;
-    r.settingValue[0] = 1.0f;
-    r.settingValue[1] = 12.5f;
-    r.settingFlag[0] = 7;
-    r.settingFlag[1] = 9;
+    r.settings.settingAnswerCode = 0xAD;
+    r.settings.settingCount = 2;
+    r.settings.settingByteCount = 2;
+    r.settings.settingValue[0] = 1.0f;
+    r.settings.settingValue[1] = 12.5f;
+    r.settings.settingFlag[0] = 7;
+    r.settings.settingFlag[1] = 9;
     EXPECT_EQ(Write(), Framed("01 8C 0E 00 03 02 02 00 00 80 3F 00 00 48 41 07 09"));
 }
 
 TEST_F(SettingWrite, TableThatDoesNotFitOneFrameIsRefused) {
     DeviceRecord& r = Relay(0);
-    r.settingAnswerCode = 0xAD;
-    r.settingCount = 62;
-    r.settingByteCount = 3;  // 4 + 248 + 3 = 255 data bytes: the largest frame
+    r.settings.settingAnswerCode = 0xAD;
+    r.settings.settingCount = 62;
+    r.settings.settingByteCount = 3;  // 4 + 248 + 3 = 255 data bytes: the largest frame
     EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 260);
-    r.settingByteCount = 4;
+    r.settings.settingByteCount = 4;
     EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 0);
     EXPECT_EQ(BuildSettingWrite(state, frame, 100), 0);  // nor past the caller's buffer
 
-    r.settingAnswerCode = 0xBD;
-    r.settingCount = 64;
+    r.settings.settingAnswerCode = 0xBD;
+    r.settings.settingCount = 64;
     for (int i = 0; i < 64; ++i) Slot(i, 2, 1, 0, 1, 1.0f, 0);
-    r.settingLength[63] = 0;  // 2 + 63 x 4 = 254 data bytes
+    r.settings.settingLength[63] = 0;  // 2 + 63 x 4 = 254 data bytes
     EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 259);
-    r.settingLength[63] = 1;  // 257
+    r.settings.settingLength[63] = 1;  // 257
     EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 0);
     EXPECT_EQ(frame[0], 0);  // no half-built frame left in the buffer
 
-    // Through the builder: nothing is sent, the write bookkeeping still happens.
-    r.nextCommand = 0x8C;
+    // Through the builder: nothing is sent and nothing will be confirmed.
+    r.conversation.nextCommand = Request::SettingWrite;
     EXPECT_EQ(Build(), "");
-    EXPECT_EQ(expectedLength, 248);
-    EXPECT_EQ(r.nextCommand, 0);
-    EXPECT_EQ(r.writeConfirmCountdown, 1);
+    EXPECT_EQ(r.conversation.nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(r.conversation.writeConfirmCountdown, 0);
 }
 
 TEST_F(SettingWrite, BuiltThroughTheBuilder) {
     DeviceRecord& r = Relay(0);
-    r.settingAnswerCode = 0xBD;
-    r.settingCount = 1;
+    r.settings.settingAnswerCode = 0xBD;
+    r.settings.settingCount = 1;
     Slot(0, 2, 0x10, 0x05, 1, 25.0f, 1);
-    r.nextCommand = 0x8C;
+    r.conversation.nextCommand = Request::SettingWrite;
     EXPECT_EQ(Build(), Framed("01 8C 06 00 03 10 05 50 12"));
     EXPECT_EQ(expectedLength, 248);
 }

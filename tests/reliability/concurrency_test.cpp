@@ -11,14 +11,12 @@
 
 #include "exclusive_line_peer.h"
 #include "loaded_component.h"
-#include "points/test_packet.h"
+#include "test_packet.h"
 #include "pty_pair.h"
 
 namespace {
 
 using vorlan_test::TestPacket;
-
-enum : int16_t { kSend = 0, kYC = 2, kYX = 3 };
 
 TEST(Concurrency, FourHostThreadsShareOneComponentAndTheLineSeesOneExchangeAtATime) {
     vorlan_test::PtyPair pty;
@@ -39,7 +37,7 @@ TEST(Concurrency, FourHostThreadsShareOneComponentAndTheLineSeesOneExchangeAtATi
 
     auto poll = [&](int16_t device) {
         for (int i = 0; i < kSendsPerThread; ++i) {
-            TestPacket send(device, kSend, 0, {1});
+            TestPacket send(device, VORLAN_REG_SEND, 0, {1});
             sendsAnswered += host.Read(send.packet);
         }
         --pollers;
@@ -52,8 +50,8 @@ TEST(Concurrency, FourHostThreadsShareOneComponentAndTheLineSeesOneExchangeAtATi
     });
     std::thread reader([&] {
         while (pollers.load() > 0) {
-            TestPacket yc(static_cast<int16_t>(reads % 2), kYC, 0, {1, 2});
-            TestPacket yx(static_cast<int16_t>(reads % 2), kYX, 0, {1, 9});
+            TestPacket yc(static_cast<int16_t>(reads % 2), VORLAN_REG_YC, 0, {1, 2});
+            TestPacket yx(static_cast<int16_t>(reads % 2), VORLAN_REG_YX, 0, {1, 9});
             if (host.Read(yc.packet) == 1 && host.Read(yx.packet) == 1 &&
                 yc.item(0).quality == 192 && yx.item(1).quality == 192) {
                 ++readsGood;
@@ -79,7 +77,7 @@ TEST(Concurrency, FourHostThreadsShareOneComponentAndTheLineSeesOneExchangeAtATi
     for (int16_t device = 0; device < 2; ++device) {
         const int polls = peer.polls(static_cast<uint8_t>(device + 1));
         EXPECT_GT(polls, 0);
-        TestPacket yc(device, kYC, 0, {1});
+        TestPacket yc(device, VORLAN_REG_YC, 0, {1});
         ASSERT_EQ(host.Read(yc.packet), 1);
         EXPECT_EQ(yc.Float(0), static_cast<float>(100 * (device + 1) + polls));
     }

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fake_clock.h"
-#include "host/relay_driver.h"
-#include "points/test_packet.h"
+#include "component/relay_driver.h"
+#include "test_packet.h"
 #include "simulated_line_port.h"
 #include "soak_ledger.h"
 
@@ -22,8 +22,6 @@ namespace {
 
 using vorlan_test::SoakLedger;
 using vorlan_test::TestPacket;
-
-enum : int16_t { kSend = 0, kYC = 2, kYX = 3, kYM = 4 };
 
 struct SoakLine {
     explicit SoakLine(uint64_t seed)
@@ -47,9 +45,9 @@ void ExpectHostAgrees(vorlan::CRelayDriver& driver, const SoakLedger& ledger) {
     std::vector<std::string> wrong;
     for (int16_t device = 0; device < 3; ++device) {
         const uint8_t address = static_cast<uint8_t>(device + 1);
-        TestPacket yc(device, kYC, 0);
-        TestPacket yx(device, kYX, 0);
-        TestPacket ym(device, kYM, 0);
+        TestPacket yc(device, VORLAN_REG_YC, 0);
+        TestPacket yx(device, VORLAN_REG_YX, 0);
+        TestPacket ym(device, VORLAN_REG_YM, 0);
         for (uint16_t a = 1; a <= 64; ++a) yc.Add(a);
         for (uint16_t a = 1; a <= 512; ++a) yx.Add(a);
         for (uint16_t a = 1; a <= 20; ++a) ym.Add(a);
@@ -87,7 +85,7 @@ TEST(FaultSoak, NothingIntactIsLostAndEveryRelayIsAskedAgain) {
 
         int answered = 0;
         while (line.ledger.requests() < 2000) {
-            TestPacket send(0, kSend, 0, {1});
+            TestPacket send(0, VORLAN_REG_SEND, 0, {1});
             answered += driver.ProcessPacket(&send.packet, 0);
         }
         const vorlan_sim::FaultCounts& counts = line.faults.counts();

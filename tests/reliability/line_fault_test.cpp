@@ -15,14 +15,12 @@
 
 #include "exclusive_line_peer.h"
 #include "loaded_component.h"
-#include "points/test_packet.h"
+#include "test_packet.h"
 #include "pty_pair.h"
 
 namespace {
 
 using vorlan_test::TestPacket;
-
-enum : int16_t { kSend = 0, kYC = 2 };
 
 // A line: a pseudo-terminal with relays answering on it, reachable under `link`.
 struct Line {
@@ -41,7 +39,7 @@ struct Line {
 };
 
 int32_t Send(vorlan_test::LoadedComponent& host) {
-    TestPacket send(0, kSend, 0, {1});
+    TestPacket send(0, VORLAN_REG_SEND, 0, {1});
     return host.Read(send.packet);
 }
 
@@ -61,7 +59,7 @@ TEST(LineFault, PacketsFailWhileTheLineIsGoneAndPollingResumesWhenItReturns) {
 
     first->Unplug();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Send(host), 0) << "send while unplugged " << i;
-    TestPacket stale(0, kYC, 0, {1});
+    TestPacket stale(0, VORLAN_REG_YC, 0, {1});
     EXPECT_EQ(host.Read(stale.packet), 1);  // memory still serves the last values
     EXPECT_EQ(stale.Float(0), 100.0f + 3);
     first.reset();
@@ -81,7 +79,7 @@ TEST(LineFault, PacketsFailWhileTheLineIsGoneAndPollingResumesWhenItReturns) {
     }
     EXPECT_EQ(answered, 2);
     EXPECT_EQ(second.peer->overlaps(), 0);
-    TestPacket yc(0, kYC, 0, {1});
+    TestPacket yc(0, VORLAN_REG_YC, 0, {1});
     ASSERT_EQ(host.Read(yc.packet), 1);
     EXPECT_EQ(yc.Float(0), 100.0f + second.peer->polls(1));
 

@@ -14,7 +14,7 @@
 
 #include "answer_builder.h"
 #include "fault_injector.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan_test {
 

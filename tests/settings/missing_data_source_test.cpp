@@ -62,8 +62,8 @@ TEST(MissingDataSourceTest, IsReportedOnceAndNeverTriedAgain) {
         const auto frame = CodedListFrame(1, 21, Hex("00 10 50 12"));
         service.StoreCodedSettings(relay, vorlan::ByteView(frame.data(), frame.size()));
         service.LoadSettingsForWrite(relay);
-        if (relay.settingCount != 1 || relay.settingState != 1 || relay.settingValue[0] != 25.0f ||
-            relay.rtuType != 210) {
+        if (relay.settings.settingCount != 1 || relay.settings.settingState != 1 || relay.settings.settingValue[0] != 25.0f ||
+            relay.settings.rtuType != 210) {
             failures |= 4;
         }
         db.reset();

@@ -28,13 +28,13 @@ TEST_F(SettingFramesTest, AnEntryRunningPastThePayloadEndsTheWalk) {
     // The second entry says 4 value bytes but only 2 remain before the CRC.
     std::vector<uint8_t> frame = CodedListFrame(1, 9, Hex("03 10 50 12  04 20 11 22"));
     Store(frame);
-    EXPECT_EQ(relay.settingCount, 1);
-    EXPECT_EQ(relay.settingCode[0], 3);
-    EXPECT_EQ(relay.settingCode[1], 0);
+    EXPECT_EQ(relay.settings.settingCount, 1);
+    EXPECT_EQ(relay.settings.settingCode[0], 3);
+    EXPECT_EQ(relay.settings.settingCode[1], 0);
 
     // A lone code byte at the end is no entry either.
     Store(CodedListFrame(1, 9, Hex("03 10 50 12  07")));
-    EXPECT_EQ(relay.settingCount, 1);
+    EXPECT_EQ(relay.settings.settingCount, 1);
 }
 
 TEST_F(SettingFramesTest, FloatEntriesTakeTheirCountedSlotAndOtherKindsAreSkipped) {
@@ -43,48 +43,48 @@ TEST_F(SettingFramesTest, FloatEntriesTakeTheirCountedSlotAndOtherKindsAreSkippe
         "11 22 00 00 48 41 "      // code 0x11, kind 2, 4 bytes: 12.5
         "12 12 00 00 "            // code 0x12, kind 2, only 2 bytes: skipped, no slot
         "FF 90 50 12")));         // code 0xFF, kind 0: the second slot, not slot 255
-    EXPECT_EQ(relay.settingCount, 2);
-    EXPECT_EQ(relay.settingCode[0], 0x11);
-    EXPECT_FLOAT_EQ(relay.settingValue[0], 12.5f);
-    EXPECT_EQ(relay.settingLength[0], 4);
-    EXPECT_EQ(relay.settingFlag[0], 1);
-    EXPECT_EQ(relay.settingDecimals[0], 0);
-    EXPECT_EQ(relay.settingCode[1], 0xFF);
-    EXPECT_FLOAT_EQ(relay.settingValue[1], 25.0f);
-    EXPECT_EQ(relay.settingFlag[1], 0);
+    EXPECT_EQ(relay.settings.settingCount, 2);
+    EXPECT_EQ(relay.settings.settingCode[0], 0x11);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[0], 12.5f);
+    EXPECT_EQ(relay.settings.settingLength[0], 4);
+    EXPECT_EQ(relay.settings.settingFlag[0], 1);
+    EXPECT_EQ(relay.settings.settingDecimals[0], 0);
+    EXPECT_EQ(relay.settings.settingCode[1], 0xFF);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[1], 25.0f);
+    EXPECT_EQ(relay.settings.settingFlag[1], 0);
 }
 
 TEST_F(SettingFramesTest, ShortAnswersChangeOnlyTheLayoutTypeAndCodes) {
-    relay.settingCount = 4;
-    relay.settingCode[2] = 7;
-    relay.settingState = 0;
+    relay.settings.settingCount = 4;
+    relay.settings.settingCode[2] = 7;
+    relay.settings.settingState = 0;
     Store(MakeFrame(1, 0xBD, Hex("00 15 00 01 10 50")));  // N = 6
-    EXPECT_EQ(relay.settingAnswerCode, 0xBD);
-    EXPECT_EQ(relay.rtuType, 210);
-    EXPECT_EQ(relay.settingCode[2], 0);
-    EXPECT_EQ(relay.settingCount, 4);
-    EXPECT_EQ(relay.settingState, 0);
+    EXPECT_EQ(relay.settings.settingAnswerCode, 0xBD);
+    EXPECT_EQ(relay.settings.rtuType, 210);
+    EXPECT_EQ(relay.settings.settingCode[2], 0);
+    EXPECT_EQ(relay.settings.settingCount, 4);
+    EXPECT_EQ(relay.settings.settingState, 0);
 
     // A float layout from the same relay keeps type 21 as it is.
     Store(MakeFrame(1, 0xAD, Hex("00 15 00 00 00 00")));
-    EXPECT_EQ(relay.settingAnswerCode, 0xAD);
-    EXPECT_EQ(relay.rtuType, 21);
-    EXPECT_EQ(relay.settingCount, 4);
+    EXPECT_EQ(relay.settings.settingAnswerCode, 0xAD);
+    EXPECT_EQ(relay.settings.rtuType, 21);
+    EXPECT_EQ(relay.settings.settingCount, 4);
 }
 
 TEST_F(SettingFramesTest, FloatCountsAreTakenOnlyAsFarAsThePayloadHoldsThem) {
     // F says 10 but two values arrived; B's bytes would follow all ten.
     Store(MakeFrame(1, 0xAD, Hex("00 1F 00 0A 03  00 00 80 3F  00 00 48 41  05")));
-    EXPECT_EQ(relay.settingCount, 2);
-    EXPECT_EQ(relay.settingByteCount, 0);
-    EXPECT_FLOAT_EQ(relay.settingValue[1], 12.5f);
+    EXPECT_EQ(relay.settings.settingCount, 2);
+    EXPECT_EQ(relay.settings.settingByteCount, 0);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[1], 12.5f);
 
     // B says 3 with one byte present.
     Store(MakeFrame(1, 0xAD, Hex("00 1F 00 01 03  00 00 80 3F  05")));
-    EXPECT_EQ(relay.settingCount, 1);
-    EXPECT_EQ(relay.settingByteCount, 1);
-    EXPECT_EQ(relay.settingFlag[0], 5);
-    EXPECT_EQ(relay.settingState, 1);
+    EXPECT_EQ(relay.settings.settingCount, 1);
+    EXPECT_EQ(relay.settings.settingByteCount, 1);
+    EXPECT_EQ(relay.settings.settingFlag[0], 5);
+    EXPECT_EQ(relay.settings.settingState, 1);
 }
 
 TEST(QuoteBracketedNamesTest, BracketsBecomeTheSourcesQuotes) {

@@ -14,9 +14,9 @@
 
 #include "fake_clock.h"
 #include "hex.h"
-#include "host/relay_driver.h"
-#include "points/test_packet.h"
-#include "protocol/frame.h"
+#include "component/relay_driver.h"
+#include "test_packet.h"
+#include "model/frame.h"
 #include "protocol/request_builder.h"
 #include "settings/db_message.h"
 #include "settings/setting_db.h"
@@ -115,7 +115,7 @@ protected:
         state.deviceCount = 1;
         state.devices[0] = relay;
         state.devices[0].address = 1;
-        state.devices[0].settingZone = zone;
+        state.devices[0].settings.settingZone = zone;
         uint8_t frame[vorlan::kPacketFrameBuffer] = {};
         const int32_t length = vorlan::BuildSettingWrite(state, frame, sizeof frame);
         return ToHex(frame, static_cast<size_t>(length));
@@ -145,20 +145,20 @@ TEST_F(SettingDbTest, CodedListOfType21IsStoredAs210AndReplacesTheEarlierRows) {
 
     Store(CodedListFrame(1, 21, kThreeEntries));
 
-    EXPECT_EQ(relay.rtuType, 210);
-    EXPECT_EQ(relay.settingAnswerCode, 0xBD);
-    EXPECT_EQ(relay.settingCount, 3);
-    EXPECT_EQ(relay.settingByteCount, 0);
-    EXPECT_EQ(relay.settingState, 1);
-    EXPECT_FLOAT_EQ(relay.settingValue[0], 25.0f);
-    EXPECT_FLOAT_EQ(relay.settingValue[1], -1.5f);
-    EXPECT_FLOAT_EQ(relay.settingValue[2], 7.0f);
+    EXPECT_EQ(relay.settings.rtuType, 210);
+    EXPECT_EQ(relay.settings.settingAnswerCode, 0xBD);
+    EXPECT_EQ(relay.settings.settingCount, 3);
+    EXPECT_EQ(relay.settings.settingByteCount, 0);
+    EXPECT_EQ(relay.settings.settingState, 1);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[0], 25.0f);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[1], -1.5f);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[2], 7.0f);
     // Descriptor 0x10 (bit 7 clear) gives flag 1, 0x90 (bit 7 set) flag 0.
-    EXPECT_EQ(relay.settingFlag[0], 1);
-    EXPECT_EQ(relay.settingFlag[1], 0);
-    EXPECT_EQ(relay.settingDecimals[0], 1);
-    EXPECT_EQ(relay.settingLength[2], 1);
-    EXPECT_EQ(relay.settingDescriptor[1], 0x90);
+    EXPECT_EQ(relay.settings.settingFlag[0], 1);
+    EXPECT_EQ(relay.settings.settingFlag[1], 0);
+    EXPECT_EQ(relay.settings.settingDecimals[0], 1);
+    EXPECT_EQ(relay.settings.settingLength[2], 1);
+    EXPECT_EQ(relay.settings.settingDescriptor[1], 0x90);
 
     EXPECT_EQ(CodedRows(210), (std::vector<std::string>{
                                   "0|" + Gbk("电流速断定值") + "|25|1|2|0",
@@ -176,7 +176,7 @@ TEST_F(SettingDbTest, EveryCatalogueRowIsVisitedAfterAMatch) {
     db->AddPoint(50, 2, 10, Gbk("字节点不命名代码"), 0);
     Store(CodedListFrame(1, 50, Hex("05 10 50 12  01 10 50 12  09 10 50 12")));
 
-    EXPECT_EQ(relay.settingCount, 3);
+    EXPECT_EQ(relay.settings.settingCount, 3);
     EXPECT_EQ(CodedRows(50), (std::vector<std::string>{"1|" + Gbk("二号") + "|25|1|2|0",
                                                        "5|" + Gbk("六号") + "|25|1|2|0"}));
 }
@@ -191,13 +191,13 @@ TEST_F(SettingDbTest, FloatLayoutUpdatesTheNamedPointsOnly) {
 
     Store(FloatLayoutFrame(1, 31, {12.5f, -0.25f}, {1}));
 
-    EXPECT_EQ(relay.rtuType, 31);
-    EXPECT_EQ(relay.settingAnswerCode, 0xAD);
-    EXPECT_EQ(relay.settingCount, 2);
-    EXPECT_EQ(relay.settingByteCount, 1);
-    EXPECT_EQ(relay.settingState, 1);
-    EXPECT_FLOAT_EQ(relay.settingValue[1], -0.25f);
-    EXPECT_EQ(relay.settingFlag[0], 1);
+    EXPECT_EQ(relay.settings.rtuType, 31);
+    EXPECT_EQ(relay.settings.settingAnswerCode, 0xAD);
+    EXPECT_EQ(relay.settings.settingCount, 2);
+    EXPECT_EQ(relay.settings.settingByteCount, 1);
+    EXPECT_EQ(relay.settings.settingState, 1);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[1], -0.25f);
+    EXPECT_EQ(relay.settings.settingFlag[0], 1);
     EXPECT_EQ(PointValue(31, 1, 1), "12.5");
     EXPECT_EQ(PointValue(31, 1, 2), "-0.25");
     EXPECT_EQ(PointValue(31, 2, 1), "1");
@@ -215,18 +215,18 @@ TEST_F(SettingDbTest, CodedReloadTakesTheEditedValuesIntoTheWrite) {
     db->Exec("UPDATE \"RelayDevSet\" SET \"value\" = 30.5, \"flag\" = 0 WHERE \"code\" = 0");
     db->AddCodedRow(210, 1, 1, "group 1", 99.0, 1);
 
-    relay.settingState = 2;  // as the DZWR write sets it
+    relay.settings.settingState = 2;  // as the DZWR write sets it
     service.LoadSettingsForWrite(relay);
 
-    EXPECT_FLOAT_EQ(relay.settingValue[0], 30.5f);
-    EXPECT_EQ(relay.settingFlag[0], 0);
-    EXPECT_FLOAT_EQ(relay.settingValue[1], -1.5f);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[0], 30.5f);
+    EXPECT_EQ(relay.settings.settingFlag[0], 0);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[1], -1.5f);
     // Flag 0 sets descriptor bit 7; 30.5 with 1 decimal is 05 13.
     EXPECT_EQ(WriteFrame(3), ToHex(WithCrc("01 8C 0A 00 03 00 90 05 13 01 90 15 90")));
 
     // A later setting answer leaves the write pending.
     Store(CodedListFrame(1, 21, Hex("00 10 50 12")));
-    EXPECT_EQ(relay.settingState, 2);
+    EXPECT_EQ(relay.settings.settingState, 2);
 }
 
 TEST_F(SettingDbTest, FloatReloadTakesTheEditedCatalogueValuesIntoTheWrite) {
@@ -241,9 +241,9 @@ TEST_F(SettingDbTest, FloatReloadTakesTheEditedCatalogueValuesIntoTheWrite) {
 
     service.LoadSettingsForWrite(relay);
 
-    EXPECT_FLOAT_EQ(relay.settingValue[0], 12.5f);
-    EXPECT_FLOAT_EQ(relay.settingValue[1], 4.0f);
-    EXPECT_EQ(relay.settingFlag[0], 2);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[0], 12.5f);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[1], 4.0f);
+    EXPECT_EQ(relay.settings.settingFlag[0], 2);
     EXPECT_EQ(WriteFrame(3), ToHex(WithCrc("01 8C 0D 00 03 02 01 00 00 48 41 00 00 80 40 02")));
 }
 
@@ -255,8 +255,8 @@ TEST_F(SettingDbTest, ReloadBeforeAnySettingAnswerLoadsNothing) {
 
     service.LoadSettingsForWrite(relay);
 
-    EXPECT_EQ(relay.settingValue, before.settingValue);
-    EXPECT_EQ(relay.settingFlag, before.settingFlag);
+    EXPECT_EQ(relay.settings.settingValue, before.settings.settingValue);
+    EXPECT_EQ(relay.settings.settingFlag, before.settings.settingFlag);
     EXPECT_EQ(WriteFrame(3), "");  // nothing to write
     EXPECT_EQ(service.Status().failedWork, 0);
 }
@@ -286,8 +286,8 @@ TEST_F(SettingDbTest, ADatabaseErrorRollsBackTheWholeAnswer) {
     Store(CodedListFrame(1, 70, Hex("00 10 50 12  01 10 50 12")));
 
     // The record is filled; the table keeps its earlier settings, not half.
-    EXPECT_EQ(relay.settingCount, 2);
-    EXPECT_EQ(relay.settingState, 1);
+    EXPECT_EQ(relay.settings.settingCount, 2);
+    EXPECT_EQ(relay.settings.settingState, 1);
     EXPECT_EQ(CodedRows(70), (std::vector<std::string>{"0|earlier|1|1|2|0"}));
     EXPECT_EQ(service.Status().failedWork, 1);
 
@@ -306,12 +306,77 @@ TEST_F(SettingDbTest, WithoutTheSettingTableTheCatalogueStillServes) {
     db->AddPoint(31, 1, 1, "f1", 0);
 
     Store(CodedListFrame(1, 21, kThreeEntries));
-    EXPECT_EQ(relay.settingCount, 3);
+    EXPECT_EQ(relay.settings.settingCount, 3);
     service.LoadSettingsForWrite(relay);  // coded reload skipped
-    EXPECT_FLOAT_EQ(relay.settingValue[0], 25.0f);
+    EXPECT_FLOAT_EQ(relay.settings.settingValue[0], 25.0f);
 
     Store(FloatLayoutFrame(1, 31, {2.5f}, {}));
     EXPECT_EQ(PointValue(31, 1, 1), "2.5");
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+}
+
+TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
+    Connect();
+    db->AddPoint(80, 1, 1, "a", 0);
+    db->AddPoint(80, 1, 2, "b", 0);
+    // Code 0: 2.34 with 2 decimals; code 1: 25.0 with 1 decimal.
+    Store(CodedListFrame(1, 80, Hex("00 10 34 22  01 10 50 12")));
+    relay.settings.settingState = 2;  // as the DZWR write sets it
+
+    // A fourth digit, beyond +-999, a third decimal: none goes out changed,
+    // and code 1 is not written without code 0.
+    for (const char* edit : {"12.5", "1000", "-1000", "2.345"}) {
+        db->Exec(std::string("UPDATE \"RelayDevSet\" SET \"value\" = ") + edit + " WHERE \"code\" = 0");
+        service.LoadSettingsForWrite(relay);
+        EXPECT_EQ(WriteFrame(3), "") << edit;
+    }
+
+    // Through the builder: no 0x8C, and as for a table too long for one
+    // frame, no 0x8F confirms it later; the relay is polled on.
+    vorlan::PollingState state;
+    state.deviceCount = 1;
+    state.devices[0] = relay;
+    state.devices[0].address = 1;
+    state.devices[0].conversation.nextCommand = vorlan::Request::SettingWrite;
+    FakeClock clock;
+    uint8_t frame[vorlan::kPacketFrameBuffer] = {};
+    int32_t length = -1;
+    int32_t expected = 0;
+    vorlan::BuildRequest(state, clock, frame, sizeof frame, length, expected);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(frame[0], 0);
+    EXPECT_EQ(state.devices[0].conversation.nextCommand, vorlan::Request::GeneralPoll);
+    EXPECT_EQ(state.devices[0].conversation.writeConfirmCountdown, 0);
+
+    // The largest value two decimals carry goes out as it is.
+    db->Exec("UPDATE \"RelayDevSet\" SET \"value\" = 9.99 WHERE \"code\" = 0");
+    service.LoadSettingsForWrite(relay);
+    EXPECT_EQ(WriteFrame(3), ToHex(WithCrc("01 8C 0A 00 03 00 10 99 29 01 10 50 12")));
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+}
+
+TEST_F(SettingDbTest, ADuplicateCatalogueRowLosesNothingElseOfTheAnswer) {
+    Connect();
+    db->AddPoint(90, 1, 1, "f1", 0);
+    db->AddPoint(90, 1, 1, "f1", 0);  // an exact duplicate
+    db->AddPoint(90, 1, 2, "f2", 0);
+    db->AddPoint(90, 2, 1, "b1", 0);
+
+    // Float layout: both copies get the value, the rows after them theirs.
+    Store(FloatLayoutFrame(1, 90, {12.5f, -0.25f}, {7}));
+    const auto values = db->Query("SELECT \"Value\" FROM \"RelayName\" WHERE \"RtuType\" = 90 AND "
+                                  "\"RelayType\" = 1 AND \"RelayID\" = 1");
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(Number(values[0][0]), "12.5");
+    EXPECT_EQ(Number(values[1][0]), "12.5");
+    EXPECT_EQ(PointValue(90, 1, 2), "-0.25");
+    EXPECT_EQ(PointValue(90, 2, 1), "7");
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+
+    // Coded list: each copy names its setting; nothing is rolled back.
+    Store(CodedListFrame(1, 90, Hex("00 10 50 12  01 90 15 90")));
+    EXPECT_EQ(CodedRows(90), (std::vector<std::string>{"0|f1|25|1|2|0", "0|f1|25|1|2|0",
+                                                       "1|f2|-1.5|0|2|0"}));
     EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
 }
 
@@ -324,16 +389,16 @@ TEST_F(SettingDbTest, DzwrReloadsThePacketsRelayNotTheOneServedLast) {
     ASSERT_EQ(driver.AddDevice("2", &address), 1);
     vorlan::PollingState& state = driver.State();
     for (auto* r : {&state.devices[0], &state.devices[1]}) {
-        r->settingAnswerCode = 0xBD;
-        r->rtuType = 210;
-        r->settingCount = 1;
-        r->settingCode[0] = 0;
-        r->settingValue[0] = 25.0f;
-        r->settingFlag[0] = 1;
-        r->settingLength[0] = 2;
-        r->settingDescriptor[0] = 0x10;
-        r->settingDecimals[0] = 1;
-        r->settingZone = 3;
+        r->settings.settingAnswerCode = 0xBD;
+        r->settings.rtuType = 210;
+        r->settings.settingCount = 1;
+        r->settings.settingCode[0] = 0;
+        r->settings.settingValue[0] = 25.0f;
+        r->settings.settingFlag[0] = 1;
+        r->settings.settingLength[0] = 2;
+        r->settings.settingDescriptor[0] = 0x10;
+        r->settings.settingDecimals[0] = 1;
+        r->settings.settingZone = 3;
     }
     state.currentDevice = 1;  // relay 2 was served last
 
@@ -341,11 +406,11 @@ TEST_F(SettingDbTest, DzwrReloadsThePacketsRelayNotTheOneServedLast) {
     write.SetByte(0, 2);
     driver.ProcessPacket(&write.packet, 1);
 
-    EXPECT_FLOAT_EQ(state.devices[0].settingValue[0], 30.5f);
-    EXPECT_EQ(state.devices[0].settingFlag[0], 0);
-    EXPECT_EQ(state.devices[0].nextCommand, 0x8C);
-    EXPECT_EQ(state.devices[0].settingState, 2);
-    EXPECT_FLOAT_EQ(state.devices[1].settingValue[0], 25.0f);  // untouched
+    EXPECT_FLOAT_EQ(state.devices[0].settings.settingValue[0], 30.5f);
+    EXPECT_EQ(state.devices[0].settings.settingFlag[0], 0);
+    EXPECT_EQ(state.devices[0].conversation.nextCommand, vorlan::Request::SettingWrite);
+    EXPECT_EQ(state.devices[0].settings.settingState, 2);
+    EXPECT_FLOAT_EQ(state.devices[1].settings.settingValue[0], 25.0f);  // untouched
 
     // Relay 1's turn comes next: its write carries the edited value.
     FakeClock clock;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan_test {
 

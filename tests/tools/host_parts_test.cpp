@@ -1,11 +1,15 @@
 // The host tool's parts on their own: item ranges, station files, the trace
-// reassembly behind the progress bar, GBK texts, the COMTRADE reader.
+// reassembly behind the progress bar, GBK texts, the check of edited
+// settings before a write.
 
 #include <gtest/gtest.h>
 
-#include "comtrade_reader.h"
+#include <cmath>
+
 #include "gbk_text.h"
 #include "../../tools/host/monitor_listener.h"  // not the test support one of the same name
+#include "protocol/codecs.h"  // the driver's rule, to compare the tool's with
+#include "setting_fit.h"
 #include "station_file.h"
 #include "tool_process.h"
 
@@ -62,8 +66,8 @@ items = ["YC1-YC2", { text = "YX4", type = "long" }]
               "line 5: relay address 1 is given twice");
     EXPECT_EQ(error("[channel]\nport = \"x\"\n[[relay]]\naddress = 33\n"),
               "line 3: every relay needs an address from 0 to 32");
-    EXPECT_EQ(error("[channel]\nport = \"/dev/serial/by-id/usb-a-very-long-adapter-name\"\n[[relay]]\naddress = 1\n"),
-              "line 1: the port name is longer than 31 characters; use a shorter symlink");
+    // A long by-id name is taken: the session resolves it to its device.
+    EXPECT_EQ(error("[channel]\nport = \"/dev/serial/by-id/usb-a-very-long-adapter-name\"\n[[relay]]\naddress = 1\n"), "");
     EXPECT_EQ(error("[channel]\nport = \"x\"\n[[relay]]\naddress = 1\nitems = [{ text = \"YC1\", type = \"double\" }]\n"),
               "line 5: item type must be bool, byte, long, float, text or a number");
 }
@@ -95,26 +99,52 @@ TEST(GbkTexts, TheDriversTextsConvertBothWays) {
     EXPECT_EQ(GbkToUtf8(std::string("A\xFF", 2)), "A?");  // not GBK: shown, not dropped
 }
 
-TEST(ComtradeReader, ReadsScaledChannelsAndRefusesShortFiles) {
-    vorlan_tools_test::TempDir dir;
-    const std::string base = dir.path() + "/r";
-    std::string cfg = "ST,7\r\n3,2A,1D\r\n1,Ia,A,L,A,0.5,1,0,-1,1\r\n2,Ua,A,L,kV,,,,,\r\n1,Trip,0\r\n50\r\n1\r\n"
-                      "1000,2\r\n01/02/2024,03:04:05.000000\r\n01/02/2024,03:04:05.010000\r\nASCII\r\n";
-    vorlan_tools_test::WriteFile(base + ".CFG", cfg);
-    vorlan_tools_test::WriteFile(base + ".DAT", "1,0,10,-5,0\r\n2,1000,-4,7,255\r\n");
-    Comtrade r;
-    ASSERT_EQ(ReadComtrade(base + ".CFG", r), "");
-    EXPECT_EQ(r.station, "ST");
-    ASSERT_EQ(r.analog.size(), 2u);
-    ASSERT_EQ(r.samples.size(), 2u);
-    EXPECT_DOUBLE_EQ(r.samples[0].analog[0], 6.0);   // 0.5 x 10 + 1
-    EXPECT_DOUBLE_EQ(r.samples[1].analog[1], 7.0);   // no factors: raw
-    EXPECT_EQ(r.samples[1].digital[0], 255);
-    EXPECT_NEAR(r.TriggerOffsetSeconds(), 0.010, 1e-9);
+// The tool refuses exactly what the driver refuses: no write it starts is
+// dropped unannounced, none it refuses would have gone out.
+TEST(SettingFit, TheToolAndTheDriverAgreeOnWhatFits) {
+    std::vector<float> values = {0.0f, 25.0f, -1.5f, 9.99f, 12.5f, 2.345f, 999.0f, 999.5f, 1000.0f,
+                                 -1000.0f, 0.001f, 1e-8f, 3.4e38f, NAN, INFINITY, -INFINITY};
+    for (int m = 0; m <= 1001; ++m) {
+        for (int d = 0; d <= 7; ++d) {
+            const float v = static_cast<float>(m / std::pow(10.0, d));
+            values.push_back(v);
+            values.push_back(-v);
+            values.push_back(std::nextafter(v, 2e3f));  // one float off
+        }
+    }
+    for (float v : values) {
+        for (int d = 0; d <= 7; ++d) {
+            ASSERT_EQ(FitsPackedDecimal(v, d), vorlan::SettingFitsBcd(v, static_cast<uint8_t>(d)))
+                << v << " d=" << d;
+        }
+    }
+    EXPECT_TRUE(FitsPackedDecimal(9.99, 2));
+    EXPECT_FALSE(FitsPackedDecimal(12.5, 2));
+    EXPECT_FALSE(FitsPackedDecimal(1.0, 8));
+    EXPECT_DOUBLE_EQ(LargestPackedDecimal(2), 9.99);
+}
 
-    vorlan_tools_test::WriteFile(base + ".DAT", "1,0,10\r\n");
-    Comtrade shortData;
-    EXPECT_NE(ReadComtrade(base + ".CFG", shortData).find("expected 5 fields"), std::string::npos);
-    Comtrade missing;
-    EXPECT_NE(ReadComtrade(dir.path() + "/none.CFG", missing), "");
+TEST(SettingFit, UnfitValuesAreNamedWithTheirSlotsDecimals) {
+    // Coded list: code 3 with 2 decimals, code 4 with 1 byte, code 5 with 0
+    // decimals and again (the write reloads the first), then a truncated entry.
+    const std::string frame("\x01\xBD\x15\x00\x1E\x00"
+                            "\x03\x10\x34\x22"
+                            "\x04\x08\x07"
+                            "\x05\x10\x12\x00"
+                            "\x05\x10\x12\x30"
+                            "\x06\x10\x01"
+                            "\xAA\xBB", 26);  // the check bytes
+    const std::map<int, int> decimals = CodedSlotDecimals(frame);
+    EXPECT_EQ(decimals, (std::map<int, int>{{3, 2}, {5, 0}}));
+
+    std::vector<SettingRow> rows(4);
+    rows[0].id = 3, rows[0].name = "a", rows[0].value = 12.5;  // a fourth digit
+    rows[1].id = 4, rows[1].value = 1000;                       // a 1-byte slot: not packed decimal
+    rows[2].id = 5, rows[2].name = "c", rows[2].value = 999;
+    rows[3].coded = false, rows[3].id = 3, rows[3].value = 1e30;  // floats carry floats
+    EXPECT_EQ(UnfitSettings(rows, decimals),
+              (std::vector<std::string>{"#3 a: 12.5 does not fit its slot of 3 digits with 2 decimals; "
+                                        "the largest value that fits is 9.99"}));
+    rows[2].value = -0.5;
+    EXPECT_EQ(UnfitSettings(rows, decimals).size(), 2u);
 }

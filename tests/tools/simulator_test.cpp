@@ -7,7 +7,7 @@
 #include "fault_injector.h"
 #include "hex.h"
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/frame.h"
 #include "sim_config.h"
 
 using namespace vorlan_sim;

@@ -21,10 +21,12 @@ std::string Quote(const std::string& text) {
     return out + "'";
 }
 
-Result RunTool(const std::string& command, const std::vector<std::string>& env) {
+namespace {
+
+Result Run(const std::string& command, const std::vector<std::string>& env, const char* stderrGoes) {
     std::string line = "env";
     for (const std::string& e : env) line += " " + Quote(e);
-    line += " " + command + " 2>&1";
+    line += " " + command + stderrGoes;
     Result r;
     FILE* p = popen(line.c_str(), "r");
     if (!p) return r;
@@ -36,7 +38,15 @@ Result RunTool(const std::string& command, const std::vector<std::string>& env) 
     return r;
 }
 
-SimulatorProcess::SimulatorProcess(const std::string& arguments) {
+}  // namespace
+
+Result RunTool(const std::string& command, const std::vector<std::string>& env) { return Run(command, env, " 2>&1"); }
+
+Result RunToolStdout(const std::string& command, const std::vector<std::string>& env) {
+    return Run(command, env, " 2>/dev/null");
+}
+
+SimulatorProcess::SimulatorProcess(const std::string& arguments, const std::string& logPath) {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe");
     pid_ = fork();
@@ -44,7 +54,8 @@ SimulatorProcess::SimulatorProcess(const std::string& arguments) {
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
         close(out[1]);
-        const std::string command = "exec " + ToolPath("vorlan-relaysim") + " " + arguments + " 2>/dev/null";
+        const std::string command = "exec " + ToolPath("vorlan-relaysim") + " " + arguments + " 2>" +
+                                    (logPath.empty() ? std::string("/dev/null") : Quote(logPath));
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -17,11 +17,14 @@ struct Result {
 // Runs `command` (a shell command line) with the environment `env`
 // ("NAME=value" entries) added.
 Result RunTool(const std::string& command, const std::vector<std::string>& env = {});
+// The same with standard error dropped: `output` is standard output alone.
+Result RunToolStdout(const std::string& command, const std::vector<std::string>& env = {});
 
 // The simulator as a child process; its first output line is the line's path.
 class SimulatorProcess {
 public:
-    explicit SimulatorProcess(const std::string& arguments);
+    // With `logPath`, the simulator's standard error goes there.
+    explicit SimulatorProcess(const std::string& arguments, const std::string& logPath = "");
     ~SimulatorProcess();
     const std::string& path() const { return path_; }
     void Stop();

@@ -1,50 +1,25 @@
-// plot, monitor and probe.
-
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
+// monitor and probe.
 
 #include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "comtrade_plot.h"
-#include "comtrade_reader.h"
 #include "gbk_text.h"
 #include "monitor_listener.h"
+#include "output.h"
 
 namespace vorlan_host {
-
-int RunPlot(const CommonOptions& common, const PlotOptions& o) {
-    Comtrade recording;
-    if (std::string e = ReadComtrade(o.cfg, recording); !e.empty()) return Fail({kExitFile, e});
-    std::string base = o.out;
-    if (base.empty()) base = o.cfg.size() > 4 ? o.cfg.substr(0, o.cfg.size() - 4) : o.cfg;
-    const std::string drawn = PlotComtrade(recording, base, o.width);
-    // Hand back the font caches, so leak checkers see only what is ours.
-    cairo_debug_reset_static_data();
-    FcFini();
-    if (!drawn.empty()) return Fail({kExitFile, drawn});
-    if (common.json) {
-        std::printf("%s\n", nlohmann::json{{"svg", base + ".svg"}, {"png", base + ".png"},
-                                           {"channels", recording.analog.size() + recording.digital.size()},
-                                           {"samples", recording.samples.size()}}
-                                .dump()
-                                .c_str());
-    } else {
-        std::printf("%s: %zu analog and %zu digital channels, %zu samples\n  %s.svg\n  %s.png\n",
-                    ToUtf8(recording.station).c_str(), recording.analog.size(), recording.digital.size(),
-                    recording.samples.size(), base.c_str(), base.c_str());
-    }
-    return kExitOk;
-}
 
 int RunMonitor(const CommonOptions& common, const MonitorOptions& o) {
     MonitorListener listener;
     const std::string name = o.name.empty() ? MonitorListener::DefaultName() : o.name;
     if (std::string e = listener.Bind(name); !e.empty()) return Fail({kExitFailed, e});
     InstallStopHandler();
-    if (!common.json) std::fprintf(stderr, "vorlan-host: monitor listening on '%s'\n", name.c_str());
+    std::fprintf(stderr,
+                 "vorlan-host: monitor listening on '%s'; the driver traces a relay's traffic only after Show = 1 "
+                 "is written for it (poll --trace does that)\n",
+                 name.c_str());
     const auto start = std::chrono::steady_clock::now();
     long lines = 0;
     std::string line;
@@ -57,11 +32,11 @@ int RunMonitor(const CommonOptions& common, const MonitorOptions& o) {
         if (!listener.Receive(line, 100)) continue;
         ++lines;
         if (common.json) {
-            std::printf("%s\n", nlohmann::json{{"time", ClockText()}, {"line", line}}.dump().c_str());
+            EmitJson("trace", {{"text", line}});
         } else {
             std::printf("%s %s\n", ClockText().c_str(), line.c_str());
         }
-        std::fflush(stdout);
+        if (OutputGone()) return kExitPipeClosed;
     }
     return kExitOk;
 }
@@ -88,10 +63,8 @@ int RunProbe(const CommonOptions& common, const ProbeOptions& o) {
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         if (ok) ++answering;
         if (common.json) {
-            std::printf("%s\n", nlohmann::json{{"relay", relayDef.address}, {"name", relayDef.name}, {"answers", ok},
-                                               {"ms", static_cast<int>(ms)}}
-                                    .dump()
-                                    .c_str());
+            EmitJson("probe", {{"relay", relayDef.address}, {"name", relayDef.name}, {"answers", ok},
+                               {"ms", static_cast<int>(ms)}});
         } else {
             std::printf("relay %d (%s): %s (%.0f ms)\n", relayDef.address, relayDef.name.c_str(),
                         ok ? "answers" : "no valid answer", ms);

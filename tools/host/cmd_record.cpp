@@ -1,5 +1,7 @@
 // record: lists a relay's fault recordings and fetches one with a progress
-// bar, then names the recording files the driver wrote.
+// bar, then names the recording files the driver wrote. A fetch starts only
+// where the driver can write the files, and its end is waited for a few
+// turns, not for the whole time-out.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +15,9 @@
 #include "follow.h"
 #include "gbk_text.h"
 #include "monitor_listener.h"
+#include "output.h"
 #include "progress_bar.h"
+#include "recording_place.h"
 
 namespace vorlan_host {
 
@@ -24,6 +28,9 @@ constexpr uint8_t kBlockAnswer = 0xCB;
 constexpr size_t kListEntry = 20;
 constexpr size_t kSample = 40;
 constexpr double kListSeconds = 20;
+// Send packets after the last sample arrived: the driver writes the files in
+// the packet call that takes the last block, so a few turns are plenty.
+constexpr int kTurnsAfterLastSample = 4;
 
 uint32_t Le(const std::string& b, size_t at, size_t n) {
     uint32_t v = 0;
@@ -77,13 +84,6 @@ private:
     long highest_ = -1;
 };
 
-std::string RecordingDir() {
-    const char* dir = std::getenv("VORLAN_RECORDING_DIR");
-    std::string d = dir && *dir ? dir : "/var/lib/vorlan/故障录波/";
-    if (d.back() != '/') d += '/';
-    return d;
-}
-
 bool Exists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
@@ -92,6 +92,15 @@ bool Exists(const std::string& path) {
 }  // namespace
 
 int RunRecord(const CommonOptions& common, const RecordOptions& o) {
+    const std::string dir = RecordingDirectory();
+    if (!o.listOnly) {
+        size_t tokens = 0;
+        if (Status s = CheckRecordingPlace(dir, &tokens); !s.ok()) return Fail(s);
+        if (tokens < kChannelFileTokens) {
+            std::fprintf(stderr, "vorlan-host: note: %s%s has %zu of %zu tokens; the missing ones are written empty\n",
+                         dir.c_str(), kChannelFileName, tokens, kChannelFileTokens);
+        }
+    }
     // The address is needed before the station is read: take it from the file.
     Station station;
     if (std::string e = LoadStation(common.station, station); !e.empty()) return Fail({kExitUsage, e});
@@ -130,9 +139,9 @@ int RunRecord(const CommonOptions& common, const RecordOptions& o) {
     if (common.json) {
         nlohmann::json j = nlohmann::json::array();
         for (const Entry& e : list) {
-            j.push_back({{"id", e.id}, {"time", GbkToUtf8(e.time)}, {"samples", trace.Announced(e.id)}});
+            j.push_back({{"id", e.id}, {"list_time", GbkToUtf8(e.time)}, {"samples", trace.Announced(e.id)}});
         }
-        std::printf("%s\n", nlohmann::json{{"relay", address}, {"recordings", j}}.dump().c_str());
+        EmitJson("recordings", {{"relay", address}, {"recordings", j}});
     } else {
         std::printf("relay %d lists %zu recording(s):\n", address, list.size());
         for (size_t k = 0; k < list.size(); ++k) {
@@ -157,30 +166,44 @@ int RunRecord(const CommonOptions& common, const RecordOptions& o) {
     ProgressBar bar("recording " + std::to_string(entry.id));
     double started = 0;
     bool filesWritten = false;
-    const bool complete = FollowUntil(session, relay, o.timeout, [&] {
+    int turnsAfterLast = 0;
+    long done = 0;
+    FollowUntil(session, relay, o.timeout, [&] {
         trace.Drain();
-        const long done = std::min(trace.highest() + 1, announced > 0 ? announced : trace.highest() + 1);
-        bar.Update(done < 0 ? 0 : done, announced);
+        done = std::min(trace.highest() + 1, announced > 0 ? announced : trace.highest() + 1);
+        if (done < 0) done = 0;
+        bar.Update(done, announced);
         filesWritten = session.ReadNumber(relay, "LBStart", started) && started == -2;
-        return filesWritten;
+        if (!filesWritten && announced > 0 && done >= announced) ++turnsAfterLast;
+        return filesWritten || turnsAfterLast > kTurnsAfterLastSample;
     });
     bar.Finish();
-    if (!complete) {
+    if (!filesWritten) {
+        if (StopRequested()) return Fail({kExitInterrupted, "interrupted"});
+        // Say why the driver wrote nothing, if the place tells.
+        if (Status s = CheckRecordingPlace(dir); !s.ok()) {
+            s.message = "recording " + std::to_string(entry.id) + " arrived but no files were written: " + s.message;
+            return Fail(s);
+        }
+        if (announced > 0 && done >= announced) {
+            return Fail({kExitFile, "all " + std::to_string(announced) + " samples of recording " +
+                                        std::to_string(entry.id) + " arrived but the driver wrote no files into " +
+                                        dir + " (is the disk full?)"});
+        }
         return Fail({kExitFailed, "recording " + std::to_string(entry.id) + " was not completed within " +
-                                      std::to_string(static_cast<int>(o.timeout)) + " s"});
+                                      std::to_string(static_cast<int>(o.timeout)) + " s (" + std::to_string(done) +
+                                      " samples arrived)"});
     }
-    const std::string base = RecordingDir() + entry.time;
+    const std::string base = dir + entry.time;
     const std::string cfg = base + ".CFG", dat = base + ".DAT";
     const bool present = Exists(cfg) && Exists(dat);
     if (common.json) {
-        std::printf("%s\n", nlohmann::json{{"relay", address}, {"recording", entry.id}, {"cfg", cfg}, {"dat", dat},
-                                           {"written", present}}
-                                .dump()
-                                .c_str());
+        EmitJson("recording", {{"relay", address}, {"recording", entry.id}, {"cfg", cfg}, {"dat", dat},
+                               {"written", present}});
     } else {
         std::printf("recording %u fetched; files:\n  %s\n  %s\n", entry.id, cfg.c_str(), dat.c_str());
     }
-    if (!present) return Fail({kExitFile, "the recording files are not in " + RecordingDir()});
+    if (!present) return Fail({kExitFile, "the recording files are not in " + dir});
     return kExitOk;
 }
 

@@ -6,7 +6,9 @@
 #include <cstdlib>
 
 #include "commands.h"
+#include "confirm.h"
 #include "follow.h"
+#include "output.h"
 
 namespace vorlan_host {
 
@@ -46,6 +48,22 @@ std::string RegisterName(const std::string& item) {
     return name;
 }
 
+// The action in words when the write operates the relay or changes its
+// settings; empty for writes that only ask or cancel.
+std::string ActionNeedingConfirmation(const std::string& reg, const std::string& item, int32_t value,
+                                      const std::string& relay) {
+    if (reg == "YK" && value != 55) {
+        for (const Named& n : kControls) {
+            if (n.value == value) return std::string(n.name) + " point " + item.substr(2) + " of " + relay;
+        }
+        return "send control code " + std::to_string(value) + " to point " + item.substr(2) + " of " + relay;
+    }
+    if (reg == "DZWR" && value == 2) return "write the settings from the database to " + relay;
+    if (reg == "DZNow" && value != 255) return "switch " + relay + " to setting zone " + std::to_string(value);
+    if (reg == "FG" && value == 80) return "reset the signals of every relay on the line (broadcast)";
+    return {};
+}
+
 }  // namespace
 
 int RunWrite(const CommonOptions& common, const WriteOptions& o) {
@@ -62,10 +80,19 @@ int RunWrite(const CommonOptions& common, const WriteOptions& o) {
     if (Status s = OpenRelaySetup(common, o.address, setup, relay); !s.ok()) return Fail(s);
     HostSession& session = *setup.session;
     const int address = session.station().relays[relay].address;
+    const std::string action = ActionNeedingConfirmation(
+        reg, o.item, value, "relay " + std::to_string(address) + " (" + session.station().relays[relay].name + ")");
+    if (!action.empty()) {
+        if (Status s = ConfirmChange(action, o.yes); !s.ok()) return Fail(s);
+    }
 
     if (Status s = session.Write(relay, o.item, value); !s.ok()) return Fail(s);
-    std::printf("relay %d: wrote %s = %d\n", address, o.item.c_str(), value);
-    std::fflush(stdout);
+    if (common.json) {
+        EmitJson("write", {{"relay", address}, {"item", o.item}, {"value", value}});
+    } else {
+        std::printf("relay %d: wrote %s = %d\n", address, o.item.c_str(), value);
+        std::fflush(stdout);
+    }
 
     double seen = 0;
     auto reads = [&](const std::string& text, auto test) {
@@ -97,7 +124,10 @@ int RunWrite(const CommonOptions& common, const WriteOptions& o) {
         ok = FollowUntil(session, relay, o.timeout, reads("LBStart", [](double v) { return v == -2; }));
         outcome = ok ? "recording fetched and its files written" : "the recording was not completed";
     }
-    if (!outcome.empty()) {
+    if (!ok && StopRequested()) return Fail({kExitFailed, outcome});
+    if (common.json && !outcome.empty()) {
+        EmitJson("outcome", {{"relay", address}, {"item", o.item}, {"ok", ok}, {"text", outcome}});
+    } else if (!outcome.empty()) {
         std::printf("relay %d: %s\n", address, outcome.c_str());
     }
     return ok ? kExitOk : kExitFailed;

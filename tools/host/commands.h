@@ -45,6 +45,7 @@ struct WriteOptions {
     std::string item;
     std::string value;
     double timeout = 20;
+    bool yes = false;           // no confirmation asked
 };
 int RunWrite(const CommonOptions& common, const WriteOptions& options);
 
@@ -55,6 +56,7 @@ struct SettingsOptions {
     bool write = false;
     std::string dsn = "rldb";
     double timeout = 30;
+    bool yes = false;           // no confirmation asked before --write
 };
 int RunSettings(const CommonOptions& common, const SettingsOptions& options);
 
@@ -67,11 +69,26 @@ struct RecordOptions {
 int RunRecord(const CommonOptions& common, const RecordOptions& options);
 
 struct PlotOptions {
-    std::string cfg;
-    std::string out;            // base name; default: the .CFG's
+    std::string cfg;            // .CFG or .CFF
+    std::string out;            // base name; default: the file's
     int width = 1400;
+    std::string encoding;       // of the texts; blank: detected
 };
 int RunPlot(const CommonOptions& common, const PlotOptions& options);
+
+struct InfoOptions {
+    std::string file;
+    std::string encoding;
+};
+int RunInfo(const CommonOptions& common, const InfoOptions& options);
+
+struct ExportOptions {
+    std::string file;
+    std::string out;            // blank: standard output
+    bool csv = true;            // the one table format
+    std::string encoding;
+};
+int RunExport(const CommonOptions& common, const ExportOptions& options);
 
 struct MonitorOptions {
     std::string name;
@@ -84,6 +101,21 @@ struct ProbeOptions {
     std::vector<int> addresses;
 };
 int RunProbe(const CommonOptions& common, const ProbeOptions& options);
+
+struct ScanOptions {
+    int from = 1;
+    int to = 32;
+};
+int RunScan(const CommonOptions& common, const ScanOptions& options);
+
+int RunPorts(const CommonOptions& common);
+
+struct ChannelFileOptions {
+    std::string initDir;        // write a template into this directory
+    std::string checkDir;       // check the file in this directory
+    bool force = false;         // replace an existing file
+};
+int RunChannelFile(const CommonOptions& common, const ChannelFileOptions& options);
 
 // Stop flag set by SIGINT and SIGTERM.
 bool StopRequested();

@@ -1,14 +1,20 @@
 #pragma once
-// Draws a COMTRADE recording with cairo: one lane per analog channel, the
-// digital words as step traces, the trigger marked.
+// Draws a COMTRADE recording with cairo: one lane per analog channel with
+// gaps where values are missing, the status channels as step traces, the
+// trigger and the rate changes marked on the samples' time axis. Many
+// channels are split into pages, so no picture passes cairo's size limit.
 
 #include <string>
+#include <vector>
 
-#include "comtrade_reader.h"
+#include "recording.h"
 
 namespace vorlan_host {
 
-// Writes `base`.svg and `base`.png. Empty text on success.
-std::string PlotComtrade(const Comtrade& recording, const std::string& base, int width = 1400);
+// Writes `base`.svg and `base`.png, then `base`-p2.svg/.png and so on for
+// further pages; all or none of them. Empty text on success, with the files
+// written in `files`.
+std::string PlotComtrade(const comtrade::Recording& recording, const std::string& base, int width,
+                         std::vector<std::string>& files);
 
 }  // namespace vorlan_host

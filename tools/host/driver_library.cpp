@@ -82,6 +82,7 @@ std::string DriverLibrary::Load(const std::string& libraryPath) {
     getClassObject_ = reinterpret_cast<decltype(getClassObject_)>(dlsym(handle_, "DllGetClassObject"));
     registerServer_ = reinterpret_cast<decltype(registerServer_)>(dlsym(handle_, "DllRegisterServer"));
     atomName_ = reinterpret_cast<decltype(atomName_)>(dlsym(handle_, "VorlanGetAtomName"));
+    relayStats_ = reinterpret_cast<decltype(relayStats_)>(dlsym(handle_, "VorlanGetRelayStats"));
     if (!getClassObject_) return libraryPath + " is not a driver library: DllGetClassObject is missing";
     return {};
 }
@@ -118,6 +119,11 @@ std::string DriverLibrary::AtomText(uint16_t atom) const {
     char text[256] = {};
     const uint32_t n = atomName_(atom, text, sizeof text);
     return std::string(text, n < sizeof text ? n : sizeof text - 1);
+}
+
+bool DriverLibrary::RelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats& out) const {
+    out = VorlanRelayStats{};
+    return relayStats_ && driver && relayStats_(driver, deviceIndex, &out) == 1;
 }
 
 }  // namespace vorlan_host

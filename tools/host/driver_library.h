@@ -30,6 +30,9 @@ public:
     std::string CreateComponent(IDeviceDriver** driver, IDeviceDriverControl** control);
     // Text behind an LBTime atom; empty for an unknown atom.
     std::string AtomText(uint16_t atom) const;
+    // The driver's link statistics of one registered relay; false when the
+    // library has no VorlanGetRelayStats or nothing is registered there.
+    bool RelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats& out) const;
 
     const std::string& path() const { return path_; }
 
@@ -39,6 +42,7 @@ private:
     int32_t (*getClassObject_)(const VorlanGuid*, const VorlanGuid*, void**) = nullptr;
     int32_t (*registerServer_)() = nullptr;
     uint32_t (*atomName_)(uint16_t, char*, uint32_t) = nullptr;
+    int32_t (*relayStats_)(IDeviceDriver*, int32_t, VorlanRelayStats*) = nullptr;
 };
 
 }  // namespace vorlan_host

@@ -11,6 +11,8 @@
 #include <cstring>
 
 #include "gbk_text.h"
+#include "item_explanation.h"
+#include "port_name.h"
 
 namespace vorlan_host {
 
@@ -106,15 +108,7 @@ Status HostSession::Start(bool checkItems) {
     return Status::Ok();
 }
 
-std::string HostSession::PortPath() const {
-    const std::string& port = station_.channel.port;
-    if (!port.empty() && port[0] == '/') return port;
-    if (port.size() > 3 && port.compare(0, 3, "COM") == 0) {
-        const int n = std::atoi(port.c_str() + 3);
-        if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
-    }
-    return "/dev/" + port;
-}
+std::string HostSession::PortPath() const { return PortDevicePath(station_.channel.port); }
 
 bool HostSession::PortPresent() const {
     struct stat st {};
@@ -123,7 +117,11 @@ bool HostSession::PortPresent() const {
 
 Status HostSession::OpenChannel() {
     ChannelConfig config{};
-    std::strncpy(config.portName, station_.channel.port.c_str(), sizeof config.portName - 1);
+    std::string note, error;
+    const std::string portName = PortNameForDriver(station_.channel.port, note, error);
+    if (!error.empty()) return {kExitPort, error};
+    if (!note.empty()) std::fprintf(stderr, "vorlan-host: %s\n", note.c_str());
+    std::strncpy(config.portName, portName.c_str(), sizeof config.portName - 1);
     config.baudRate = station_.channel.baud;
     config.byteSize = static_cast<uint8_t>(station_.channel.byteSize);
     config.parity = static_cast<uint8_t>(station_.channel.parity);
@@ -135,6 +133,7 @@ Status HostSession::OpenChannel() {
     }
     const std::string path = PortPath();
     if (!PortPresent()) return {kExitPort, "the port " + path + " does not exist"};
+    if (std::string advice = PortPermissionAdvice(path); !advice.empty()) return {kExitPort, advice};
     if (access(path.c_str(), R_OK | W_OK) != 0) {
         return {kExitPort, "the port " + path + " can't be opened: " + std::strerror(errno)};
     }
@@ -157,7 +156,9 @@ Status HostSession::CheckItem(size_t relay, const std::string& text, int16_t dat
     ref.device = static_cast<int16_t>(relay);
     if (driver_->lpVtbl->CheckItem(driver_, &config, &ref) == 0) return Status::Ok();
     const char* reason = driver_->lpVtbl->GetErrorText(driver_);
-    return {kExitItem, "'" + text + "': " + (reason ? GbkToUtf8(reason) : std::string("rejected"))};
+    const std::string said = reason ? GbkToUtf8(reason) : std::string("rejected");
+    const std::string english = ExplainRejection(said);
+    return {kExitItem, "'" + text + "': " + said + (english.empty() ? "" : " (" + english + ")")};
 }
 
 std::unique_ptr<PacketBox> HostSession::MakePacket(size_t relay, const ItemRef& ref, int16_t direction) {
@@ -259,6 +260,12 @@ std::string HostSession::RecordingTime(size_t relay, int entry) {
     uint16_t atom = 0;
     std::memcpy(&atom, box->items[0].value, sizeof atom);
     return library_.AtomText(atom);
+}
+
+RelayHealth HostSession::Health(size_t relay) const {
+    VorlanRelayStats stats{};
+    const bool known = library_.RelayStats(driver_, static_cast<int32_t>(relay), stats);
+    return HealthOf(known, stats);
 }
 
 bool HostSession::Probe(size_t relay) {

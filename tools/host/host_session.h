@@ -11,6 +11,7 @@
 
 #include "driver_library.h"
 #include "exit_codes.h"
+#include "relay_health.h"
 #include "station_file.h"
 #include "vorlan/driver.h"
 
@@ -28,10 +29,13 @@ struct PacketBox {
     void Link();
 };
 
-// Register indexes of the catalogue the host uses by number.
+// Short names of the catalogue's register indexes (VorlanRegister).
 enum Register : int {
-    kSend = 0, kShow = 1, kYC = 2, kYX = 3, kYM = 4, kYK = 5, kDZone = 8, kFG = 10, kRtuType = 11,
-    kBWYX = 12, kDZWR = 13, kDZNow = 14, kLBStart = 16, kLBID = 17, kLBTime = 18, kLBCount = 19
+    kSend = VORLAN_REG_SEND, kShow = VORLAN_REG_SHOW, kYC = VORLAN_REG_YC, kYX = VORLAN_REG_YX,
+    kYM = VORLAN_REG_YM, kYK = VORLAN_REG_YK, kDZone = VORLAN_REG_DZONE, kFG = VORLAN_REG_FG,
+    kRtuType = VORLAN_REG_RTUTYPE, kBWYX = VORLAN_REG_BWYX, kDZWR = VORLAN_REG_DZWR,
+    kDZNow = VORLAN_REG_DZNOW, kLBStart = VORLAN_REG_LBSTART, kLBID = VORLAN_REG_LBID,
+    kLBTime = VORLAN_REG_LBTIME, kLBCount = VORLAN_REG_LBCOUNT
 };
 
 struct PacketCounts {
@@ -84,7 +88,11 @@ public:
     std::vector<PacketBox*> StationPackets(size_t relay);
 
     const PacketCounts& counts(size_t relay) const { return counts_.at(relay); }
+    // The driver's own account of the relay's link (VorlanGetRelayStats).
+    RelayHealth Health(size_t relay) const;
     const RegisterDef* catalogue() const { return catalogue_; }
+    // The component, for the driver's own per-relay statistics.
+    IDeviceDriver* driver() const { return driver_; }
     DriverLibrary& library() { return library_; }
 
     // Where the line's ups and downs are reported (standard error by default).

@@ -1,6 +1,6 @@
 // vorlan-host: a commissioning host that drives the driver through its host
 // interface as a SCADA would: poll, write, settings, recordings, probe, and
-// the monitor; plus the picture of a COMTRADE recording.
+// the monitor; plus the picture, summary and table of a COMTRADE recording.
 
 #include <CLI/CLI.hpp>
 
@@ -10,7 +10,9 @@ int main(int argc, char** argv) {
     using namespace vorlan_host;
     CLI::App app{"Commissioning host for the Vorlan relay driver.\n"
                  "Exit codes: 0 done, 1 no answer or no confirmation, 2 bad command line or station file,\n"
-                 "3 driver library, 4 port missing or busy, 5 item rejected, 6 setting database, 7 files."};
+                 "3 driver library, 4 port missing or busy, 5 item rejected, 6 setting database, 7 files,\n"
+                 "130 stopped by Ctrl-C, 141 output closed by its reader."};
+    app.set_version_flag("--version", "vorlan-host " VORLAN_VERSION);
     app.require_subcommand(1);
     app.fallthrough();  // the common options may also follow the sub-command
     CommonOptions common;
@@ -35,6 +37,7 @@ int main(int argc, char** argv) {
                          "value; for YK also select-open, select-close, open, close, cancel, direct-open, direct-close")
         ->required();
     writeCmd->add_option("--timeout", write.timeout, "seconds to wait for the outcome")->capture_default_str();
+    writeCmd->add_flag("-y,--yes", write.yes, "don't ask before a control, a zone switch or a setting write");
 
     SettingsOptions settings;
     CLI::App* settingsCmd = app.add_subcommand("settings", "read a zone's settings; edit and write them back");
@@ -44,6 +47,7 @@ int main(int argc, char** argv) {
     settingsCmd->add_flag("--write", settings.write, "write the settings back to the relay");
     settingsCmd->add_option("--dsn", settings.dsn, "ODBC data source of the setting database")->capture_default_str();
     settingsCmd->add_option("--timeout", settings.timeout, "seconds to wait for the relay")->capture_default_str();
+    settingsCmd->add_flag("-y,--yes", settings.yes, "don't ask before writing the settings");
 
     RecordOptions record;
     CLI::App* recordCmd = app.add_subcommand("record", "list a relay's fault recordings and fetch one");
@@ -54,9 +58,23 @@ int main(int argc, char** argv) {
 
     PlotOptions plot;
     CLI::App* plotCmd = app.add_subcommand("plot", "draw a COMTRADE recording as SVG and PNG");
-    plotCmd->add_option("cfg", plot.cfg, "the recording's .CFG file")->required();
-    plotCmd->add_option("-o,--out", plot.out, "base name of the pictures (default: the .CFG's)");
+    plotCmd->add_option("cfg", plot.cfg, "the recording's .CFG or .CFF file")->required();
+    plotCmd->add_option("-o,--out", plot.out, "base name of the pictures (default: the file's)");
     plotCmd->add_option("--width", plot.width, "picture width in pixels")->capture_default_str();
+    plotCmd->add_option("--encoding", plot.encoding, "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
+
+    InfoOptions info;
+    CLI::App* infoCmd = app.add_subcommand("info", "summarise a COMTRADE recording (--json for one JSON object)");
+    infoCmd->add_option("file", info.file, "the recording's .CFG or .CFF file")->required();
+    infoCmd->add_option("--encoding", info.encoding, "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
+
+    ExportOptions exportTable;
+    CLI::App* exportCmd = app.add_subcommand("export", "a COMTRADE recording's samples as a CSV table");
+    exportCmd->add_option("file", exportTable.file, "the recording's .CFG or .CFF file")->required();
+    exportCmd->add_flag("--csv", exportTable.csv, "comma-separated values (the default)");
+    exportCmd->add_option("-o,--out", exportTable.out, "write the table here (default: standard output)");
+    exportCmd->add_option("--encoding", exportTable.encoding,
+                          "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
 
     MonitorOptions monitor;
     CLI::App* monitorCmd = app.add_subcommand("monitor", "print the driver's trace lines with a timestamp");
@@ -67,6 +85,20 @@ int main(int argc, char** argv) {
     ProbeOptions probe;
     CLI::App* probeCmd = app.add_subcommand("probe", "ask each relay for a general poll (ProbeDevice)");
     probeCmd->add_option("-r,--relay", probe.addresses, "relay addresses (default: all)");
+
+    ScanOptions scan;
+    CLI::App* scanCmd = app.add_subcommand("scan", "probe a range of addresses on the channel and list who answers");
+    scanCmd->add_option("--from", scan.from, "first address")->capture_default_str();
+    scanCmd->add_option("--to", scan.to, "last address")->capture_default_str();
+
+    CLI::App* portsCmd = app.add_subcommand("ports", "list the serial ports of this machine");
+
+    ChannelFileOptions channelFile;
+    CLI::App* channelFileCmd =
+        app.add_subcommand("channel-file", "write or check the channel configuration file of the recordings");
+    channelFileCmd->add_option("--init", channelFile.initDir, "write a template (GBK) into this directory");
+    channelFileCmd->add_option("--check", channelFile.checkDir, "check the file in this directory");
+    channelFileCmd->add_flag("--force", channelFile.force, "replace an existing file (with --init)");
 
     try {
         app.parse(argc, argv);
@@ -79,7 +111,12 @@ int main(int argc, char** argv) {
     if (*settingsCmd) return RunSettings(common, settings);
     if (*recordCmd) return RunRecord(common, record);
     if (*plotCmd) return RunPlot(common, plot);
+    if (*infoCmd) return RunInfo(common, info);
+    if (*exportCmd) return RunExport(common, exportTable);
     if (*monitorCmd) return RunMonitor(common, monitor);
     if (*probeCmd) return RunProbe(common, probe);
+    if (*scanCmd) return RunScan(common, scan);
+    if (*portsCmd) return RunPorts(common);
+    if (*channelFileCmd) return RunChannelFile(common, channelFile);
     return kExitUsage;
 }

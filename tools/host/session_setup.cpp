@@ -46,13 +46,22 @@ std::string FileTimeText(int64_t ft) {
     const int ms = static_cast<int>((unix100ns / 10000) % 1000);
     tm local{};
     localtime_r(&seconds, &local);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, ms < 0 ? 0 : ms);
+    // With its offset: relay times and the machine's clock may be in different zones.
+    const long offset = local.tm_gmtoff / 60;
+    const long absOffset = offset < 0 ? -offset : offset;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02ld:%02ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, ms < 0 ? 0 : ms,
+                  offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
     return text;
 }
 
 int Fail(const Status& status) {
+    // Whatever stopped short after Ctrl-C stopped because of it, not for its own reason.
+    if (status.code != kExitOk && status.code != kExitUsage && StopRequested()) {
+        std::fprintf(stderr, "vorlan-host: interrupted (Ctrl-C); stopped before the end\n");
+        return kExitInterrupted;
+    }
     if (!status.message.empty()) std::fprintf(stderr, "vorlan-host: %s\n", status.message.c_str());
     return status.code == kExitOk ? kExitFailed : status.code;
 }

@@ -1,6 +1,6 @@
 #include "station_file.h"
 
-#include <toml++/toml.h>
+#include "station_table.h"
 
 #include <cctype>
 #include <set>
@@ -83,8 +83,12 @@ int ParityByName(const std::string& name) {
     return -1;
 }
 
-std::string ReadStation(const toml::table& root, Station& s) {
-    STATION_TRY(CheckKeys(root, {"name", "driver", "channel", "relay"}, "the station file"));
+std::string ReadStation(const toml::table& root, Station& s, const StationExtraKeys& extra = {}) {
+    std::set<std::string> rootKeys{"name", "driver", "channel", "relay"};
+    rootKeys.insert(extra.station.begin(), extra.station.end());
+    std::set<std::string> relayKeys{"address", "name", "items"};
+    relayKeys.insert(extra.relay.begin(), extra.relay.end());
+    STATION_TRY(CheckKeys(root, rootKeys, extra.what.empty() ? "the station file" : extra.what));
     STATION_TRY(GetText(root, "name", s.name));
     if (const toml::node* n = root.get("driver")) {
         const toml::table* t = n->as_table();
@@ -99,7 +103,6 @@ std::string ReadStation(const toml::table& root, Station& s) {
     STATION_TRY(CheckKeys(c, {"port", "baud", "byte_size", "parity", "stop_bits", "reply_timeout_ms"}, "[channel]"));
     STATION_TRY(GetText(c, "port", s.channel.port));
     if (s.channel.port.empty()) return At(c) + "[channel] needs a port";
-    if (s.channel.port.size() > 31) return At(c) + "the port name is longer than 31 characters; use a shorter symlink";
     STATION_TRY(GetInt(c, "baud", s.channel.baud));
     if (s.channel.baud < 300 || s.channel.baud > 57600) return At(c) + "baud must lie between 300 and 57600";
     STATION_TRY(GetInt(c, "byte_size", s.channel.byteSize));
@@ -120,7 +123,7 @@ std::string ReadStation(const toml::table& root, Station& s) {
     for (const toml::node& n : *rn->as_array()) {
         const toml::table* t = n.as_table();
         if (!t) return At(n) + "relays are written as [[relay]] tables";
-        STATION_TRY(CheckKeys(*t, {"address", "name", "items"}, "[[relay]]"));
+        STATION_TRY(CheckKeys(*t, relayKeys, "[[relay]]"));
         RelaySpec r;
         r.line = static_cast<int>(n.source().begin.line);
         r.address = -1;
@@ -208,6 +211,10 @@ int DataTypeByName(const std::string& name) {
     if (name == "float") return kTypeFloat;
     if (name == "text") return kTypeText;
     return -1;
+}
+
+std::string ReadStationTable(const toml::table& table, Station& station, const StationExtraKeys& extra) {
+    return ReadStation(table, station, extra);
 }
 
 std::string LoadStationText(const std::string& text, Station& station) {

@@ -3,35 +3,17 @@
 #include <algorithm>
 
 #include "protocol/codecs.h"
-#include "protocol/frame.h"
+#include "model/commands.h"
+#include "model/frame.h"
 
 namespace vorlan_sim {
 
 namespace {
 
-// Requests.
-constexpr uint8_t kReset = 0x80;
-constexpr uint8_t kTimeSync = 0x81;
-constexpr uint8_t kPoll = 0x83;
-constexpr uint8_t kSettingRead = 0x85;
-constexpr uint8_t kFollowUp = 0x8A;
-constexpr uint8_t kSettingWrite = 0x8C;
-constexpr uint8_t kSettingConfirm = 0x8F;
-constexpr uint8_t kZoneSwitch = 0x90;
-constexpr uint8_t kSelect = 0x98;
-constexpr uint8_t kRecordingList = 0x99;
-constexpr uint8_t kExecute = 0x9A;
-constexpr uint8_t kRecordingBlock = 0x9B;
-// Answers.
-constexpr uint8_t kNothing = 0x04;
-constexpr uint8_t kData = 0x06;
-constexpr uint8_t kAccepted = 0xB0;
-constexpr uint8_t kChanges = 0xB1;
-constexpr uint8_t kMore = 0xBA;
-constexpr uint8_t kSelected = 0xC8;
-constexpr uint8_t kList = 0xC9;
-constexpr uint8_t kControlDone = 0xCA;
-constexpr uint8_t kBlock = 0xCB;
+using vorlan::Answer;
+using vorlan::Code;
+using vorlan::Request;
+
 constexpr uint8_t kRefused = 0x55;          // 0xCA result byte: nothing carried out
 
 constexpr size_t kMaxTriples = (vorlan::kMaxFrameData - 1) / 3;        // 84 per 0x06 answer
@@ -74,7 +56,7 @@ std::vector<uint8_t> RelayLine::HandleRequest(vorlan::ByteView request) {
     const uint8_t address = request.at(0);
     if (address == vorlan::kBroadcastAddress) {
         // The signal reset: every relay clears its pending reports, none answers.
-        if (request.at(1) == kReset) {
+        if (request.at(1) == Code(Request::Reset)) {
             ++counts_.broadcasts;
             for (auto& r : relays_) {
                 while (r->HasReport()) r->TakeReport();
@@ -85,8 +67,13 @@ std::vector<uint8_t> RelayLine::HandleRequest(vorlan::ByteView request) {
     RelayModel* relay = Find(address);
     if (!relay) return {};
     ++counts_.requests;
+    ++relay->traffic().requests;
+    if (relay->Silent()) return {};
     std::vector<uint8_t> answer = Answer(*relay, request.Sub(0, request.at(2) + vorlan::kFrameOverhead));
-    if (!answer.empty()) ++counts_.answers;
+    if (!answer.empty()) {
+        ++counts_.answers;
+        ++relay->traffic().answers;
+    }
     return answer;
 }
 
@@ -95,7 +82,7 @@ std::vector<uint8_t> RelayLine::Poll(RelayModel& r, bool followUp) {
     if (!followUp) {
         r.Advance();
         if (r.random().Chance(r.config().busyRate)) {
-            return BuildFrame(a, r.random().Chance(0.5) ? kAccepted : kMore, {});
+            return BuildFrame(a, r.random().Chance(0.5) ? Code(Answer::Accepted) : Code(Answer::FollowUp), {});
         }
     }
     if (r.HasReport()) {
@@ -107,9 +94,9 @@ std::vector<uint8_t> RelayLine::Poll(RelayModel& r, bool followUp) {
         for (size_t i = 0; i < report.groups.size() && i < kMaxChangeGroups; ++i) {
             data.insert(data.end(), report.groups[i].begin(), report.groups[i].end());
         }
-        return BuildFrame(a, kChanges, data);
+        return BuildFrame(a, Code(Answer::StatusChanges), data);
     }
-    if (followUp) return BuildFrame(a, kNothing, {});
+    if (followUp) return BuildFrame(a, Code(Answer::Nothing), {});
     std::vector<uint8_t> data;
     switch (r.NextPollKind()) {
         case RelayModel::PollKind::Measurements: {
@@ -137,73 +124,73 @@ std::vector<uint8_t> RelayLine::Poll(RelayModel& r, bool followUp) {
             }
             break;
         case RelayModel::PollKind::Nothing:
-            return BuildFrame(a, kNothing, {});
+            return BuildFrame(a, Code(Answer::Nothing), {});
     }
-    return BuildFrame(a, kData, data);
+    return BuildFrame(a, Code(Answer::Data), data);
 }
 
 std::vector<uint8_t> RelayLine::Answer(RelayModel& r, vorlan::ByteView request) {
     const uint8_t a = r.address();
     const uint8_t n = request.at(2);
     const vorlan::ByteView data = request.Sub(vorlan::kFrameHeader, n);
-    switch (request.at(1)) {
-        case kPoll:
+    switch (static_cast<Request>(request.at(1))) {
+        case Request::GeneralPoll:
             return Poll(r, false);
-        case kFollowUp:
+        case Request::FollowUpPoll:
             return Poll(r, true);
-        case kTimeSync: {
+        case Request::TimeSync: {
             vorlan::SystemTime t;
             if (vorlan::ReadTimeStamp(data, 0, t)) {
                 r.SetClock(t);
                 ++counts_.timeSyncs;
             }
-            return BuildFrame(a, kNothing, {});
+            return BuildFrame(a, Code(Answer::Nothing), {});
         }
-        case kSelect: {
+        case Request::ControlSelect: {
             const uint8_t point = data.at(1), code = data.at(2);
-            if (n >= 3 && r.Select(point, code)) return BuildFrame(a, kSelected, {0, point, code});
-            return BuildFrame(a, kControlDone, {0, point, kRefused});
+            if (n >= 3 && r.Select(point, code)) return BuildFrame(a, Code(Answer::ControlSelected), {0, point, code});
+            return BuildFrame(a, Code(Answer::ControlResult), {0, point, kRefused});
         }
-        case kExecute: {
+        case Request::ControlExecute: {
             const uint8_t point = data.at(1), code = data.at(2);
             if (n >= 3 && r.Execute(point, code)) {
                 ++counts_.controls;
-                return BuildFrame(a, kControlDone, {0, point, code});
+                return BuildFrame(a, Code(Answer::ControlResult), {0, point, code});
             }
-            return BuildFrame(a, kControlDone, {0, point, kRefused});
+            return BuildFrame(a, Code(Answer::ControlResult), {0, point, kRefused});
         }
-        case kSettingRead: {
+        case Request::SettingRead: {
             const int zone = data.at(1);
-            if (n < 2 || !r.settings().HasZone(zone)) return BuildFrame(a, kNothing, {});
+            if (n < 2 || !r.settings().HasZone(zone)) return BuildFrame(a, Code(Answer::Nothing), {});
             ++counts_.settingReads;
             return BuildFrame(a, r.settings().AnswerCode(), r.settings().AnswerData(zone));
         }
-        case kZoneSwitch:
+        case Request::ZoneSwitch:
             if (n >= 2) r.settings().SwitchZone(data.at(1));
-            return BuildFrame(a, kNothing, {});
-        case kSettingWrite:
+            return BuildFrame(a, Code(Answer::Nothing), {});
+        case Request::SettingWrite:
             if (r.settings().ApplyWrite(data)) {
                 ++counts_.settingWrites;
-                return BuildFrame(a, kData, {});  // the relay confirms the write
+                return BuildFrame(a, Code(Answer::Data), {});  // the relay confirms the write
             }
-            return BuildFrame(a, kNothing, {});
-        case kSettingConfirm:
-            return BuildFrame(a, kNothing, {});
-        case kRecordingList: {
+            return BuildFrame(a, Code(Answer::Nothing), {});
+        case Request::SettingConfirm:
+            return BuildFrame(a, Code(Answer::Nothing), {});
+        case Request::RecordingList: {
             std::vector<uint8_t> list;
             for (const Recording& rec : r.recordings()) {
                 uint8_t entry[20];
                 WriteListEntry(rec, entry);
                 list.insert(list.end(), entry, entry + 20);
             }
-            return BuildFrame(a, kList, list);
+            return BuildFrame(a, Code(Answer::RecordingList), list);
         }
-        case kRecordingBlock: {
+        case Request::RecordingBlock: {
             uint32_t id = 0, from = 0;
-            if (!data.ReadLe(0, 4, id) || !data.ReadLe(4, 2, from)) return BuildFrame(a, kNothing, {});
+            if (!data.ReadLe(0, 4, id) || !data.ReadLe(4, 2, from)) return BuildFrame(a, Code(Answer::Nothing), {});
             const size_t wanted = std::min<size_t>(std::max<size_t>(data.at(6), 1), kSamplesPerBlock);
             const Recording* rec = r.FindRecording(id);
-            if (!rec || from > rec->lastSample) return BuildFrame(a, kNothing, {});
+            if (!rec || from > rec->lastSample) return BuildFrame(a, Code(Answer::Nothing), {});
             std::vector<uint8_t> block;
             for (uint32_t s = from; s <= rec->lastSample && block.size() < wanted * kSampleBytes; ++s) {
                 uint8_t sample[kSampleBytes];
@@ -211,7 +198,7 @@ std::vector<uint8_t> RelayLine::Answer(RelayModel& r, vorlan::ByteView request) 
                 block.insert(block.end(), sample, sample + kSampleBytes);
             }
             ++counts_.blocks;
-            return BuildFrame(a, kBlock, block);
+            return BuildFrame(a, Code(Answer::RecordingBlock), block);
         }
         default:
             return {};  // a code this relay doesn't know: silence

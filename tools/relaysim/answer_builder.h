@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "protocol/byte_view.h"
+#include "model/byte_view.h"
 #include "relay_model.h"
 #include "sim_config.h"
 

@@ -1,6 +1,6 @@
 #include "fault_injector.h"
 
-#include "protocol/frame.h"
+#include "model/frame.h"
 #include "sim_random.h"
 
 namespace vorlan_sim {

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <cstring>
 
-#include "protocol/frame.h"
+#include "model/frame.h"
 
 namespace vorlan_sim {
 
@@ -180,7 +180,11 @@ std::string RunLine(int fd, LineLoop& loop, const std::atomic<bool>& stop) {
             const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n > 0) {
                 loop.Receive(buffer, static_cast<size_t>(n), MonotonicMs());
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            } else if (n == 0) {
+                // A hung-up line reads as end of file at once, again and again:
+                // wait for the far end instead of spinning.
+                usleep(kIdleWaitMs * 1000);
+            } else if (errno != EAGAIN && errno != EINTR) {
                 return std::string("reading the line failed: ") + std::strerror(errno);
             }
         } else if (ready > 0 && (p.revents & (POLLERR | POLLNVAL))) {

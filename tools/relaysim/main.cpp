@@ -2,11 +2,15 @@
 // and a host configuration without a relay on the desk.
 
 #include <CLI/CLI.hpp>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "simulator.h"
 
@@ -15,6 +19,36 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
+
+// Every mistake in how the program is called ends with this code.
+constexpr int kExitUsage = 2;
+
+int Usage(const std::string& text) {
+    std::fprintf(stderr, "vorlan-relaysim: %s\n", text.c_str());
+    return kExitUsage;
+}
+
+// Fills relays' silent_after from "ADDRESS:ANSWERS" texts.
+std::string ApplySilentAfter(const std::vector<std::string>& texts, std::vector<vorlan_sim::RelayConfig>& relays) {
+    for (const std::string& t : texts) {
+        const size_t colon = t.find(':');
+        char* end = nullptr;
+        const long address = std::strtol(t.c_str(), &end, 10);
+        const long answers = colon == std::string::npos ? -1 : std::strtol(t.c_str() + colon + 1, &end, 10);
+        if (colon == std::string::npos || answers < 1 || *end != '\0') {
+            return "--silent-after takes ADDRESS:ANSWERS, e.g. 3:10, not '" + t + "'";
+        }
+        bool found = false;
+        for (auto& r : relays) {
+            if (r.address == address) {
+                r.silentAfter = static_cast<int>(answers);
+                found = true;
+            }
+        }
+        if (!found) return "--silent-after: no relay at address " + std::to_string(address);
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -62,21 +96,24 @@ int main(int argc, char** argv) {
     app.add_option("--busy-rate", busyRate, "chance per poll of a 0xB0 or 0xBA answer")->check(CLI::Range(0.0, 1.0));
     app.add_option("--recording-samples", recordingSamples, "last sample number of each fault recording (1..239)");
     app.add_option("--duration", duration, "stop after this many seconds");
+    std::vector<std::string> silentAfter;
+    app.add_option("--silent-after", silentAfter,
+                   "ADDRESS:ANSWERS: the relay falls silent after this many answers (a relay that fails mid-run)");
     app.add_flag("-v,--verbose", cli.verbose, "print every frame on standard error");
-    CLI11_PARSE(app, argc, argv);
+    app.set_version_flag("--version", "vorlan-relaysim " VORLAN_VERSION);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : kExitUsage;
+    }
 
     SimConfig config;
     if (!configFile.empty()) {
-        if (std::string e = LoadSimConfigFile(configFile, config); !e.empty()) {
-            std::fprintf(stderr, "vorlan-relaysim: %s\n", e.c_str());
-            return 2;
-        }
+        if (std::string e = LoadSimConfigFile(configFile, config); !e.empty()) return Usage(e);
     }
     if (!relays.empty()) {
-        if (std::string e = ParseRelayList(relays, config.relays); !e.empty()) {
-            std::fprintf(stderr, "vorlan-relaysim: --relays: %s\n", e.c_str());
-            return 2;
-        }
+        if (std::string e = ParseRelayList(relays, config.relays); !e.empty()) return Usage("--relays: " + e);
     }
     if (config.relays.empty() && configFile.empty()) ParseRelayList("1", config.relays);
     // Options given on the command line win over the file.
@@ -90,10 +127,7 @@ int main(int argc, char** argv) {
         if (parity == "none") config.line.parity = 0;
         else if (parity == "odd") config.line.parity = 1;
         else if (parity == "even") config.line.parity = 2;
-        else {
-            std::fprintf(stderr, "vorlan-relaysim: --parity must be none, odd or even\n");
-            return 2;
-        }
+        else return Usage("--parity must be none, odd or even");
     }
     if (given("--seed")) config.seed = seed;
     if (given("--drop")) config.faults.drop = cli.faults.drop;
@@ -111,6 +145,15 @@ int main(int argc, char** argv) {
         if (changeRate >= 0) r.changeRate = changeRate;
         if (busyRate >= 0) r.busyRate = busyRate;
         if (recordingSamples > 0) r.recordingSamples = recordingSamples;
+    }
+    if (std::string e = ApplySilentAfter(silentAfter, config.relays); !e.empty()) return Usage(e);
+    if (std::string e = ValidateSimConfig(config); !e.empty()) return Usage(e);
+    if (!config.line.link.empty()) {
+        // The link replaces only a link (a stale one of an earlier run), never a file.
+        struct stat st {};
+        if (lstat(config.line.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            return Usage("--link " + config.line.link + " exists and is not a symbolic link; not replacing it");
+        }
     }
 
     struct sigaction action {};

@@ -33,6 +33,16 @@ public:
     void Advance();
     uint64_t polls() const { return polls_; }
 
+    // Requests addressed to this relay and the answers it gave.
+    struct Traffic {
+        uint64_t requests = 0;
+        uint64_t answers = 0;
+    };
+    Traffic& traffic() { return traffic_; }
+    const Traffic& traffic() const { return traffic_; }
+    // Has it fallen silent (silent_after)?
+    bool Silent() const { return config_.silentAfter > 0 && traffic_.answers >= static_cast<uint64_t>(config_.silentAfter); }
+
     int32_t Measurement(int k) const;                 // -32767..32767
     uint8_t StatusGroup(int g) const { return status_.at(static_cast<size_t>(g)); }
     bool Input(int point) const;
@@ -74,6 +84,7 @@ private:
     RelayConfig config_;
     SimRandom random_;
     uint64_t polls_ = 0;
+    Traffic traffic_;
     size_t pollTurn_ = 0;
     std::vector<double> phase_;
     std::vector<double> amplitude_;

@@ -1,5 +1,7 @@
 #include "relay_settings.h"
 
+#include "model/commands.h"
+
 #include <cmath>
 
 #include "protocol/codecs.h"
@@ -49,7 +51,8 @@ bool RelaySettings::SwitchZone(int zone) {
 }
 
 uint8_t RelaySettings::AnswerCode() const {
-    return config_.layout == SettingLayout::Coded ? 0xBD : 0xAD;
+    return config_.layout == SettingLayout::Coded ? vorlan::Code(vorlan::Answer::SettingsCoded)
+                                                 : vorlan::Code(vorlan::Answer::SettingsFloat);
 }
 
 std::vector<uint8_t> RelaySettings::AnswerData(int z) const {

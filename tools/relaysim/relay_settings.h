@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "protocol/byte_view.h"
+#include "model/byte_view.h"
 #include "sim_config.h"
 
 namespace vorlan_sim {

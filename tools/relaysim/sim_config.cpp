@@ -90,7 +90,7 @@ std::string ReadRelay(const toml::table& t, size_t position, RelayConfig& r) {
     VORLAN_TRY(CheckKeys(t,
                          {"address", "type", "layout", "measurements", "status_groups", "counters",
                           "zones", "settings", "byte_settings", "recordings", "recording_samples",
-                          "change_rate", "busy_rate"},
+                          "change_rate", "busy_rate", "silent_after"},
                          "[[relay]]"));
     int address = -1;
     VORLAN_TRY(ReadInt(t, "address", address));
@@ -109,6 +109,7 @@ std::string ReadRelay(const toml::table& t, size_t position, RelayConfig& r) {
     VORLAN_TRY(ReadInt(t, "recording_samples", r.recordingSamples));
     VORLAN_TRY(ReadRate(t, "change_rate", r.changeRate));
     VORLAN_TRY(ReadRate(t, "busy_rate", r.busyRate));
+    VORLAN_TRY(ReadInt(t, "silent_after", r.silentAfter));
     return {};
 }
 
@@ -265,7 +266,8 @@ std::string ValidateSimConfig(const SimConfig& config) {
               range("status_groups", r.statusGroups, 1, 64), range("counters", r.counters, 0, 20),
               range("zones", r.zones, 1, 16), range("settings", r.settings, 1, 60),
               range("byte_settings", r.byteSettings, 0, 16), range("recordings", r.recordings, 0, 4),
-              range("recording_samples", r.recordingSamples, 1, 239)}) {
+              range("recording_samples", r.recordingSamples, 1, 239),
+              range("silent_after", r.silentAfter, 0, 1000000000)}) {
             if (!e.empty()) return who + e;
         }
         if (r.layout == SettingLayout::Float && 4 * r.settings + r.byteSettings + 5 > 255) {

@@ -24,6 +24,7 @@ struct RelayConfig {
     int recordingSamples = 80;   // last sample number of each recording, 1..239
     double changeRate = 0.05;    // chance per poll that a status input changes
     double busyRate = 0.02;      // chance per poll of a 0xB0 or 0xBA answer
+    int silentAfter = 0;         // answers this many requests, then falls silent; 0: never
 };
 
 struct FaultRates {

@@ -60,6 +60,10 @@ std::string SimPort::OpenPty(const LineConfig& line) {
     }
     fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     if (!line.link.empty()) {
+        struct stat st {};
+        if (lstat(line.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            return line.link + " exists and is not a symbolic link; not replacing it";
+        }
         // Replace the link atomically, so a driver reopening it never misses.
         const std::string temp = line.link + ".new";
         unlink(temp.c_str());

@@ -53,6 +53,11 @@ std::string Simulator::Summary() const {
         << f.split << ", stray bytes " << f.stray << ", noise " << f.garbage << "), broadcasts " << a.broadcasts
         << ", time syncs " << a.timeSyncs << ", controls " << a.controls << ", setting reads " << a.settingReads
         << ", setting writes " << a.settingWrites << ", recording blocks " << a.blocks;
+    for (size_t i = 0; i < relays_->size(); ++i) {
+        const RelayModel& r = relays_->relay(i);
+        out << "; relay " << static_cast<int>(r.address()) << ": " << r.traffic().requests << " requests, "
+            << r.traffic().answers << " answers";
+    }
     return out.str();
 }
 

@@ -1,0 +1,135 @@
+// The register catalogue handed to the host, the check of an item's register
+// text and data type, and the error texts.
+
+#include <cstring>
+
+#include "component/register_catalogue.h"
+#include "component/relay_driver.h"
+
+namespace vorlan {
+
+namespace {
+
+constexpr int32_t kErrorRegisterName = 0;
+constexpr int32_t kErrorAddressRange = 5;
+constexpr int32_t kErrorDataType = 4;
+
+constexpr size_t kMaxRegisterText = 127;  // 128-byte field with its NUL
+constexpr size_t kMaxLeadingBlanks = 32;
+constexpr size_t kMaxAddressDigits = 9;  // fits a signed 32-bit number
+constexpr size_t kRegisterNameField = sizeof(RegisterDef::name);
+
+// The six texts for error indexes 0..5, GBK encoded.
+const char* const kErrorTexts[] = {
+    // 寄存器名字错误! (register name wrong)
+    "\xBC\xC4\xB4\xE6\xC6\xF7\xC3\xFB\xD7\xD6\xB4\xED\xCE\xF3!",
+    // 设备地址错误! (device address wrong)
+    "\xC9\xE8\xB1\xB8\xB5\xD8\xD6\xB7\xB4\xED\xCE\xF3!",
+    // 寄存器类型错误! (register type wrong)
+    "\xBC\xC4\xB4\xE6\xC6\xF7\xC0\xE0\xD0\xCD\xB4\xED\xCE\xF3!",
+    // 寄存器数据地址错误! (register data address wrong)
+    "\xBC\xC4\xB4\xE6\xC6\xF7\xCA\xFD\xBE\xDD\xB5\xD8\xD6\xB7\xB4\xED\xCE\xF3!",
+    // 数据类型错误! (data type wrong)
+    "\xCA\xFD\xBE\xDD\xC0\xE0\xD0\xCD\xB4\xED\xCE\xF3!",
+    // 寄存器数据地址范围超界! (register data address out of range)
+    "\xBC\xC4\xB4\xE6\xC6\xF7\xCA\xFD\xBE\xDD\xB5\xD8\xD6\xB7\xB7\xB6\xCE\xA7\xB3\xAC\xBD\xE7!",
+};
+constexpr int32_t kErrorTextCount = sizeof kErrorTexts / sizeof kErrorTexts[0];
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// True when `text` (of `size` characters) begins with the entry's name.
+bool BeginsWithName(const char* text, size_t size, const RegisterDef& entry, size_t& nameSize) {
+    nameSize = strnlen(entry.name, kRegisterNameField);
+    return nameSize > 0 && nameSize <= size && std::memcmp(text, entry.name, nameSize) == 0;
+}
+
+}  // namespace
+
+const RegisterDef* CRelayDriverBase::GetRegisterTable(int32_t* count) {
+    if (count != nullptr) *count = VORLAN_REG_COUNT;
+    return kRegisterCatalogue;
+}
+
+int16_t CRelayDriverBase::CheckItem(const ItemConfig* config, ItemRef* ref,
+                                    const RegisterDef* catalogue, int32_t count) {
+    if (config == nullptr || ref == nullptr || catalogue == nullptr) {
+        errorIndex = kErrorRegisterName;
+        return 1;
+    }
+
+    // The host's text, read no further than its field.
+    char text[kMaxRegisterText + 1] = {};
+    size_t size = strnlen(config->registerText, kMaxRegisterText);
+    std::memcpy(text, config->registerText, size);
+
+    size_t start = 0;
+    while (start < size && start < kMaxLeadingBlanks && text[start] == ' ') ++start;
+    if (start == size) {
+        errorIndex = kErrorRegisterName;
+        return 1;
+    }
+    while (size > start && text[size - 1] == ' ') --size;
+    const char* body = text + start;
+    const size_t bodySize = size - start;
+
+    int32_t found = -1;
+    size_t nameSize = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (BeginsWithName(body, bodySize, catalogue[i], nameSize)) {
+            found = i;
+            break;
+        }
+    }
+    if (found < 0) {
+        errorIndex = kErrorRegisterName;
+        return 1;
+    }
+    const RegisterDef& entry = catalogue[found];
+
+    ref->dataAddress = 0;
+    if (entry.minAddress < entry.maxAddress) {
+        // Every character after the name belongs to the address.
+        const char* digits = body + nameSize;
+        const size_t digitCount = bodySize - nameSize;
+        for (size_t i = 0; i < digitCount; ++i) {
+            if (!IsDigit(digits[i])) {
+                errorIndex = kErrorRegisterName;
+                return 1;
+            }
+        }
+        if (digitCount > kMaxAddressDigits) {
+            errorIndex = kErrorAddressRange;
+            return 1;
+        }
+        int32_t number = 0;
+        for (size_t i = 0; i < digitCount; ++i) number = number * 10 + (digits[i] - '0');
+        if (number < entry.minAddress || number > entry.maxAddress) {
+            errorIndex = kErrorAddressRange;
+            return 1;
+        }
+        ref->registerIndex = static_cast<int16_t>(found);
+        ref->dataAddress = static_cast<int16_t>(number);
+        ref->entry = &entry;
+    } else {
+        // Characters after the name are ignored: SendX is Send.
+        ref->registerIndex = static_cast<int16_t>(found);
+        ref->entry = &entry;
+    }
+
+    const int32_t mask = entry.typeMask & 0xFFFF;
+    if ((static_cast<int32_t>(config->dataType) & mask) == 0) {
+        errorIndex = kErrorDataType;
+        return 1;
+    }
+    ref->dataType = config->dataType;
+    return 0;
+}
+
+const char* CRelayDriverBase::GetErrorText() const {
+    const int32_t index = errorIndex.load();
+    if (index < 0 || index >= kErrorTextCount) return nullptr;
+    return kErrorTexts[index];
+}
+
+}  // namespace vorlan

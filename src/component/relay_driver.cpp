@@ -1,0 +1,220 @@
+#include "component/relay_driver.h"
+
+#include <cstring>
+
+#include "faultrec/recording_service.h"
+#include "link/frame_exchange.h"
+#include "platform/linux_monitor_sink.h"
+#include "tags/tag_service.h"
+#include "protocol/answer_dispatch.h"
+#include "model/frame.h"
+#include "protocol/request_builder.h"
+
+namespace vorlan {
+
+CRelayDriverBase::~CRelayDriverBase() = default;
+
+int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
+    if (config == nullptr) return 0;
+    std::memcpy(&channel_, config, sizeof channel_);
+    if (config->baudRate < 300 || config->baudRate > 57600) return 0;
+    replyTimeout = config->replyTimeout;
+    LineChannel opened = OpenLineChannel(*config);
+    lineNotes_ = std::move(opened.notes);
+    if (!opened.port) return 0;  // a port that was open stays open
+    port_ = std::move(opened.port);  // the old port, if any, closes here
+    fastLine_ = opened.fast;
+    fastTiming_ = opened.timing;
+    return 1;
+}
+
+int32_t CRelayDriverBase::CloseChannel() {
+    if (port_) {
+        port_->Close();
+        port_.reset();
+    }
+    return 1;
+}
+
+CRelayDriver::CRelayDriver(std::unique_ptr<Clock> clock, std::unique_ptr<MonitorSink> monitor)
+    : clock_(clock ? std::move(clock) : std::make_unique<RealClock>()),
+      monitor_(monitor ? std::move(monitor) : MakeHostMonitorSink()) {}
+
+CRelayDriver::~CRelayDriver() {
+    ReleaseRecordingAtoms(state_);
+}
+
+int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const int32_t opened = OpenChannel(config);
+    TraceLineNotes();
+    return opened;
+}
+
+void CRelayDriver::TraceLineNotes() {
+    if (lineNotes_ == tracedLineNotes_) return;
+    tracedLineNotes_ = lineNotes_;
+    SendLineNotes(*monitor_, lineNotes_);
+}
+
+int32_t CRelayDriver::CloseChannelLocked() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return CloseChannel();
+}
+
+void CRelayDriver::SetPort(std::unique_ptr<SerialPort> port) {
+    std::lock_guard<std::mutex> guard(lock_);
+    port_ = std::move(port);
+}
+
+int32_t CRelayDriver::AddDevice(const char* addressText, int32_t* address) {
+    if (addressText == nullptr) return 0;
+    uint32_t value = 0;
+    for (const char* p = addressText; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return 0;
+        value = value * 10 + static_cast<uint32_t>(*p - '0');
+        if (value > 32) return 0;  // also stops long digit strings from overflowing
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    if (state_.deviceCount >= kMaxDevices) return 0;
+    if (address != nullptr) *address = static_cast<int32_t>(value);
+    DeviceRecord& record = state_.devices[static_cast<size_t>(state_.deviceCount)];
+    record.address = static_cast<uint8_t>(value);
+    record.index = static_cast<uint8_t>(state_.deviceCount);
+    linkStats_.Register(state_.deviceCount, record.address);
+    state_.deviceCount += 1;
+    return 1;
+}
+
+int32_t CRelayDriver::CanMerge(const ItemRef* ref, int32_t direction, HostPacket* packet) {
+    if (ref == nullptr || packet == nullptr) return 0;
+    if (direction != packet->direction || ref->device != packet->device ||
+        ref->registerIndex != packet->registerIndex) {
+        return 0;
+    }
+    if (direction == 1) return ref->dataAddress == packet->firstAddress ? 1 : 0;
+    if (ref->dataAddress < packet->firstAddress) {
+        packet->firstAddress = ref->dataAddress;
+    } else if (ref->dataAddress > packet->lastAddress) {
+        packet->lastAddress = ref->dataAddress;
+    }
+    return 1;
+}
+
+int32_t CRelayDriver::ServePacket(HostPacket* packet, uint8_t* frame, size_t capacity,
+                                  int32_t& length, int32_t& expectedLength, int32_t origin) {
+    TagContext ctx{state_, *clock_, &settings_};
+    return vorlan::ServePacket(ctx, packet, frame, capacity, length, expectedLength, origin);
+}
+
+int32_t CRelayDriver::ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
+                                    int32_t expectedLength) {
+    ExchangeContext ctx{state_, port_.get(), *clock_, *monitor_, errorIndex};
+    const int32_t result =
+        fastLine_ ? ExchangeFrameFast(ctx, fastTiming_, frame, capacity, length, expectedLength)
+                  : vorlan::ExchangeFrame(ctx, frame, capacity, length, expectedLength);
+    lastOutcome_ = ctx.outcome;
+    return result;
+}
+
+int32_t CRelayDriver::ParseAnswer(HostPacket* /*packet*/, const uint8_t* frame, int32_t length) {
+    const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+    return vorlan::ParseAnswer(state_, *this, ByteView(frame, size));
+}
+
+namespace {
+
+// After a failed exchange the relay starts again with the general poll, and a
+// pending control selection is cancelled.
+void MarkForFreshStart(DeviceRecord& relay) {
+    relay.conversation.nextCommand = Request::GeneralPoll;
+    relay.control.ykState = 255;
+}
+
+// Device index of the registered relay with `address`, or -1.
+int32_t RegisteredIndex(PollingState& state, uint8_t address) {
+    const DeviceRecord* relay = state.FindDevice(address);
+    return relay != nullptr ? relay->index : -1;
+}
+
+}  // namespace
+
+int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
+    if (packet == nullptr) return 0;
+    std::lock_guard<std::mutex> guard(lock_);
+
+    uint8_t frame[kPacketFrameBuffer] = {};
+    int32_t length = 0;
+    int32_t expectedLength = 0;
+
+    settings_.ConnectSettingDb();
+
+    if (ServePacket(packet, frame, sizeof frame, length, expectedLength, origin) == 0) return 0;
+    if (packet->deviceIndex < 0 || packet->deviceIndex >= kMaxDevices) return 0;
+    DeviceRecord& packetRelay = state_.devices[static_cast<size_t>(packet->deviceIndex)];
+    // The relay the request went to, for a fresh start when the exchange fails.
+    const bool sent = length > 0;
+    const uint8_t requestAddress = frame[0];
+    // The exchange looks the address up the same way, so this changes nothing.
+    const int32_t target = sent ? RegisteredIndex(state_, requestAddress) : -1;
+
+    if (ExchangeFrame(frame, sizeof frame, length, expectedLength) == 0) {
+        linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
+        MarkForFreshStart(packetRelay);
+        if (sent) {
+            if (DeviceRecord* served = state_.FindDevice(requestAddress)) MarkForFreshStart(*served);
+        }
+        return 0;
+    }
+    const int32_t parsed = ParseAnswer(packet, frame, length);
+    const bool taken = parsed == 1 && length > 0 && frame[0] == requestAddress;
+    linkStats_.Note(target, lastOutcome_, taken, clock_->NowFileTime());
+    if (parsed == 0) return 0;
+
+    if (packetRelay.conversation.unansweredCount > 10) {
+        packetRelay.conversation.unansweredCount = 0;
+        return 0;
+    }
+    return 1;
+}
+
+int32_t CRelayDriver::ProbeDevice(intptr_t /*reserved*/, int32_t address, intptr_t /*reserved2*/) {
+    // An address that does not fit the frame's byte is not cut down to
+    // another relay's.
+    if (address < 0 || address > 0xFF) return 0;
+    std::lock_guard<std::mutex> guard(lock_);
+    uint8_t frame[kProbeFrameBuffer] = {};
+    const uint8_t relayAddress = static_cast<uint8_t>(address);
+    int32_t length = BuildProbe(relayAddress, frame, sizeof frame);
+    const int32_t target = RegisteredIndex(state_, relayAddress);
+    if (ExchangeFrame(frame, sizeof frame, length, 0) == 0) {
+        linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
+        return 0;
+    }
+    const int32_t parsed = ParseProbeAnswer(relayAddress, frame, length);
+    linkStats_.Note(target, lastOutcome_, parsed == 1, clock_->NowFileTime());
+    return parsed;
+}
+
+int32_t CRelayDriver::ParseProbeAnswer(uint8_t address, const uint8_t* frame, int32_t length) {
+    const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+    return vorlan::ParseProbeAnswer(state_, *this, address, ByteView(frame, size));
+}
+
+void CRelayDriver::StoreCodedSettings(DeviceRecord& relay, ByteView frame) {
+    settings_.StoreCodedSettings(relay, frame);
+}
+
+void CRelayDriver::StoreSettingValues(DeviceRecord& relay, ByteView frame) {
+    settings_.StoreSettingValues(relay, frame);
+}
+
+void CRelayDriver::StoreRecordingList(DeviceRecord& relay, ByteView frame) {
+    vorlan::StoreRecordingList(relay, frame, *clock_);
+}
+
+void CRelayDriver::StoreRecordingBlock(DeviceRecord& relay, ByteView frame) {
+    vorlan::StoreRecordingBlock(relay, frame, RecordingDir());
+}
+
+}  // namespace vorlan

@@ -1,0 +1,132 @@
+#pragma once
+// The protocol driver object each component owns: the port, the last error,
+// the device table with the polling state, the setting database and the lock
+// that serialises packet calls.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "component/link_stats.h"
+#include "link/frame_exchange.h"
+#include "link/line_channel.h"
+#include "platform/clock.h"
+#include "platform/monitor_sink.h"
+#include "platform/serial_port.h"
+#include "model/device_record.h"
+#include "protocol/answer_handlers.h"
+#include "settings/setting_service.h"
+#include "vorlan/driver.h"
+
+namespace vorlan {
+
+class CRelayDriverBase {
+public:
+    CRelayDriverBase() = default;
+    virtual ~CRelayDriverBase();
+    CRelayDriverBase(const CRelayDriverBase&) = delete;
+    CRelayDriverBase& operator=(const CRelayDriverBase&) = delete;
+
+    // Virtual operations in slot order.
+    virtual int32_t AddDevice(const char* addressText, int32_t* address) = 0;
+    virtual int32_t ReservedOp2(int32_t, int32_t, int32_t, int32_t) = 0;
+    virtual int32_t ReservedOp3(int32_t, int32_t, int32_t, int32_t) = 0;
+    virtual int32_t ServePacket(HostPacket* packet, uint8_t* frame, size_t capacity,
+                                int32_t& length, int32_t& expectedLength, int32_t origin) = 0;
+    virtual int32_t ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
+                                  int32_t expectedLength) = 0;
+    virtual int32_t ParseAnswer(HostPacket* packet, const uint8_t* frame, int32_t length) = 0;
+    virtual int32_t ReservedOp7(int32_t, int32_t, int32_t) = 0;
+    virtual int32_t ReservedOp8(int32_t, int32_t, int32_t, int32_t) = 0;
+    virtual int32_t ProcessPacket(HostPacket* packet, int32_t origin) = 0;
+    virtual int32_t CanMerge(const ItemRef* ref, int32_t direction, HostPacket* packet) = 0;
+    virtual int32_t ReservedOp11(int32_t, int32_t, int32_t) = 0;
+    virtual int32_t ProbeDevice(intptr_t reserved, int32_t address, intptr_t reserved2) = 0;
+
+    // Non-virtual operations of the base.
+    static const RegisterDef* GetRegisterTable(int32_t* count);
+    int16_t CheckItem(const ItemConfig* config, ItemRef* ref, const RegisterDef* catalogue,
+                      int32_t count);
+    const char* GetErrorText() const;
+    int32_t OpenChannel(const ChannelConfig* config);
+    int32_t CloseChannel();
+
+    int32_t PortHandle() const { return port_ ? 1 : -1; }
+    int32_t ErrorIndex() const { return errorIndex.load(); }
+    int32_t ReplyTimeout() const { return replyTimeout; }
+
+protected:
+    std::unique_ptr<SerialPort> port_;  // the open port; null = handle -1
+    std::atomic<int32_t> errorIndex{-1};
+    int32_t replyTimeout = 3000;
+    // The last record handed to OpenChannel, copied under the lock: two host
+    // threads may open the same component at once.
+    ChannelConfig channel_{};
+    // The open line's timing profile and what its settings file got wrong.
+    bool fastLine_ = false;
+    FastTiming fastTiming_;
+    std::vector<std::string> lineNotes_;
+};
+
+// Not final: tests stand in for single steps of the packet cycle.
+class CRelayDriver : public CRelayDriverBase, private AnswerHandlers {
+public:
+    explicit CRelayDriver(std::unique_ptr<Clock> clock = nullptr,
+                          std::unique_ptr<MonitorSink> monitor = nullptr);
+    ~CRelayDriver() override;
+
+    int32_t AddDevice(const char* addressText, int32_t* address) override;
+    int32_t ReservedOp2(int32_t, int32_t, int32_t, int32_t) override { return 1; }
+    int32_t ReservedOp3(int32_t, int32_t, int32_t, int32_t) override { return 1; }
+    int32_t ServePacket(HostPacket* packet, uint8_t* frame, size_t capacity, int32_t& length,
+                        int32_t& expectedLength, int32_t origin) override;
+    int32_t ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
+                          int32_t expectedLength) override;
+    int32_t ParseAnswer(HostPacket* packet, const uint8_t* frame, int32_t length) override;
+    int32_t ReservedOp7(int32_t, int32_t, int32_t) override { return 1; }
+    int32_t ReservedOp8(int32_t, int32_t, int32_t, int32_t) override { return 1; }
+    int32_t ProcessPacket(HostPacket* packet, int32_t origin) override;
+    int32_t CanMerge(const ItemRef* ref, int32_t direction, HostPacket* packet) override;
+    int32_t ReservedOp11(int32_t, int32_t, int32_t) override { return 1; }
+    int32_t ProbeDevice(intptr_t reserved, int32_t address, intptr_t reserved2) override;
+
+    // The probe's answer check with this driver's answer handlers.
+    int32_t ParseProbeAnswer(uint8_t address, const uint8_t* frame, int32_t length);
+
+    // Configuration and packet calls from the component take the lock.
+    int32_t OpenChannelLocked(const ChannelConfig* config);
+    int32_t CloseChannelLocked();
+
+    // Per-relay link counts; readable from any thread.
+    const LinkStatsTable& LinkStats() const { return linkStats_; }
+
+    // For tests and tools inside the library: the state the packet calls work on.
+    PollingState& State() { return state_; }
+    Clock& GetClock() { return *clock_; }
+    // Replaces the port (tests use a scripted one).
+    void SetPort(std::unique_ptr<SerialPort> port);
+
+private:
+    // The settings file's notes to the monitor, once for as long as they repeat.
+    void TraceLineNotes();
+
+    void StoreCodedSettings(DeviceRecord& relay, ByteView frame) override;
+    void StoreSettingValues(DeviceRecord& relay, ByteView frame) override;
+    void StoreRecordingList(DeviceRecord& relay, ByteView frame) override;
+    void StoreRecordingBlock(DeviceRecord& relay, ByteView frame) override;
+
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<MonitorSink> monitor_;
+    PollingState state_;
+    LinkStatsTable linkStats_;
+    ExchangeOutcome lastOutcome_ = ExchangeOutcome::NothingSent;
+    std::vector<std::string> tracedLineNotes_;
+    std::mutex lock_;
+    // Declared last so that the database goes first, then the lock, then the records.
+    SettingService settings_;
+};
+
+}  // namespace vorlan

@@ -1,0 +1,147 @@
+#pragma once
+// Everything the driver knows about one relay, and the polling fields the
+// driver shares across relays. Plain data in parts, one per subsystem that
+// writes it; none of it calls back up.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "model/change_queue.h"
+#include "model/commands.h"
+#include "vorlan/driver.h"
+
+namespace vorlan {
+
+constexpr int kMaxDevices = 32;
+constexpr int kYcCount = 64;
+constexpr int kYxCount = 512;  // 64 groups of 8 points
+constexpr int kYxGroups = kYxCount / 8;
+constexpr int kYmCount = 20;
+constexpr int kSettingSlots = 255;
+constexpr int kRecordingListSize = 4;
+constexpr int kRecordingSamples = 240;
+constexpr int kAnalogChannels = 16;
+constexpr int kDigitalWords = 2;
+
+constexpr uint8_t kNoAddress = 255;
+constexpr int32_t kNone = 255;  // "none" in device indexes and small states
+
+// What the relay is asked next. Written by the protocol's request builder and
+// answer dispatch; the other subsystems ask for a request through
+// protocol/conversation.h.
+struct Conversation {
+    Request nextCommand = Request::GeneralPoll;
+    int32_t pollCount = 0;              // requests since the last time synchronisation
+    int32_t unansweredCount = 0;
+    int32_t writeConfirmCountdown = 0;  // 0x8F on the second request after a 0x8C
+};
+
+// The values the relay reported, stored by the answer dispatch.
+struct PointValues {
+    std::array<float, kYcCount> ycValue{};
+    std::array<uint8_t, kYxCount> yxState{};
+    std::array<uint32_t, kYmCount> ymValue{};
+    ChangeQueue changeQueue;
+};
+
+// The relay's setting table for one zone, kept by the settings service;
+// settingZone and settingState follow the host's setting operations.
+struct SettingTable {
+    std::array<float, kSettingSlots> settingValue{};
+    std::array<uint8_t, kSettingSlots> settingCode{};
+    std::array<uint8_t, kSettingSlots> settingLength{};
+    std::array<uint8_t, kSettingSlots> settingDescriptor{};
+    std::array<uint8_t, kSettingSlots> settingFlag{};
+    std::array<uint8_t, kSettingSlots> settingDecimals{};
+    int32_t settingCount = 0;
+    int32_t settingByteCount = 0;
+    uint8_t settingAnswerCode = 255;             // 0xBD or 0xAD: the layout last received
+    uint8_t settingState = VORLAN_SETTING_IDLE;  // host-visible, register DZWR
+    uint8_t settingZone = VORLAN_ZONE_NONE;
+    int32_t rtuType = 0;                         // the relay type its settings carry
+};
+
+// A remote control in progress, from the host's YK writes.
+struct ControlSelection {
+    int32_t ykPoint = 0;
+    int32_t ykCommand = 0;
+    int32_t ykState = 255;                      // 1 while a selection waits to go out
+    int32_t ykAction = VORLAN_YK_ACTION_NONE;   // host-visible progress
+};
+
+// The relay's fault-recording list and the retrieval of one recording.
+struct RecordingRetrieval {
+    std::array<int32_t, kRecordingListSize> lbId{};
+    std::array<std::string, kRecordingListSize> lbTime{};
+    std::array<uint32_t, kRecordingSamples> lbSampleTime{};
+    uint8_t lbCount = 0;
+    int32_t lbRequestId = 0;
+    int32_t lbIndex = -1;
+    std::array<uint16_t, kRecordingSamples> lbSampleCount{};
+    uint16_t lbNextSample = 0;
+    std::array<uint32_t, kRecordingSamples> lbSampleRate{};
+    std::array<std::array<int16_t, kRecordingSamples>, kAnalogChannels> lbAnalog{};
+    std::array<std::array<uint16_t, kRecordingSamples>, kDigitalWords> lbDigital{};
+    std::array<std::string, kRecordingListSize> lbStartTimeText{};
+    std::array<std::string, kRecordingListSize> lbTriggerTimeText{};
+    std::array<uint32_t, kRecordingListSize> lbSecond{};
+    std::array<uint32_t, kRecordingListSize> lbFraction{};
+    int32_t lbFilesWritten = 0;
+};
+
+// What the host's register service keeps per relay.
+struct HostView {
+    uint32_t traceOn = VORLAN_SHOW_OFF;  // register Show: mirror this relay's traffic
+    int32_t bwyxPhase = 1;               // BWYX reads alternate: clear, then deliver
+    // The atom handed to the host for each LBTime address, kept alive until
+    // the next LBTime read of that address replaces it (0 = none).
+    std::array<uint16_t, kRecordingListSize> lbTimeAtom{};
+};
+
+// Everything the driver knows about one relay, each part written by the
+// subsystem named on it.
+struct DeviceRecord {
+    uint8_t index = 0;             // position in the table, set by AddDevice
+    uint8_t address = kNoAddress;  // bus address, set by AddDevice
+    Conversation conversation;
+    PointValues points;
+    SettingTable settings;
+    ControlSelection control;
+    RecordingRetrieval recording;
+    HostView host;
+};
+
+// The device table and the driver-wide polling fields.
+struct PollingState {
+    std::array<DeviceRecord, kMaxDevices> devices{};
+    int32_t priorityDevice = kNone;
+    int32_t deviceCount = 0;
+    int32_t currentDevice = 0;
+    int32_t stayCount = 0;
+    uint8_t controlWatch = 0;
+    int32_t controlWatchDevice = kNone;
+    int32_t controlWatchStep = 0;
+
+    // The record `currentDevice` names (always inside the table).
+    DeviceRecord& Current() {
+        return devices[static_cast<size_t>(ClampIndex(currentDevice))];
+    }
+
+    // First registered relay with `address`, made the current one; null if none.
+    DeviceRecord* FindDevice(uint8_t address) {
+        const int32_t count = deviceCount < kMaxDevices ? deviceCount : kMaxDevices;
+        for (int32_t i = 0; i < count; ++i) {
+            if (devices[static_cast<size_t>(i)].address == address) {
+                currentDevice = i;
+                return &devices[static_cast<size_t>(i)];
+            }
+        }
+        return nullptr;
+    }
+
+    static int32_t ClampIndex(int32_t i) { return (i >= 0 && i < kMaxDevices) ? i : 0; }
+};
+
+}  // namespace vorlan

@@ -1,0 +1,30 @@
+#pragma once
+// Serves one host packet: copies a relay's stored values into the packet's
+// items or turns a host write into a change of the relay's record; for Send
+// (and FG 80) it has the request builder write the next request.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "model/device_record.h"
+#include "vorlan/driver.h"
+
+namespace vorlan {
+
+class SettingService;
+
+struct TagContext {
+    PollingState& state;
+    Clock& clock;
+    SettingService* settings;  // may be null (no database work)
+};
+
+// 0 when the packet's deviceIndex lies outside 0..31, else 1.
+int32_t ServePacket(TagContext& ctx, HostPacket* packet, uint8_t* frame, size_t capacity,
+                    int32_t& length, int32_t& expectedLength, int32_t origin);
+
+// Releases the LBTime atoms the records still hold (the component is going).
+void ReleaseRecordingAtoms(PollingState& state);
+
+}  // namespace vorlan

@@ -1,0 +1,239 @@
+// The status change queue, its delivery into BWYX items and the relay-time
+// conversion, with the local zone fixed to UTC+8.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "fake_clock.h"
+#include "tags/change_delivery.h"
+#include "model/change_queue.h"
+#include "test_packet.h"
+
+namespace {
+
+using vorlan::ChangeQueue;
+using vorlan::StatusChange;
+using vorlan::SystemTime;
+using vorlan_test::FakeClock;
+using vorlan_test::TestPacket;
+
+StatusChange Change(int32_t key, int32_t year, int32_t month, int32_t day, int32_t hour,
+                    int32_t minute, int32_t second, int32_t ms) {
+    StatusChange c;
+    c.key = key;
+    c.state = key >= 10000 ? 1 : 0;
+    c.year = year;
+    c.month = month;
+    c.day = day;
+    c.hour = hour;
+    c.minute = minute;
+    c.second = second;
+    c.millisecond = ms;
+    return c;
+}
+
+uint64_t FileTimeOf(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                    int32_t second, int32_t ms) {
+    SystemTime t{year, month, 0, day, hour, minute, second, ms};
+    uint64_t ft = 0;
+    EXPECT_TRUE(vorlan::SystemTimeToFileTime(t, ft));
+    return ft;
+}
+
+class ChangeQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("TZ");
+        hadTz_ = old != nullptr;
+        if (hadTz_) oldTz_ = old;
+        setenv("TZ", "Asia/Shanghai", 1);
+        tzset();
+        // The fake local clock reads 2003-12-25 23:59:05.000 (UTC 15:59:05).
+        now_ = FileTimeOf(2003, 12, 25, 15, 59, 5, 0);
+    }
+    void TearDown() override {
+        if (hadTz_) {
+            setenv("TZ", oldTz_.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+    vorlan::DeviceRecord relay;
+    FakeClock clock;
+    uint64_t now_ = 0;
+
+private:
+    bool hadTz_ = false;
+    std::string oldTz_;
+};
+
+TEST_F(ChangeQueueTest, QueueOperationsKeepOrderAndRefuseWhatIsNotThere) {
+    ChangeQueue q;
+    q.Append(Change(4, 2004, 1, 1, 0, 0, 0, 1));
+    q.Append(Change(10004, 2004, 1, 1, 0, 0, 0, 2));
+    q.Append(Change(4, 2004, 1, 1, 0, 0, 0, 3));
+    ASSERT_EQ(q.Count(), 3u);
+    EXPECT_EQ(q.KeyAt(1), 10004);
+
+    StatusChange out = Change(99, 0, 0, 0, 0, 0, 0, 0);
+    EXPECT_EQ(q.Take(5, out), -1);
+    EXPECT_EQ(out.key, 99);
+    EXPECT_EQ(q.Count(), 3u);
+
+    // The oldest record with the key goes first.
+    EXPECT_EQ(q.Take(4, out), 1);
+    EXPECT_EQ(out.millisecond, 1);
+    ASSERT_EQ(q.Count(), 2u);
+    EXPECT_EQ(q.KeyAt(0), 10004);
+    EXPECT_EQ(q.KeyAt(1), 4);
+
+    q.RemoveAt(7);  // outside: nothing happens
+    EXPECT_EQ(q.Count(), 2u);
+    q.RemoveAt(0);
+    EXPECT_EQ(q.KeyAt(0), 4);
+}
+
+TEST_F(ChangeQueueTest, QueueHoldsAtMost4096RecordsDroppingTheOldest) {
+    ChangeQueue q;
+    for (int32_t key = 0; key <= 4096; ++key) q.Append(Change(key, 2004, 1, 1, 0, 0, 0, 0));
+    ASSERT_EQ(q.Count(), ChangeQueue::kMaxRecords);
+    EXPECT_EQ(ChangeQueue::kMaxRecords, 4096u);
+    EXPECT_EQ(q.KeyAt(0), 1);
+    EXPECT_EQ(q.KeyAt(4095), 4096);
+}
+
+TEST_F(ChangeQueueTest, OrderSurvivesRemovalsFromTheFrontAndGrowth) {
+    ChangeQueue q;
+    int32_t next = 0;
+    int32_t oldest = 0;
+    // Far more records pass through than the storage first holds, with the
+    // oldest leaving in between; the queue always reads oldest first.
+    for (int round = 0; round < 50; ++round) {
+        for (int i = 0; i < 30; ++i) q.Append(Change(next++, 2004, 1, 1, 0, 0, 0, 0));
+        for (int i = 0; i < 20; ++i, ++oldest) {
+            StatusChange out;
+            ASSERT_EQ(q.Take(oldest, out), 1);
+            ASSERT_EQ(out.key, oldest);
+        }
+        ASSERT_EQ(q.Count(), static_cast<size_t>(next - oldest));
+        for (size_t i = 0; i < q.Count(); ++i) ASSERT_EQ(q.KeyAt(i), oldest + static_cast<int32_t>(i));
+    }
+    q.KeepIf([](const StatusChange& c) { return c.key % 2 == 0; });
+    for (size_t i = 1; i < q.Count(); ++i) EXPECT_EQ(q.KeyAt(i), q.KeyAt(i - 1) + 2);
+}
+
+TEST_F(ChangeQueueTest, LocalToUtcTakesEightHoursAndKeepsMillisecondsAndWeekday) {
+    SystemTime t{2004, 3, 6, 1, 0, 30, 0, 250};
+    EXPECT_EQ(vorlan::LocalToUtc(&t, clock), 1);
+    EXPECT_EQ(t.year, 2004);
+    EXPECT_EQ(t.month, 2);
+    EXPECT_EQ(t.day, 29);
+    EXPECT_EQ(t.hour, 16);
+    EXPECT_EQ(t.minute, 30);
+    EXPECT_EQ(t.second, 0);
+    EXPECT_EQ(t.milliseconds, 250);
+    EXPECT_EQ(t.dayOfWeek, 6);
+
+    EXPECT_EQ(vorlan::LocalToUtc(nullptr, clock), 0);
+}
+
+TEST_F(ChangeQueueTest, LocalToUtcOfAnUnrepresentableDateGivesTheCurrentTime) {
+    for (int32_t year : {1969, 0, -5, 99999}) {
+        SystemTime t{year, 1, 0, 1, 0, 0, 0, 400};
+        EXPECT_EQ(vorlan::LocalToUtc(&t, clock), 1);
+        EXPECT_EQ(t.year, 2003) << year;
+        EXPECT_EQ(t.month, 12);
+        EXPECT_EQ(t.day, 25);
+        EXPECT_EQ(t.hour, 15);
+        EXPECT_EQ(t.minute, 59);
+        EXPECT_EQ(t.second, 5);
+        EXPECT_EQ(t.milliseconds, 400);
+    }
+}
+
+TEST_F(ChangeQueueTest, EmptyQueueDeliversZeroWithTheCurrentTime) {
+    TestPacket p(0, 12, 0, {5, 10005});
+    EXPECT_EQ(vorlan::DeliverChanges(relay, &p.packet, clock), 1);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(p.Long(i), 0);
+        EXPECT_EQ(p.item(i).quality, 192);
+        EXPECT_EQ(p.Stamp(i), now_);
+    }
+}
+
+TEST_F(ChangeQueueTest, TakenRecordDeliversOneThenTheEmptiedQueueDeliversZero) {
+    relay.points.changeQueue.Append(Change(4, 2004, 3, 1, 0, 30, 0, 250));
+    TestPacket p(0, 12, 0, {5, 10005});
+    vorlan::DeliverChanges(relay, &p.packet, clock);
+    EXPECT_EQ(p.Long(0), 1);
+    EXPECT_EQ(p.Stamp(0), FileTimeOf(2004, 2, 29, 16, 30, 0, 250));
+    EXPECT_EQ(p.item(0).quality, 192);
+    EXPECT_EQ(p.Long(1), 0);
+    EXPECT_EQ(p.Stamp(1), now_);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
+}
+
+TEST_F(ChangeQueueTest, RecordsNoItemAsksForArePruned) {
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(10004, 2004, 1, 1, 12, 0, 1, 0));
+    TestPacket p(0, 12, 0, {10005});
+    vorlan::DeliverChanges(relay, &p.packet, clock);
+    EXPECT_EQ(p.Long(0), 1);
+    EXPECT_EQ(p.Stamp(0), FileTimeOf(2004, 1, 1, 4, 0, 1, 0));
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
+
+    for (int32_t key : {7, 8, 9}) relay.points.changeQueue.Append(Change(key, 2004, 1, 1, 12, 0, 0, 0));
+    TestPacket q(0, 12, 0, {9});
+    vorlan::DeliverChanges(relay, &q.packet, clock);
+    EXPECT_EQ(q.Long(0), 1);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
+
+    // A packet that asks for none of the keys empties the queue, then delivers 0.
+    relay.points.changeQueue.Append(Change(3, 2004, 1, 1, 12, 0, 0, 0));
+    TestPacket r(0, 12, 0, {1});
+    vorlan::DeliverChanges(relay, &r.packet, clock);
+    EXPECT_EQ(r.Long(0), 0);
+    EXPECT_EQ(r.Stamp(0), now_);
+}
+
+TEST_F(ChangeQueueTest, ItemWithoutARecordIsLeftAloneWhileOthersAreQueued) {
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 9, 0));
+    TestPacket p(0, 12, 0, {6, 5});
+    vorlan::DeliverChanges(relay, &p.packet, clock);
+    EXPECT_TRUE(p.Untouched(0));
+    EXPECT_EQ(p.Long(1), 1);
+    EXPECT_EQ(p.Stamp(1), FileTimeOf(2004, 1, 1, 4, 0, 0, 0));  // the older one
+    ASSERT_EQ(relay.points.changeQueue.Count(), 1u);
+    EXPECT_EQ(relay.points.changeQueue.At(0).second, 9);  // the newer one waits
+}
+
+TEST_F(ChangeQueueTest, UnrepresentableRecordTimesDeliverTheCurrentTime) {
+    // A relay with an unset clock, and fields no calendar has.
+    relay.points.changeQueue.Append(Change(4, 1969, 12, 31, 23, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(5, 2004, 1, 1, 12, 0, 0, 1650));
+    relay.points.changeQueue.Append(Change(6, 0, 0, 0, 0, 0, 0, 0));
+    TestPacket p(0, 12, 0, {5, 6, 7});
+    vorlan::DeliverChanges(relay, &p.packet, clock);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(p.Long(i), 1) << i;
+        EXPECT_EQ(p.item(i).quality, 192);
+    }
+    EXPECT_EQ(p.Stamp(0), now_);
+    EXPECT_EQ(p.Stamp(1), now_);
+    EXPECT_EQ(p.Stamp(2), now_);
+}
+
+TEST_F(ChangeQueueTest, EmptyPacketEmptiesTheQueue) {
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
+    TestPacket p(0, 12, 0);
+    EXPECT_EQ(vorlan::DeliverChanges(relay, &p.packet, clock), 1);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// vorlan-host info, export and plot run as the built program on recordings
+// the test generator writes, compared with what the generator put in.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "comtrade_writer.h"
+#include "tool_process.h"
+
+using namespace comtrade_test;
+using namespace vorlan_tools_test;
+
+namespace {
+
+Result Host(const std::string& arguments) { return RunTool(ToolPath("vorlan-host") + " " + arguments); }
+
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> row;
+        std::string field;
+        std::istringstream fields(line);
+        while (std::getline(fields, field, ',')) row.push_back(field);
+        if (!line.empty() && line.back() == ',') row.emplace_back();
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+RecordingIn Mixed(int revision, const std::string& format) {
+    RecordingIn in;
+    in.revision = revision;
+    in.format = format;
+    in.station = "Umspannwerk";
+    in.rates = {{4000, 6}, {1000, 10}};
+    in.analog = {AnalogIn{"Ia", "A", "A", 0.01, 0.5, Wave(10, 3000, {0, 4})},
+                 AnalogIn{"Ub", "B", "kV", 0.25, -1, Wave(10, 200, {9})},
+                 AnalogIn{"Gap", "N", "A", 1, 0, std::vector<double>(10, kGap)}};
+    in.status = {StatusIn{"Trip", {0, 0, 0, 1, 1, 1, 1, 0, 0, 0}}, StatusIn{"Close", {1, 1, 1, 1, 1, 0, 0, 0, 0, 0}}};
+    in.trigger = "05/03/2024,13:04:05.001250";
+    return in;
+}
+
+}  // namespace
+
+TEST(ComtradeCommands, InfoJsonAndExportCsvGiveBackWhatTheGeneratorWrote) {
+    TempDir dir;
+    const std::pair<int, const char*> cases[] = {{1991, "ASCII"}, {1999, "BINARY"}, {2013, "BINARY32"}, {2013, "FLOAT32"}};
+    for (const auto& [revision, format] : cases) {
+        SCOPED_TRACE(std::to_string(revision) + " " + format);
+        const RecordingIn in = Mixed(revision, format);
+        const std::string base = dir.path() + "/r" + std::to_string(revision) + format;
+        WritePair(base, in);
+
+        const Result info = Host("info --json " + Quote(base + ".CFG"));
+        ASSERT_EQ(info.code, 0) << info.output;
+        const auto j = nlohmann::json::parse(info.output);
+        EXPECT_EQ(j["station"], "Umspannwerk");
+        EXPECT_EQ(j["device"], "Dev1");
+        EXPECT_EQ(j["revision"], revision);
+        EXPECT_EQ(j["format"], format);
+        EXPECT_EQ(j["samples"], 10);
+        EXPECT_EQ(j["rates"], nlohmann::json::parse("[[4000.0,6],[1000.0,10]]"));
+        EXPECT_EQ(j["start"], revision == 1991 ? "2024-05-03T13:04:05.000000" : "2024-03-05T13:04:05.000000");
+        EXPECT_EQ(j["trigger"], revision == 1991 ? "2024-05-03T13:04:05.001250" : "2024-03-05T13:04:05.001250");
+        ASSERT_EQ(j["analog"].size(), 3u);
+        for (size_t c = 0; c < 2; ++c) {
+            double lo = INFINITY, hi = -INFINITY;
+            for (size_t i = 0; i < 10; ++i) {
+                const double v = in.Scaled(c, i);
+                if (!std::isnan(v)) lo = std::min(lo, v), hi = std::max(hi, v);
+            }
+            EXPECT_EQ(j["analog"][c]["index"], c + 1);
+            EXPECT_EQ(j["analog"][c]["name"], in.analog[c].name);
+            EXPECT_EQ(j["analog"][c]["phase"], in.analog[c].phase);
+            EXPECT_EQ(j["analog"][c]["unit"], in.analog[c].unit);
+            EXPECT_EQ(j["analog"][c]["min"].get<double>(), lo);
+            EXPECT_EQ(j["analog"][c]["max"].get<double>(), hi);
+        }
+        EXPECT_TRUE(j["analog"][2]["min"].is_null());  // every value missing
+        EXPECT_EQ(j["digital"], nlohmann::json::parse(R"([{"index":1,"name":"Trip"},{"index":2,"name":"Close"}])"));
+
+        const Result table = Host("export --csv " + Quote(base + ".CFG"));
+        ASSERT_EQ(table.code, 0) << table.output;
+        const auto rows = CsvRows(table.output);
+        ASSERT_EQ(rows.size(), 11u) << table.output;
+        EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "Ia", "Ub", "Gap", "Trip", "Close"}));
+        const double times[] = {0, 0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 2.5, 3.5, 4.5};  // ms, each sample lasting its own period
+        for (size_t i = 0; i < 10; ++i) {
+            const auto& row = rows[i + 1];
+            ASSERT_EQ(row.size(), 6u) << table.output;
+            EXPECT_NEAR(std::strtod(row[0].c_str(), nullptr), times[i] / 1000, 1e-12) << i;
+            for (size_t c = 0; c < 3; ++c) {
+                const double want = in.Scaled(c, i);
+                if (std::isnan(want)) EXPECT_EQ(row[1 + c], "") << i;
+                else EXPECT_EQ(std::strtod(row[1 + c].c_str(), nullptr), want) << i << " " << row[1 + c];
+            }
+            EXPECT_EQ(row[4], std::to_string(in.status[0].values[i]));
+            EXPECT_EQ(row[5], std::to_string(in.status[1].values[i]));
+        }
+    }
+}
+
+TEST(ComtradeCommands, CffAndDamagedFilesThroughTheCommands) {
+    TempDir dir;
+    const RecordingIn in = Mixed(2013, "BINARY");
+    WriteFile(dir.path() + "/one.cff", CffBytes(in));
+    Result r = Host("--json info " + Quote(dir.path() + "/one.cff"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(nlohmann::json::parse(r.output)["format"], "BINARY");
+    r = Host("plot " + Quote(dir.path() + "/one.cff"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(ReadFile(dir.path() + "/one.png").substr(1, 3), "PNG");
+
+    // A damaged file: exit code 7, the file and line, and no pictures at all.
+    RecordingIn bad = in;
+    bad.format = "BINARY64";
+    WritePair(dir.path() + "/bad", bad);
+    for (const char* command : {"info", "export", "plot"}) {
+        r = Host(std::string(command) + " " + Quote(dir.path() + "/bad.CFG"));
+        EXPECT_EQ(r.code, 7) << r.output;
+        EXPECT_NE(r.output.find("bad.CFG: line 14: expected the data file type ASCII, BINARY, BINARY32 or FLOAT32"),
+                  std::string::npos)
+            << r.output;
+    }
+    EXPECT_EQ(ReadFile(dir.path() + "/bad.svg"), "");
+    EXPECT_EQ(ReadFile(dir.path() + "/bad.png"), "");
+}
+
+TEST(ComtradeCommands, PlotPagesManyChannelsAndDrawsASingleSample) {
+    TempDir dir;
+    RecordingIn many;
+    many.rates = {{1000, 3}};
+    for (int c = 0; c < 600; ++c) many.analog.push_back(AnalogIn{"A" + std::to_string(c), "A", "A", 1, 0, {1, kGap, 3}});
+    WritePair(dir.path() + "/many", many);
+    Result r = Host("--json plot --width 700 " + Quote(dir.path() + "/many.CFG"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto files = nlohmann::json::parse(r.output)["files"];
+    ASSERT_EQ(files.size(), 6u) << r.output;  // 600 lanes of 64 pixels: three pages
+    for (const auto& file : files) {
+        const std::string bytes = ReadFile(file.get<std::string>());
+        ASSERT_FALSE(bytes.empty()) << file;
+        if (file.get<std::string>().find(".png") != std::string::npos) {
+            ASSERT_GE(bytes.size(), 24u);
+            const uint32_t height = static_cast<uint32_t>(static_cast<unsigned char>(bytes[20]) << 24 |
+                                                          static_cast<unsigned char>(bytes[21]) << 16 |
+                                                          static_cast<unsigned char>(bytes[22]) << 8 |
+                                                          static_cast<unsigned char>(bytes[23]));
+            EXPECT_LT(height, 32768u) << file;
+        }
+    }
+    EXPECT_EQ(files[2], dir.path() + "/many-p2.svg");
+
+    RecordingIn one;
+    one.rates = {{1000, 1}};
+    one.analog = {AnalogIn{"Ia", "A", "A", 1, 0, {5}}};
+    one.status = {StatusIn{"Trip", {1}}};
+    WritePair(dir.path() + "/one", one);
+    r = Host("plot " + Quote(dir.path() + "/one.CFG"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    // The lone value is drawn as a dot filled in the first channel's colour, not left out.
+    EXPECT_NE(ReadFile(dir.path() + "/one.svg").find("fill:rgb(80%,55%,0%)"), std::string::npos);
+}

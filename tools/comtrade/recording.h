@@ -1,0 +1,64 @@
+#pragma once
+// A COMTRADE recording as read: the configuration's fields with texts in
+// UTF-8, and the samples with their times on one axis, seconds from the
+// configuration's start time.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace comtrade {
+
+enum class DataFormat { kAscii, kBinary, kBinary32, kFloat32 };
+const char* FormatName(DataFormat format);
+
+struct AnalogChannel {
+    long index = 0;          // as in the file; its position when the file leaves it blank
+    std::string name, phase, circuit, unit;
+    double a = 1.0, b = 0.0; // value = a x stored + b
+    double skew = 0;         // microseconds
+    double min = 0, max = 0; // range of the stored values
+    double primary = 1, secondary = 1;
+    char ps = 'S';           // the values are primary (P) or secondary (S)
+};
+
+struct StatusChannel {
+    long index = 0;
+    std::string name, phase, circuit;
+    int normal = 0;          // normal state
+};
+
+struct Rate {
+    double hz = 0;           // 0: times come from the timestamps
+    long lastSample = 0;
+};
+
+struct Recording {
+    std::string path;        // the file read (the .CFG or .CFF)
+    std::string encoding;    // how the texts were decoded
+    std::string station, device;
+    int revision = 1991;
+    std::vector<AnalogChannel> analog;
+    std::vector<StatusChannel> status;
+    double lineHz = 0;
+    std::vector<Rate> rates;
+    int64_t startNs = 0;     // nanoseconds since 1970-01-01 of the file's own clock
+    int64_t triggerNs = 0;
+    DataFormat format = DataFormat::kAscii;
+    double timemult = 1;
+    std::string timeCode, localCode, tmqCode;  // 2013 only; blank when absent
+    int leapSecond = 0;
+
+    // One entry per sample, in file order.
+    std::vector<long> numbers;
+    std::vector<double> seconds;              // from the start time
+    std::vector<std::vector<double>> values;  // [analog channel][sample], scaled; NaN = missing
+    std::vector<std::vector<int32_t>> states; // [status channel][sample]
+
+    size_t SampleCount() const { return numbers.size(); }
+    // Whether the times come from the rate table (else from the timestamps).
+    bool TimesFromRates() const;
+    double TriggerSeconds() const { return static_cast<double>(triggerNs - startNs) / 1e9; }
+};
+
+}  // namespace comtrade

@@ -1,0 +1,252 @@
+#include "gateway_config.h"
+
+#include <set>
+#include <sstream>
+
+#include "station_table.h"
+
+namespace vorlan_gateway {
+
+namespace {
+
+using vorlan_host::StationExtraKeys;
+
+std::string At(const toml::node& n) { return "line " + std::to_string(n.source().begin.line) + ": "; }
+
+#define CONFIG_TRY(expr)            \
+    do {                            \
+        std::string e_ = (expr);    \
+        if (!e_.empty()) return e_; \
+    } while (0)
+
+std::string CheckKeys(const toml::table& t, const std::set<std::string>& known, const std::string& what) {
+    for (const auto& [k, v] : t) {
+        if (!known.count(std::string(k.str()))) return At(v) + "unknown key '" + std::string(k.str()) + "' in " + what;
+    }
+    return {};
+}
+
+std::string GetInt(const toml::table& t, const char* key, int low, int high, int& out) {
+    if (const toml::node* n = t.get(key)) {
+        const auto v = n->value_exact<int64_t>();
+        if (!v || *v < low || *v > high) {
+            return At(*n) + "'" + key + "' must be an integer from " + std::to_string(low) + " to " + std::to_string(high);
+        }
+        out = static_cast<int>(*v);
+    }
+    return {};
+}
+
+std::string GetText(const toml::table& t, const char* key, std::string& out) {
+    if (const toml::node* n = t.get(key)) {
+        const auto v = n->value_exact<std::string>();
+        if (!v) return At(*n) + "'" + key + "' must be a text";
+        out = *v;
+    }
+    return {};
+}
+
+std::string GetBool(const toml::table& t, const char* key, bool& out) {
+    if (const toml::node* n = t.get(key)) {
+        const auto v = n->value_exact<bool>();
+        if (!v) return At(*n) + "'" + key + "' must be true or false";
+        out = *v;
+    }
+    return {};
+}
+
+const toml::table* Section(const toml::table& root, const char* key, std::string& error) {
+    const toml::node* n = root.get(key);
+    if (!n) return nullptr;
+    if (!n->as_table()) error = At(*n) + "'" + key + "' must be a table ([" + key + "])";
+    return n->as_table();
+}
+
+std::string ReadGateway(const toml::table& root, GatewayConfig& c) {
+    std::string e;
+    if (const toml::table* g = Section(root, "gateway", e)) {
+        CONFIG_TRY(CheckKeys(*g, {"control_timeout_ms", "log_level"}, "[gateway]"));
+        CONFIG_TRY(GetInt(*g, "control_timeout_ms", 500, 600000, c.controlTimeoutMs));
+        if (const toml::node* n = g->get("log_level")) {
+            static const char* names[] = {"error", "warning", "info", "debug"};
+            const auto v = n->value_exact<std::string>();
+            int level = -1;
+            for (int i = 0; v && i < 4; ++i) {
+                if (*v == names[i]) level = i;
+            }
+            if (level < 0) return At(*n) + "'log_level' must be error, warning, info or debug";
+            c.logLevel = level;
+        }
+    }
+    return e;
+}
+
+std::string ReadModbus(const toml::table& root, ModbusConfig& m) {
+    std::string e;
+    const toml::table* t = Section(root, "modbus", e);
+    if (!t) return e;
+    CONFIG_TRY(CheckKeys(*t, {"enabled", "listen", "port", "word_order", "max_clients"}, "[modbus]"));
+    CONFIG_TRY(GetBool(*t, "enabled", m.enabled));
+    CONFIG_TRY(GetText(*t, "listen", m.listen));
+    if (m.listen.empty()) return At(*t) + "'listen' must name an address";
+    CONFIG_TRY(GetInt(*t, "port", 1, 65535, m.port));
+    CONFIG_TRY(GetInt(*t, "max_clients", 1, 1000, m.maxClients));
+    if (const toml::node* n = t->get("word_order")) {
+        const auto v = n->value_exact<std::string>();
+        if (!v || (*v != "big" && *v != "little")) return At(*n) + "'word_order' must be \"big\" or \"little\"";
+        m.wordsLittle = *v == "little";
+    }
+    return {};
+}
+
+std::string ReadMqtt(const toml::table& root, MqttConfig& m) {
+    std::string e;
+    const toml::table* t = Section(root, "mqtt", e);
+    if (!t) return e;
+    CONFIG_TRY(CheckKeys(*t, {"host", "port", "client_id", "username", "password", "ca_file", "cert_file", "key_file",
+                              "keepalive_s", "health_interval_s", "event_queue", "topic_station"},
+                         "[mqtt]"));
+    CONFIG_TRY(GetText(*t, "host", m.host));
+    CONFIG_TRY(GetInt(*t, "port", 1, 65535, m.port));
+    CONFIG_TRY(GetText(*t, "client_id", m.clientId));
+    CONFIG_TRY(GetText(*t, "username", m.username));
+    CONFIG_TRY(GetText(*t, "password", m.password));
+    CONFIG_TRY(GetText(*t, "ca_file", m.caFile));
+    CONFIG_TRY(GetText(*t, "cert_file", m.certFile));
+    CONFIG_TRY(GetText(*t, "key_file", m.keyFile));
+    CONFIG_TRY(GetInt(*t, "keepalive_s", 5, 3600, m.keepaliveS));
+    CONFIG_TRY(GetInt(*t, "health_interval_s", 1, 3600, m.healthIntervalS));
+    CONFIG_TRY(GetInt(*t, "event_queue", 1, 1000000, m.eventQueue));
+    CONFIG_TRY(GetText(*t, "topic_station", m.topicStation));
+    if (m.certFile.empty() != m.keyFile.empty()) return At(*t) + "'cert_file' and 'key_file' go together";
+    if (!m.certFile.empty() && m.caFile.empty()) return At(*t) + "a client certificate needs 'ca_file' for TLS";
+    if (!m.password.empty() && m.username.empty()) return At(*t) + "'password' needs 'username'";
+    m.enabled = !m.host.empty();
+    return {};
+}
+
+// One line: the host's station reader, then the gateway's own keys.
+std::string ReadLine(const toml::table& t, LineConfig& line, const std::set<std::string>& skipped) {
+    StationExtraKeys extra;
+    extra.station = {"unit_base", "read_interval_ms"};
+    extra.station.insert(skipped.begin(), skipped.end());
+    extra.relay = {"allow_control"};
+    extra.what = skipped.empty() ? "[[line]]" : "the configuration file";
+    line.fileLine = static_cast<int>(t.source().begin.line);
+    CONFIG_TRY(vorlan_host::ReadStationTable(t, line.station, extra));
+    CONFIG_TRY(GetInt(t, "unit_base", 0, 246, line.unitBase));
+    CONFIG_TRY(GetInt(t, "read_interval_ms", 0, 60000, line.readIntervalMs));
+    const toml::array* relays = t.get("relay")->as_array();
+    for (const toml::node& n : *relays) {
+        bool allow = false;
+        CONFIG_TRY(GetBool(*n.as_table(), "allow_control", allow));
+        line.allowControl.push_back(allow);
+    }
+    return {};
+}
+
+std::string ReadConfig(const toml::table& root, GatewayConfig& c) {
+    CONFIG_TRY(CheckKeys(root, {"name", "driver", "gateway", "modbus", "mqtt", "line", "channel", "relay",
+                                "unit_base", "read_interval_ms"},
+                         "the configuration file"));
+    CONFIG_TRY(GetText(root, "name", c.name));
+    if (c.name.empty()) c.name = "station";
+    if (const toml::node* n = root.get("driver")) {
+        const toml::table* t = n->as_table();
+        if (!t) return At(*n) + "[driver] must be a table";
+        CONFIG_TRY(CheckKeys(*t, {"progid", "library"}, "[driver]"));
+        CONFIG_TRY(GetText(*t, "progid", c.progid));
+        CONFIG_TRY(GetText(*t, "library", c.library));
+    }
+    CONFIG_TRY(ReadGateway(root, c));
+    CONFIG_TRY(ReadModbus(root, c.modbus));
+    CONFIG_TRY(ReadMqtt(root, c.mqtt));
+    if (c.mqtt.topicStation.empty()) c.mqtt.topicStation = c.name;
+    c.mqtt.topicStation = TopicSafe(c.mqtt.topicStation);
+
+    if (const toml::node* ln = root.get("line")) {
+        if (root.get("channel") || root.get("relay")) {
+            return At(*ln) + "write the lines either as [[line]] entries or as one [channel] with its [[relay]]s, not both";
+        }
+        const toml::array* lines = ln->as_array();
+        if (!lines || lines->empty()) return At(*ln) + "lines are written as [[line]] tables";
+        for (const toml::node& n : *lines) {
+            const toml::table* t = n.as_table();
+            if (!t) return At(n) + "lines are written as [[line]] tables";
+            if (const toml::node* d = t->get("driver")) return At(*d) + "[driver] belongs at the top, for all lines";
+            if (const toml::node* nm = t->get("name"); nm && !nm->is_string()) return At(*nm) + "'name' must be a text";
+            LineConfig line;
+            CONFIG_TRY(ReadLine(*t, line, {}));
+            c.lines.push_back(std::move(line));
+        }
+    } else {
+        if (!root.get("channel")) return "the configuration file needs [[line]] entries (or one [channel] with [[relay]]s)";
+        LineConfig line;
+        CONFIG_TRY(ReadLine(root, line, {"gateway", "modbus", "mqtt"}));
+        c.lines.push_back(std::move(line));
+    }
+
+    // Unit ids name the relays over Modbus and in the topics: one per relay, 1..247.
+    std::set<int> units;
+    std::set<std::string> ports;
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+        const LineConfig& line = c.lines[i];
+        const std::string where = "line " + std::to_string(line.fileLine) + ": ";
+        if (!ports.insert(line.station.channel.port).second) {
+            return where + "the port " + line.station.channel.port + " is given to two lines";
+        }
+        for (const vorlan_host::RelaySpec& r : line.station.relays) {
+            const int unit = line.unitBase + r.address;
+            const std::string at = "line " + std::to_string(r.line) + ": ";
+            if (unit < 1 || unit > 247) {
+                return at + "relay address " + std::to_string(r.address) + " with unit_base " +
+                       std::to_string(line.unitBase) + " gives Modbus unit id " + std::to_string(unit) +
+                       ", outside 1..247; set 'unit_base' on its line";
+            }
+            if (!units.insert(unit).second) {
+                return at + "Modbus unit id " + std::to_string(unit) +
+                       " is used twice; give the lines different 'unit_base' values";
+            }
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string TopicSafe(const std::string& name) {
+    std::string out;
+    for (char ch : name) {
+        const unsigned char u = static_cast<unsigned char>(ch);
+        out += (ch == '/' || ch == '+' || ch == '#' || u <= 0x20 || u == 0x7F) ? '_' : ch;
+    }
+    return out.empty() ? "_" : out;
+}
+
+std::string LoadGatewayConfigText(const std::string& text, GatewayConfig& config) {
+    config = GatewayConfig{};
+    try {
+        return ReadConfig(toml::parse(text), config);
+    } catch (const toml::parse_error& e) {
+        std::ostringstream out;
+        out << "line " << e.source().begin.line << ": " << e.description();
+        return out.str();
+    }
+}
+
+std::string LoadGatewayConfig(const std::string& path, GatewayConfig& config) {
+    config = GatewayConfig{};
+    config.path = path;
+    try {
+        const std::string e = ReadConfig(toml::parse_file(path), config);
+        return e.empty() ? e : path + ": " + e;
+    } catch (const toml::parse_error& e) {
+        std::ostringstream out;
+        out << path << ": ";
+        if (e.source().begin.line > 0) out << "line " << e.source().begin.line << ": ";
+        out << e.description();
+        return out.str();
+    }
+}
+
+}  // namespace vorlan_gateway

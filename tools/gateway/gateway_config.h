@@ -1,0 +1,62 @@
+#pragma once
+// The gateway's configuration file (TOML): the driver, one or more serial
+// lines written as the commissioning host's station (channel and relays) in
+// [[line]] entries, the Modbus TCP server, the MQTT broker and the log.
+
+#include <string>
+#include <vector>
+
+#include "station_file.h"
+
+namespace vorlan_gateway {
+
+struct LineConfig {
+    vorlan_host::Station station;      // the line's channel and relays, in the host's form
+    int unitBase = 0;                  // Modbus unit id = unit_base + relay address
+    int readIntervalMs = 0;            // 0: the values are read from the driver after every exchange
+    std::vector<bool> allowControl;    // per relay, in the station's order
+    int fileLine = 0;
+};
+
+struct ModbusConfig {
+    bool enabled = true;
+    std::string listen = "127.0.0.1";
+    int port = 1502;
+    bool wordsLittle = false;          // word_order = "little": low word first
+    int maxClients = 64;
+};
+
+struct MqttConfig {
+    bool enabled = false;              // only when [mqtt] names a host
+    std::string host;
+    int port = 1883;
+    std::string clientId;
+    std::string username, password;
+    std::string caFile, certFile, keyFile;
+    int keepaliveS = 30;
+    int healthIntervalS = 10;
+    int eventQueue = 1000;             // events kept while the broker is away
+    std::string topicStation;          // the station's part of every topic
+};
+
+struct GatewayConfig {
+    std::string path;
+    std::string name;                  // the station's name
+    std::string progid = "Vorlan.RelayPro";
+    std::string library;
+    std::vector<LineConfig> lines;
+    ModbusConfig modbus;
+    MqttConfig mqtt;
+    int controlTimeoutMs = 10000;      // select, execute and the relay's confirmation
+    int logLevel = 1;                  // 0 errors, 1 warnings and notices, 2 info, 3 debug
+};
+
+// Empty text on success, else "file: line N: what".
+std::string LoadGatewayConfig(const std::string& path, GatewayConfig& config);
+std::string LoadGatewayConfigText(const std::string& text, GatewayConfig& config);
+
+// The station's name as it stands in a topic: '/', '+', '#', spaces and
+// control characters become '_'.
+std::string TopicSafe(const std::string& name);
+
+}  // namespace vorlan_gateway

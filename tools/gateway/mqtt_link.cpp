@@ -1,0 +1,193 @@
+#include "mqtt_link.h"
+
+#include <mosquitto.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "log.h"
+
+namespace vorlan_gateway {
+
+namespace {
+
+std::once_flag g_libraryInit;
+
+}  // namespace
+
+MqttLink::MqttLink(const MqttConfig& config, ControlHandler onControl)
+    : config_(config), onControl_(std::move(onControl)) {
+    prefix_ = "vorlan/" + config_.topicStation;
+    statusTopic_ = prefix_ + "/status";
+}
+
+MqttLink::~MqttLink() { Stop(); }
+
+std::string MqttLink::Start() {
+    std::call_once(g_libraryInit, [] { mosquitto_lib_init(); });
+    std::string id = config_.clientId;
+    if (id.empty()) id = "vorlan-gateway-" + config_.topicStation + "-" + std::to_string(getpid());
+    client_ = mosquitto_new(id.c_str(), true, this);
+    if (!client_) return "MQTT: can't create the client";
+    mosquitto_connect_callback_set(client_, OnConnect);
+    mosquitto_disconnect_callback_set(client_, OnDisconnect);
+    mosquitto_message_callback_set(client_, OnMessage);
+    mosquitto_reconnect_delay_set(client_, 1, 10, true);
+    if (!config_.username.empty()) {
+        if (mosquitto_username_pw_set(client_, config_.username.c_str(),
+                                      config_.password.empty() ? nullptr : config_.password.c_str()) != MOSQ_ERR_SUCCESS) {
+            return "MQTT: the username or password can't be used";
+        }
+    }
+    if (!config_.caFile.empty()) {
+        const int rc = mosquitto_tls_set(client_, config_.caFile.c_str(), nullptr,
+                                         config_.certFile.empty() ? nullptr : config_.certFile.c_str(),
+                                         config_.keyFile.empty() ? nullptr : config_.keyFile.c_str(), nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) return std::string("MQTT: TLS settings refused: ") + mosquitto_strerror(rc);
+    }
+    const std::string offline = "offline";
+    if (mosquitto_will_set(client_, statusTopic_.c_str(), static_cast<int>(offline.size()), offline.data(), 1, true) !=
+        MOSQ_ERR_SUCCESS) {
+        return "MQTT: the last will can't be set";
+    }
+    const int rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepaliveS);
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO) {
+        return std::string("MQTT: can't connect to ") + config_.host + ": " + mosquitto_strerror(rc);
+    }
+    if (rc == MOSQ_ERR_SUCCESS) {
+        if (mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) return "MQTT: can't start the network thread";
+        loopRunning_ = true;
+    } else {
+        Log(kWarning, "MQTT: broker " + config_.host + ":" + std::to_string(config_.port) +
+                          " not reachable yet; trying again every 2 s");
+    }
+    flusher_ = std::thread([this] { Flush(); });
+    return {};
+}
+
+bool MqttLink::StartConnecting() {
+    // Once a connection is under way the network thread reconnects by itself;
+    // until then a refused first connection is tried again here.
+    if (mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepaliveS) != MOSQ_ERR_SUCCESS) {
+        return false;
+    }
+    loopRunning_ = mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
+    return loopRunning_;
+}
+
+void MqttLink::Stop() {
+    if (!client_ || stop_.exchange(true)) return;
+    wake_.notify_all();
+    if (flusher_.joinable()) flusher_.join();
+    if (connected_) {
+        // A clean disconnect sends no will, so the status is set here.
+        int mid = 0;
+        mosquitto_publish(client_, &mid, statusTopic_.c_str(), 7, "offline", 1, true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    mosquitto_disconnect(client_);
+    if (loopRunning_) mosquitto_loop_stop(client_, false);
+    mosquitto_destroy(client_);
+    client_ = nullptr;
+}
+
+void MqttLink::PublishValue(const std::string& topic, const std::string& payload) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        latest_[topic] = payload;
+        dirty_.insert(topic);
+    }
+    wake_.notify_all();
+}
+
+void MqttLink::PublishEvent(const std::string& topic, const std::string& payload) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        events_.emplace_back(topic, payload);
+        while (events_.size() > static_cast<size_t>(config_.eventQueue)) {
+            events_.pop_front();
+            ++dropped_;
+        }
+    }
+    wake_.notify_all();
+}
+
+void MqttLink::PublishNow(const std::string& topic, const std::string& payload, int qos) {
+    if (!connected_) return;
+    mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), qos, false);
+}
+
+size_t MqttLink::queuedEvents() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return events_.size();
+}
+
+void MqttLink::Flush() {
+    std::unique_lock<std::mutex> hold(lock_);
+    while (!stop_) {
+        if (!loopRunning_) {
+            hold.unlock();
+            const bool started = StartConnecting();
+            hold.lock();
+            if (!started) {
+                wake_.wait_for(hold, std::chrono::seconds(2), [this] { return stop_.load(); });
+                continue;
+            }
+        }
+        wake_.wait_for(hold, std::chrono::milliseconds(500),
+                       [this] { return stop_ || (connected_ && (!dirty_.empty() || !events_.empty())); });
+        if (stop_ || !connected_) continue;
+        // Events first, oldest first: an event isn't dropped once the broker took it.
+        while (!events_.empty() && connected_) {
+            const auto& e = events_.front();
+            const int rc = mosquitto_publish(client_, nullptr, e.first.c_str(), static_cast<int>(e.second.size()),
+                                             e.second.data(), 1, false);
+            if (rc != MOSQ_ERR_SUCCESS) break;
+            events_.pop_front();
+        }
+        while (!dirty_.empty() && connected_) {
+            const std::string topic = *dirty_.begin();
+            const std::string& payload = latest_[topic];
+            const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                                             payload.data(), 1, true);
+            if (rc != MOSQ_ERR_SUCCESS) break;
+            dirty_.erase(dirty_.begin());
+        }
+    }
+}
+
+void MqttLink::OnConnect(mosquitto* client, void* self, int rc) {
+    MqttLink& link = *static_cast<MqttLink*>(self);
+    if (rc != 0) {
+        Log(kWarning, std::string("MQTT: the broker refused the connection: ") + mosquitto_connack_string(rc));
+        return;
+    }
+    Log(kInfo, "MQTT: connected to " + link.config_.host + ":" + std::to_string(link.config_.port));
+    const std::string controls = link.prefix_ + "/+/+/set";
+    mosquitto_subscribe(client, nullptr, controls.c_str(), 1);
+    mosquitto_publish(client, nullptr, link.statusTopic_.c_str(), 6, "online", 1, true);
+    {
+        // The broker may have lost what it had: every latest value goes again.
+        std::lock_guard<std::mutex> hold(link.lock_);
+        for (const auto& [topic, payload] : link.latest_) link.dirty_.insert(topic);
+        link.connected_ = true;
+    }
+    link.wake_.notify_all();
+}
+
+void MqttLink::OnDisconnect(mosquitto*, void* self, int rc) {
+    MqttLink& link = *static_cast<MqttLink*>(self);
+    link.connected_ = false;
+    if (!link.stop_) Log(kWarning, "MQTT: connection lost (" + std::to_string(rc) + "); reconnecting");
+}
+
+void MqttLink::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    MqttLink& link = *static_cast<MqttLink*>(self);
+    if (!message || !message->topic || !link.onControl_) return;
+    const int size = message->payloadlen > 0 ? message->payloadlen : 0;
+    const std::string payload(static_cast<const char*>(message->payload) ? static_cast<const char*>(message->payload) : "",
+                              static_cast<size_t>(size));
+    link.onControl_(message->topic, payload, message->retain);
+}
+
+}  // namespace vorlan_gateway
