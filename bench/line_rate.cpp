@@ -83,7 +83,7 @@ ProfileFigures Run(const std::string& port, const std::string& linesFile, const 
         return figures;
     }
     for (const char* a : {"1", "2", "3"}) driver->AddDevice(a, nullptr);
-    for (int i = 0; i < 3; ++i) driver->State().devices[static_cast<size_t>(i)].traceOn = 1;
+    for (int i = 0; i < 3; ++i) driver->State().devices[static_cast<size_t>(i)].host.traceOn = 1;
 
     vorlan_bench::SendPacket packets[3] = {vorlan_bench::SendPacket(0), vorlan_bench::SendPacket(1),
                                            vorlan_bench::SendPacket(2)};

@@ -9,7 +9,6 @@ constexpr size_t kReadCap = 512;            // a read of exactly this much is dr
 constexpr int32_t kHeaderBytes = 3;         // address, command, data count
 constexpr int32_t kFrameOverheadBytes = 5;  // header + 2 CRC bytes
 constexpr int32_t kLongAnswer = 243 + kFrameOverheadBytes;
-constexpr uint8_t kSettingRequest = 0x85;
 
 // Wraps with the 32-bit tick.
 bool Reached(uint32_t now, uint32_t deadline) {
@@ -18,7 +17,7 @@ bool Reached(uint32_t now, uint32_t deadline) {
 
 enum class Collected { Whole, TimedOut, PortFailed };
 
-struct Answer {
+struct Collecting {
     uint8_t* frame;
     size_t capacity;
     int32_t length = 0;
@@ -28,7 +27,7 @@ struct Answer {
 // Appends bytes (those beyond the caller's buffer are dropped) and applies the
 // framing: the length follows from byte 2; a whole frame from the relay is
 // cut to its length, one from another address is dropped. True when done.
-bool TakeBytes(Answer& a, const uint8_t* bytes, size_t got, uint8_t address) {
+bool TakeBytes(Collecting& a, const uint8_t* bytes, size_t got, uint8_t address) {
     const size_t room = a.capacity - static_cast<size_t>(a.length);
     const size_t keep = got < room ? got : room;
     std::memcpy(a.frame + a.length, bytes, keep);
@@ -48,7 +47,7 @@ bool TakeBytes(Answer& a, const uint8_t* bytes, size_t got, uint8_t address) {
 // missing (the header, then the rest of the frame) and reads it in one go,
 // so a frame costs a few wake-ups, not one per byte.
 Collected CollectAnswer(ExchangeContext& ctx, const FastTiming& t, uint8_t address,
-                        uint32_t deadline, Answer& a) {
+                        uint32_t deadline, Collecting& a) {
     uint8_t readBuffer[kReadCap];
     for (;;) {
         const uint32_t now = ctx.clock.TickMs();
@@ -112,7 +111,7 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, uint8_
         return 1;
     }
     DeviceRecord& relay = *found;
-    const bool slowAnswer = relay.nextCommand == kSettingRequest;
+    const bool slowAnswer = relay.conversation.nextCommand == Request::SettingRead;
 
     if (!WriteRequest(ctx, frame, length)) {
         ctx.outcome = ExchangeOutcome::WriteFailed;
@@ -123,7 +122,7 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, uint8_
     // The write returns once the request is queued; the relay hears it whole later.
     const uint32_t firstDeadline = ctx.clock.TickMs() + WireMs(timing, static_cast<size_t>(length)) +
                                    (slowAnswer ? timing.slowAnswerTimeoutMs : timing.answerTimeoutMs);
-    Answer answer{frame, capacity};
+    Collecting answer{frame, capacity};
     length = 0;
     const Collected collected = CollectAnswer(ctx, timing, relay.address, firstDeadline, answer);
     length = answer.length;  // a time-out leaves what was collected, as the standard exchange does

@@ -35,7 +35,7 @@ class FastExchangeTest : public ::testing::Test {
 protected:
     FastExchangeTest() : port(clock) {
         state.devices[0].address = 1;
-        state.devices[0].traceOn = 1;
+        state.devices[0].host.traceOn = 1;
         state.devices[1].address = 2;
         state.devices[1].index = 1;
         state.deviceCount = 2;
@@ -153,17 +153,17 @@ TEST_F(FastExchangeTest, BroadcastResetIsFollowedByItsWireTimeAndTheGuardOnly) {
 }
 
 TEST_F(FastExchangeTest, SettingReadWaitsTheSlowAnswerTimeout) {
-    state.devices[0].nextCommand = 0x85;
+    state.devices[0].conversation.nextCommand = vorlan::Request::SettingRead;
     port.Answer(2000, answer10);
     EXPECT_EQ(Exchange(poll1), 1);
     EXPECT_EQ(answer, answer10);
 
-    state.devices[0].nextCommand = 0x83;
+    state.devices[0].conversation.nextCommand = vorlan::Request::GeneralPoll;
     port.Answer(2000, answer10);
     EXPECT_EQ(Exchange(poll1), 0);
     EXPECT_EQ(Took(), vorlan::WireMs(timing, poll1.size()) + timing.answerTimeoutMs);
 
-    state.devices[0].nextCommand = 0x85;
+    state.devices[0].conversation.nextCommand = vorlan::Request::SettingRead;
     EXPECT_EQ(Exchange(poll1), 0);
     EXPECT_EQ(Took(), vorlan::WireMs(timing, poll1.size()) + timing.slowAnswerTimeoutMs);
 }

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "hex.h"
-#include "host/relay_driver.h"
+#include "component/relay_driver.h"
 #include "pty_pair.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <fstream>
 #include <string>
 
-#include "host/relay_driver.h"
-#include "points/test_packet.h"
+#include "component/relay_driver.h"
+#include "test_packet.h"
 #include "simulator.h"
 
 namespace {
