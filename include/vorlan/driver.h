@@ -259,7 +259,7 @@ typedef struct ChannelConfig {
     char portName[32];    /* NUL-terminated, at most 31 characters: "COM<n>"
                            * (/dev/ttyS<n-1>), a name under /dev such as
                            * "ttyUSB0", or an absolute path */
-    int32_t baudRate;     /* 300..57600 */
+    int32_t baudRate;     /* VORLAN_MIN_BAUD..VORLAN_MAX_BAUD */
     uint8_t byteSize;     /* data bits, 5..8 */
     uint8_t reserved1;
     int16_t stopBits;     /* 2 = two stop bits, anything else one */
@@ -268,6 +268,46 @@ typedef struct ChannelConfig {
     int16_t replyTimeout; /* kept, not used: the exchange has fixed timing */
     uint8_t reserved3[8];
 } ChannelConfig;
+
+/* The baud rates OpenChannel accepts, and the characters of a port name. */
+#define VORLAN_MIN_BAUD 300
+#define VORLAN_MAX_BAUD 57600
+#define VORLAN_PORT_NAME_CHARS 31
+
+/* The device path OpenChannel opens for `portName` (at most 31 characters of
+ * it are read): an absolute path as it is, "COM<n>" in any case with n from 1
+ * as /dev/ttyS<n-1>, any other name under /dev. Writes it with a NUL into
+ * `out` and returns its length, or returns 0 when it does not fit `size`. */
+static inline uint32_t VorlanPortDevicePath(const char *portName, char *out, uint32_t size) {
+    char name[VORLAN_PORT_NAME_CHARS + 1];
+    uint32_t n = 0, i = 0, length = 0;
+    unsigned long com = 0;
+    const char *prefix = "/dev/";
+    if (portName == 0 || out == 0 || size == 0) return 0;
+    while (n < VORLAN_PORT_NAME_CHARS && portName[n] != '\0') { name[n] = portName[n]; ++n; }
+    name[n] = '\0';
+    if (n >= 4 && n <= 12 && (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
+        (name[2] == 'M' || name[2] == 'm')) {
+        for (i = 3; i < n && name[i] >= '0' && name[i] <= '9'; ++i) com = com * 10 + (unsigned long)(name[i] - '0');
+        if (i < n) com = 0; /* not all digits: an ordinary name */
+    }
+    if (n > 0 && name[0] == '/') prefix = "";
+    if (com > 0) {
+        char digits[12];
+        uint32_t d = 0;
+        unsigned long v = com - 1;
+        do { digits[d++] = (char)('0' + v % 10); v /= 10; } while (v > 0);
+        prefix = "/dev/ttyS";
+        for (i = 0; prefix[i] != '\0'; ++i) { if (length + 1 >= size) return 0; out[length++] = prefix[i]; }
+        while (d > 0) { if (length + 1 >= size) return 0; out[length++] = digits[--d]; }
+        out[length] = '\0';
+        return length;
+    }
+    for (i = 0; prefix[i] != '\0'; ++i) { if (length + 1 >= size) return 0; out[length++] = prefix[i]; }
+    for (i = 0; i < n; ++i) { if (length + 1 >= size) return 0; out[length++] = name[i]; }
+    out[length] = '\0';
+    return length;
+}
 
 /* The host's definition of one item, for CheckItem. */
 typedef struct ItemConfig {

@@ -4,11 +4,13 @@
 
 #include "faultrec/recording_service.h"
 #include "link/frame_exchange.h"
+#include "link/serial_channel.h"
 #include "platform/linux_monitor_sink.h"
 #include "tags/tag_service.h"
 #include "protocol/answer_dispatch.h"
 #include "model/frame.h"
 #include "protocol/request_builder.h"
+#include "protocol/conversation.h"
 
 namespace vorlan {
 
@@ -17,8 +19,7 @@ CRelayDriverBase::~CRelayDriverBase() = default;
 int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     if (config == nullptr) return 0;
     std::memcpy(&channel_, config, sizeof channel_);
-    if (config->baudRate < 300 || config->baudRate > 57600) return 0;
-    replyTimeout = config->replyTimeout;
+    if (config->baudRate < kMinBaudRate || config->baudRate > kMaxBaudRate) return 0;
     LineChannel opened = OpenLineChannel(*config);
     lineNotes_ = std::move(opened.notes);
     if (!opened.port) return 0;  // a port that was open stays open
@@ -127,7 +128,7 @@ namespace {
 // After a failed exchange the relay starts again with the general poll, and a
 // pending control selection is cancelled.
 void MarkForFreshStart(DeviceRecord& relay) {
-    relay.conversation.nextCommand = Request::GeneralPoll;
+    AskNext(relay, Request::GeneralPoll);
     relay.control.ykState = 255;
 }
 

@@ -30,20 +30,15 @@ public:
     CRelayDriverBase(const CRelayDriverBase&) = delete;
     CRelayDriverBase& operator=(const CRelayDriverBase&) = delete;
 
-    // Virtual operations in slot order.
+    // The steps of the packet cycle, virtual so that tests can stand in for one.
     virtual int32_t AddDevice(const char* addressText, int32_t* address) = 0;
-    virtual int32_t ReservedOp2(int32_t, int32_t, int32_t, int32_t) = 0;
-    virtual int32_t ReservedOp3(int32_t, int32_t, int32_t, int32_t) = 0;
     virtual int32_t ServePacket(HostPacket* packet, uint8_t* frame, size_t capacity,
                                 int32_t& length, int32_t& expectedLength, int32_t origin) = 0;
     virtual int32_t ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
                                   int32_t expectedLength) = 0;
     virtual int32_t ParseAnswer(HostPacket* packet, const uint8_t* frame, int32_t length) = 0;
-    virtual int32_t ReservedOp7(int32_t, int32_t, int32_t) = 0;
-    virtual int32_t ReservedOp8(int32_t, int32_t, int32_t, int32_t) = 0;
     virtual int32_t ProcessPacket(HostPacket* packet, int32_t origin) = 0;
     virtual int32_t CanMerge(const ItemRef* ref, int32_t direction, HostPacket* packet) = 0;
-    virtual int32_t ReservedOp11(int32_t, int32_t, int32_t) = 0;
     virtual int32_t ProbeDevice(intptr_t reserved, int32_t address, intptr_t reserved2) = 0;
 
     // Non-virtual operations of the base.
@@ -56,12 +51,10 @@ public:
 
     int32_t PortHandle() const { return port_ ? 1 : -1; }
     int32_t ErrorIndex() const { return errorIndex.load(); }
-    int32_t ReplyTimeout() const { return replyTimeout; }
 
 protected:
     std::unique_ptr<SerialPort> port_;  // the open port; null = handle -1
     std::atomic<int32_t> errorIndex{-1};
-    int32_t replyTimeout = 3000;
     // The last record handed to OpenChannel, copied under the lock: two host
     // threads may open the same component at once.
     ChannelConfig channel_{};
@@ -79,18 +72,13 @@ public:
     ~CRelayDriver() override;
 
     int32_t AddDevice(const char* addressText, int32_t* address) override;
-    int32_t ReservedOp2(int32_t, int32_t, int32_t, int32_t) override { return 1; }
-    int32_t ReservedOp3(int32_t, int32_t, int32_t, int32_t) override { return 1; }
     int32_t ServePacket(HostPacket* packet, uint8_t* frame, size_t capacity, int32_t& length,
                         int32_t& expectedLength, int32_t origin) override;
     int32_t ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
                           int32_t expectedLength) override;
     int32_t ParseAnswer(HostPacket* packet, const uint8_t* frame, int32_t length) override;
-    int32_t ReservedOp7(int32_t, int32_t, int32_t) override { return 1; }
-    int32_t ReservedOp8(int32_t, int32_t, int32_t, int32_t) override { return 1; }
     int32_t ProcessPacket(HostPacket* packet, int32_t origin) override;
     int32_t CanMerge(const ItemRef* ref, int32_t direction, HostPacket* packet) override;
-    int32_t ReservedOp11(int32_t, int32_t, int32_t) override { return 1; }
     int32_t ProbeDevice(intptr_t reserved, int32_t address, intptr_t reserved2) override;
 
     // The probe's answer check with this driver's answer handlers.

@@ -3,6 +3,7 @@
 #include "faultrec/recording_files.h"
 #include "model/recording_limits.h"
 #include "faultrec/recording_service.h"
+#include "protocol/conversation.h"
 
 namespace vorlan {
 
@@ -54,12 +55,12 @@ void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string&
     }
 
     if (RecordingHasMoreSamples(relay)) {
-        relay.conversation.nextCommand = Request::RecordingBlock;
+        AskNext(relay, Request::RecordingBlock);
     } else {
         WriteRecordingFiles(relay, directory);
         // The retrieval is over: back to the ordinary poll, so the relay's
         // measurements flow again instead of blocks being asked for past the end.
-        relay.conversation.nextCommand = Request::GeneralPoll;
+        AskNext(relay, Request::GeneralPoll);
     }
 }
 

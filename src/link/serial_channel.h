@@ -11,9 +11,9 @@
 
 namespace vorlan {
 
-constexpr int32_t kMinBaudRate = 300;
-constexpr int32_t kMaxBaudRate = 57600;
-constexpr size_t kPortNameChars = 31;  // the host's 32-byte field less its NUL
+constexpr int32_t kMinBaudRate = VORLAN_MIN_BAUD;
+constexpr int32_t kMaxBaudRate = VORLAN_MAX_BAUD;
+constexpr size_t kPortNameChars = VORLAN_PORT_NAME_CHARS;  // the host's 32-byte field less its NUL
 
 // "/..." as it is, "COM<n>" as "/dev/ttyS<n-1>", else "/dev/" + name.
 // At most 31 characters of `portName` are read.

@@ -2,6 +2,7 @@
 #include "platform/atom_table.h"
 #include "tags/host_items.h"
 #include "tags/tag_registers.h"
+#include "protocol/conversation.h"
 
 namespace vorlan {
 namespace {
@@ -34,13 +35,13 @@ void ServeRecordingStart(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
     }
     const int32_t n = GetLong(*first);
     if (n == -1) {
-        relay.conversation.nextCommand = Request::RecordingList;
+        AskNext(relay, Request::RecordingList);
     } else if (n >= 1) {
         relay.recording.lbRequestId = n;
         relay.recording.lbIndex = FindRecording(relay, n);
         if (relay.recording.lbIndex != -1) {
             relay.recording.lbNextSample = 0;
-            relay.conversation.nextCommand = Request::RecordingBlock;
+            AskNext(relay, Request::RecordingBlock);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "tags/host_items.h"
 #include "tags/tag_registers.h"
+#include "protocol/conversation.h"
 
 namespace vorlan {
 namespace {
@@ -12,7 +13,7 @@ constexpr uint8_t kCancel = 55;
 // Selects `point` with `command` and has the builder serve this relay next.
 void Select(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, int32_t point,
             int32_t command) {
-    relay.conversation.nextCommand = Request::ControlSelect;
+    AskNext(relay, Request::ControlSelect);
     relay.control.ykPoint = point;
     relay.control.ykCommand = command;
     relay.control.ykState = 1;
@@ -37,7 +38,7 @@ void ServeRemoteControl(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
         if (v == 0) return;
         // A cancel never names a point: it stands whatever the item's address.
         if (v == kCancel) {
-            relay.conversation.nextCommand = Request::GeneralPoll;
+            AskNext(relay, Request::GeneralPoll);
             relay.control.ykPoint = 0;
             relay.control.ykCommand = 0;
             relay.control.ykState = 255;

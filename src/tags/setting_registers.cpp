@@ -1,6 +1,7 @@
 #include "tags/host_items.h"
 #include "tags/tag_registers.h"
 #include "settings/setting_service.h"
+#include "protocol/conversation.h"
 
 namespace vorlan {
 
@@ -20,7 +21,7 @@ void ServeSettingZone(HostPacket* packet, DeviceRecord& relay, bool write) {
     if (first == nullptr || first->value[0] == kNoZone) return;
     relay.settings.settingState = 0;
     relay.settings.settingZone = first->value[0];
-    relay.conversation.nextCommand = Request::SettingRead;
+    AskNext(relay, Request::SettingRead);
 }
 
 void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
@@ -35,7 +36,7 @@ void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay,
     relay.settings.settingState = 2;
     // The values written are the edited ones of this relay's table.
     if (ctx.settings != nullptr) ctx.settings->LoadSettingsForWrite(relay);
-    relay.conversation.nextCommand = Request::SettingWrite;
+    AskNext(relay, Request::SettingWrite);
 }
 
 void ServeZoneSwitch(HostPacket* packet, DeviceRecord& relay, bool write) {
@@ -43,7 +44,7 @@ void ServeZoneSwitch(HostPacket* packet, DeviceRecord& relay, bool write) {
     if (!write || first == nullptr || first->value[0] == kKeepZone) return;
     relay.settings.settingState = 0;
     relay.settings.settingZone = first->value[0];
-    relay.conversation.nextCommand = Request::ZoneSwitch;
+    AskNext(relay, Request::ZoneSwitch);
 }
 
 }  // namespace vorlan

@@ -5,6 +5,7 @@
 #include "tags/host_items.h"
 #include "tags/tag_registers.h"
 #include "protocol/request_builder.h"
+#include "protocol/conversation.h"
 
 namespace vorlan {
 namespace {
@@ -60,7 +61,7 @@ void ServeSignalReset(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, 
     HostItem* first = FirstItem(packet);
     if (!write || first == nullptr) return;
     if (first->value[0] == 80) {
-        relay.conversation.nextCommand = Request::Reset;
+        AskNext(relay, Request::Reset);
         SetByte(*first, 0);
         BuildRequest(ctx.state, ctx.clock, frame, capacity, length, expectedLength);
     }

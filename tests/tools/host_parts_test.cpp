@@ -10,6 +10,7 @@
 #include "../../tools/host/monitor_listener.h"  // not the test support one of the same name
 #include "protocol/codecs.h"  // the driver's rule, to compare the tool's with
 #include "setting_fit.h"
+#include "port_name.h"
 #include "station_file.h"
 #include "tool_process.h"
 
@@ -147,4 +148,16 @@ TEST(SettingFit, UnfitValuesAreNamedWithTheirSlotsDecimals) {
                                         "the largest value that fits is 9.99"}));
     rows[2].value = -0.5;
     EXPECT_EQ(UnfitSettings(rows, decimals).size(), 2u);
+}
+
+// The tool maps port names by the driver's own rule, so it resolves and
+// reports the device the driver will open.
+TEST(PortNames, TheToolMapsNamesAsTheDriverDoes) {
+    EXPECT_EQ(vorlan_host::PortDevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(vorlan_host::PortDevicePath("com3"), "/dev/ttyS2");
+    EXPECT_EQ(vorlan_host::PortDevicePath("COM0"), "/dev/COM0");
+    EXPECT_EQ(vorlan_host::PortDevicePath("COM3x"), "/dev/COM3x");
+    EXPECT_EQ(vorlan_host::PortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(vorlan_host::PortDevicePath("/dev/serial/by-id/usb-Maker_Adapter_A1B2C3-if00-port0"),
+              "/dev/serial/by-id/usb-Maker_Adapter_A1B2C3-if00-port0");
 }

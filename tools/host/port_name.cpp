@@ -12,11 +12,14 @@
 namespace vorlan_host {
 
 std::string PortDevicePath(const std::string& port) {
-    if (!port.empty() && port[0] == '/') return port;
-    if (port.size() > 3 && port.compare(0, 3, "COM") == 0) {
-        const int n = std::atoi(port.c_str() + 3);
-        if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    // Names the driver can take are mapped by its own rule; longer ones
+    // (by-id links) are paths or names under /dev.
+    if (port.size() <= kMaxPortName) {
+        char path[PATH_MAX];
+        const uint32_t length = VorlanPortDevicePath(port.c_str(), path, sizeof path);
+        return std::string(path, length);
     }
+    if (!port.empty() && port[0] == '/') return port;
     return "/dev/" + port;
 }
 

@@ -5,9 +5,11 @@
 
 #include <string>
 
+#include "vorlan/driver.h"
+
 namespace vorlan_host {
 
-constexpr size_t kMaxPortName = 31;
+constexpr size_t kMaxPortName = VORLAN_PORT_NAME_CHARS;
 
 // The device path behind a port name as the driver looks it up.
 std::string PortDevicePath(const std::string& port);

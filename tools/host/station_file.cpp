@@ -1,5 +1,7 @@
 #include "station_file.h"
 
+#include "vorlan/driver.h"
+
 #include "station_table.h"
 
 #include <cctype>
@@ -104,7 +106,10 @@ std::string ReadStation(const toml::table& root, Station& s, const StationExtraK
     STATION_TRY(GetText(c, "port", s.channel.port));
     if (s.channel.port.empty()) return At(c) + "[channel] needs a port";
     STATION_TRY(GetInt(c, "baud", s.channel.baud));
-    if (s.channel.baud < 300 || s.channel.baud > 57600) return At(c) + "baud must lie between 300 and 57600";
+    if (s.channel.baud < VORLAN_MIN_BAUD || s.channel.baud > VORLAN_MAX_BAUD) {
+        return At(c) + "baud must lie between " + std::to_string(VORLAN_MIN_BAUD) + " and " +
+               std::to_string(VORLAN_MAX_BAUD);
+    }
     STATION_TRY(GetInt(c, "byte_size", s.channel.byteSize));
     if (s.channel.byteSize < 5 || s.channel.byteSize > 8) return At(c) + "byte_size must be 5 to 8";
     if (const toml::node* p = c.get("parity")) {
