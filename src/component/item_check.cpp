@@ -10,6 +10,7 @@ namespace vorlan {
 
 namespace {
 
+constexpr int32_t kNoError = -1;
 constexpr int32_t kErrorRegisterName = 0;
 constexpr int32_t kErrorAddressRange = 5;
 constexpr int32_t kErrorDataType = 4;
@@ -44,6 +45,48 @@ bool BeginsWithName(const char* text, size_t size, const RegisterDef& entry, siz
     return nameSize > 0 && nameSize <= size && std::memcmp(text, entry.name, nameSize) == 0;
 }
 
+
+// The host's register text, read no further than its field, and where its
+// body lies once the blanks around it are cut off.
+struct RegisterText {
+    char chars[kMaxRegisterText + 1] = {};
+    size_t start = 0;
+    size_t end = 0;
+    const char* body() const { return chars + start; }
+    size_t size() const { return end - start; }
+};
+
+// False when the text is blank.
+bool ReadRegisterText(const char* field, RegisterText& t) {
+    t.end = strnlen(field, kMaxRegisterText);
+    std::memcpy(t.chars, field, t.end);
+    while (t.start < t.end && t.start < kMaxLeadingBlanks && t.chars[t.start] == ' ') ++t.start;
+    if (t.start == t.end) return false;
+    while (t.end > t.start && t.chars[t.end - 1] == ' ') --t.end;
+    return true;
+}
+
+// The first catalogue entry whose name begins the text, or -1; `nameSize`
+// gets the length of its name.
+int32_t FindRegister(const RegisterText& t, const RegisterDef* catalogue, int32_t count, size_t& nameSize) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (BeginsWithName(t.body(), t.size(), catalogue[i], nameSize)) return i;
+    }
+    return -1;
+}
+
+// The data address written as `digitCount` decimal digits; gives the error
+// index for anything else, or kNoError with `number` set.
+int32_t ParseDataAddress(const char* digits, size_t digitCount, int32_t& number) {
+    for (size_t i = 0; i < digitCount; ++i) {
+        if (!IsDigit(digits[i])) return kErrorRegisterName;
+    }
+    if (digitCount > kMaxAddressDigits) return kErrorAddressRange;
+    number = 0;
+    for (size_t i = 0; i < digitCount; ++i) number = number * 10 + (digits[i] - '0');
+    return kNoError;
+}
+
 }  // namespace
 
 const RegisterDef* CRelayDriverBase::GetRegisterTable(int32_t* count) {
@@ -53,75 +96,34 @@ const RegisterDef* CRelayDriverBase::GetRegisterTable(int32_t* count) {
 
 int16_t CRelayDriverBase::CheckItem(const ItemConfig* config, ItemRef* ref,
                                     const RegisterDef* catalogue, int32_t count) {
-    if (config == nullptr || ref == nullptr || catalogue == nullptr) {
-        errorIndex = kErrorRegisterName;
+    auto reject = [this](int32_t error) -> int16_t {
+        errorIndex = error;
         return 1;
-    }
+    };
+    if (config == nullptr || ref == nullptr || catalogue == nullptr) return reject(kErrorRegisterName);
 
-    // The host's text, read no further than its field.
-    char text[kMaxRegisterText + 1] = {};
-    size_t size = strnlen(config->registerText, kMaxRegisterText);
-    std::memcpy(text, config->registerText, size);
-
-    size_t start = 0;
-    while (start < size && start < kMaxLeadingBlanks && text[start] == ' ') ++start;
-    if (start == size) {
-        errorIndex = kErrorRegisterName;
-        return 1;
-    }
-    while (size > start && text[size - 1] == ' ') --size;
-    const char* body = text + start;
-    const size_t bodySize = size - start;
-
-    int32_t found = -1;
+    RegisterText text;
     size_t nameSize = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        if (BeginsWithName(body, bodySize, catalogue[i], nameSize)) {
-            found = i;
-            break;
-        }
-    }
-    if (found < 0) {
-        errorIndex = kErrorRegisterName;
-        return 1;
-    }
+    const int32_t found =
+        ReadRegisterText(config->registerText, text) ? FindRegister(text, catalogue, count, nameSize) : -1;
+    if (found < 0) return reject(kErrorRegisterName);
     const RegisterDef& entry = catalogue[found];
 
     ref->dataAddress = 0;
+    int32_t number = 0;
     if (entry.minAddress < entry.maxAddress) {
         // Every character after the name belongs to the address.
-        const char* digits = body + nameSize;
-        const size_t digitCount = bodySize - nameSize;
-        for (size_t i = 0; i < digitCount; ++i) {
-            if (!IsDigit(digits[i])) {
-                errorIndex = kErrorRegisterName;
-                return 1;
-            }
-        }
-        if (digitCount > kMaxAddressDigits) {
-            errorIndex = kErrorAddressRange;
-            return 1;
-        }
-        int32_t number = 0;
-        for (size_t i = 0; i < digitCount; ++i) number = number * 10 + (digits[i] - '0');
-        if (number < entry.minAddress || number > entry.maxAddress) {
-            errorIndex = kErrorAddressRange;
-            return 1;
-        }
-        ref->registerIndex = static_cast<int16_t>(found);
-        ref->dataAddress = static_cast<int16_t>(number);
-        ref->entry = &entry;
-    } else {
-        // Characters after the name are ignored: SendX is Send.
-        ref->registerIndex = static_cast<int16_t>(found);
-        ref->entry = &entry;
+        const int32_t error = ParseDataAddress(text.body() + nameSize, text.size() - nameSize, number);
+        if (error != kNoError) return reject(error);
+        if (number < entry.minAddress || number > entry.maxAddress) return reject(kErrorAddressRange);
     }
+    // A register without addresses ignores what follows its name: SendX is Send.
+    ref->registerIndex = static_cast<int16_t>(found);
+    ref->dataAddress = static_cast<int16_t>(number);
+    ref->entry = &entry;
 
     const int32_t mask = entry.typeMask & 0xFFFF;
-    if ((static_cast<int32_t>(config->dataType) & mask) == 0) {
-        errorIndex = kErrorDataType;
-        return 1;
-    }
+    if ((static_cast<int32_t>(config->dataType) & mask) == 0) return reject(kErrorDataType);
     ref->dataType = config->dataType;
     return 0;
 }

@@ -158,6 +158,104 @@ void PutFloatValues(ByteWriter& w, const DeviceRecord& r, int32_t count, int32_t
     w.PutBytes(r.settings.settingFlag.data(), static_cast<size_t>(byteCount));
 }
 
+int32_t RecordingBlockFrame(ByteWriter& w, uint8_t address, const DeviceRecord& r) {
+    const uint8_t bytes[] = {address, Code(Request::RecordingBlock), 0x07};
+    w.PutBytes(bytes, sizeof bytes);
+    w.PutLe(static_cast<uint32_t>(r.recording.lbRequestId), 4);
+    w.PutLe(r.recording.lbNextSample, 2);
+    w.Put(0x05);
+    return Finish(w);
+}
+
+int32_t TimeSyncFrame(ByteWriter& w, uint8_t address, Clock& clock) {
+    const uint8_t bytes[] = {address, Code(Request::TimeSync), static_cast<uint8_t>(kTimeStampSize)};
+    w.PutBytes(bytes, sizeof bytes);
+    WriteTimeStamp(w, clock.NowLocal());
+    return Finish(w);
+}
+
+int32_t ResetFrame(ByteWriter& w) {
+    const uint8_t bytes[] = {kBroadcastAddress, Code(Request::Reset), 0x01, 0x00};
+    w.PutBytes(bytes, sizeof bytes);
+    return Finish(w);
+}
+
+// Writes the frame of `code` for the current relay and returns its length
+// (0: nothing to send). Writes nothing into the polling state.
+int32_t WriteRequestFrame(PollingState& state, Clock& clock, Request code, uint8_t* frame, size_t capacity) {
+    const DeviceRecord& r = state.Current();
+    ByteWriter w(frame, frame != nullptr ? capacity : 0);
+    const uint8_t a = r.address;
+    switch (code) {
+    case Request::Reset: return ResetFrame(w);
+    case Request::TimeSync: return TimeSyncFrame(w, a, clock);
+    case Request::GeneralPoll:
+    case Request::FollowUpPoll:
+    case Request::RecordingList: return EmptyFrame(w, a, code);
+    case Request::SettingRead:
+    case Request::SettingConfirm:
+    case Request::ZoneSwitch: return ZoneFrame(w, a, code, r.settings.settingZone);
+    case Request::SettingWrite: return BuildSettingWrite(state, frame, capacity);
+    case Request::ControlSelect:
+    case Request::ControlExecute: return ControlFrame(w, a, code, r);
+    case Request::RecordingBlock: return RecordingBlockFrame(w, a, r);
+    default: return 0;  // no request for this code
+    }
+}
+
+// The answer length the exchange is told to expect; requests not named here
+// leave the caller's value as it is.
+void SetExpectedLength(Request code, int32_t& expectedLength) {
+    switch (code) {
+    case Request::Reset:
+    case Request::TimeSync: expectedLength = 0; break;  // no answer comes
+    case Request::GeneralPoll:
+    case Request::SettingRead:
+    case Request::FollowUpPoll:
+    case Request::ControlSelect:
+    case Request::ControlExecute: expectedLength = kExpectAnswer; break;
+    case Request::SettingWrite: expectedLength = kExpectSettingAnswer; break;
+    default: break;
+    }
+}
+
+// What the request just built sets in motion: the next command, the control
+// watch, the write confirmation, the count of unanswered requests.
+void AfterRequest(PollingState& state, Request code, int32_t length) {
+    DeviceRecord& r = state.Current();
+    switch (code) {
+    case Request::Reset:
+        r.conversation.nextCommand = Request::GeneralPoll;  // one-shot: the broadcast gets no answer to reset it
+        break;
+    case Request::GeneralPoll:
+        if (state.controlWatch == 1) {
+            state.controlWatchStep += 1;
+            if (state.controlWatchStep > kLastWatchStep) state.controlWatchStep = 0;
+        }
+        break;
+    case Request::SettingWrite:
+        if (length > 0) {
+            r.conversation.writeConfirmCountdown = 1;
+            r.conversation.nextCommand = Request::None;  // nothing more until an answer or a write sets a request
+        } else {
+            // A refused write sends nothing, so nothing is confirmed, and no
+            // answer will come to end the wait: the relay is polled again.
+            r.conversation.nextCommand = Request::GeneralPoll;
+        }
+        break;
+    case Request::ZoneSwitch:
+        r.settings.settingState = 4;  // the zone's settings are read next
+        break;
+    case Request::ControlExecute:
+        state.controlWatch = 1;
+        state.controlWatchDevice = state.currentDevice;
+        break;
+    default:
+        break;
+    }
+    r.conversation.unansweredCount = (r.conversation.unansweredCount % kUnansweredWrap) + 1;
+}
+
 }  // namespace
 
 int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) {
@@ -200,90 +298,10 @@ int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t c
     length = 0;
     if (RelayCount(state) == 0) return 0;  // nobody to ask: nothing is built
     ChooseRelay(state);
-    DeviceRecord& r = state.devices[static_cast<size_t>(state.currentDevice)];
-    const Request code = ChooseCommand(r);
-
-    ByteWriter w(frame, frame != nullptr ? capacity : 0);
-    const uint8_t a = r.address;
-    switch (code) {
-    case Request::Reset: {
-        const uint8_t bytes[] = {kBroadcastAddress, Code(Request::Reset), 0x01, 0x00};
-        w.PutBytes(bytes, sizeof bytes);
-        length = Finish(w);
-        expectedLength = 0;
-        r.conversation.nextCommand = Request::GeneralPoll;  // one-shot: the broadcast gets no answer to reset it
-        break;
-    }
-    case Request::TimeSync: {
-        const uint8_t bytes[] = {a, Code(Request::TimeSync), static_cast<uint8_t>(kTimeStampSize)};
-        w.PutBytes(bytes, sizeof bytes);
-        WriteTimeStamp(w, clock.NowLocal());
-        length = Finish(w);
-        expectedLength = 0;
-        break;
-    }
-    case Request::GeneralPoll:
-        length = EmptyFrame(w, a, Request::GeneralPoll);
-        expectedLength = kExpectAnswer;
-        if (state.controlWatch == 1) {
-            state.controlWatchStep += 1;
-            if (state.controlWatchStep > kLastWatchStep) state.controlWatchStep = 0;
-        }
-        break;
-    case Request::SettingRead:
-        length = ZoneFrame(w, a, Request::SettingRead, r.settings.settingZone);
-        expectedLength = kExpectAnswer;
-        break;
-    case Request::FollowUpPoll:
-        length = EmptyFrame(w, a, Request::FollowUpPoll);
-        expectedLength = kExpectAnswer;
-        break;
-    case Request::SettingWrite:
-        length = BuildSettingWrite(state, frame, capacity);
-        expectedLength = kExpectSettingAnswer;
-        if (length > 0) {
-            r.conversation.writeConfirmCountdown = 1;
-            r.conversation.nextCommand = Request::None;  // nothing more until an answer or a write sets a request
-        } else {
-            // A refused write sends nothing, so nothing is confirmed, and no
-            // answer will come to end the wait: the relay is polled again.
-            r.conversation.nextCommand = Request::GeneralPoll;
-        }
-        break;
-    case Request::SettingConfirm:
-        length = ZoneFrame(w, a, Request::SettingConfirm, r.settings.settingZone);
-        break;
-    case Request::ZoneSwitch:
-        r.settings.settingState = 4;  // the zone's settings are read next
-        length = ZoneFrame(w, a, Request::ZoneSwitch, r.settings.settingZone);
-        break;
-    case Request::ControlSelect:
-        length = ControlFrame(w, a, Request::ControlSelect, r);
-        expectedLength = kExpectAnswer;
-        break;
-    case Request::RecordingList:
-        length = EmptyFrame(w, a, Request::RecordingList);
-        break;
-    case Request::ControlExecute:
-        length = ControlFrame(w, a, Request::ControlExecute, r);
-        expectedLength = kExpectAnswer;
-        state.controlWatch = 1;
-        state.controlWatchDevice = state.currentDevice;
-        break;
-    case Request::RecordingBlock: {
-        const uint8_t bytes[] = {a, Code(Request::RecordingBlock), 0x07};
-        w.PutBytes(bytes, sizeof bytes);
-        w.PutLe(static_cast<uint32_t>(r.recording.lbRequestId), 4);
-        w.PutLe(r.recording.lbNextSample, 2);
-        w.Put(0x05);
-        length = Finish(w);
-        break;
-    }
-    default:
-        break;  // no request for this code
-    }
-
-    r.conversation.unansweredCount = (r.conversation.unansweredCount % kUnansweredWrap) + 1;
+    const Request code = ChooseCommand(state.Current());
+    length = WriteRequestFrame(state, clock, code, frame, capacity);
+    SetExpectedLength(code, expectedLength);
+    AfterRequest(state, code, length);
     return 1;
 }
 

@@ -16,32 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "settings/field_binding.h"
 #include "settings/odbc_handles.h"
+#include "settings/sql_text.h"
 
 namespace vorlan {
-
-// Collects the bound columns of a recordset, in binding order.
-class FieldExchange {
-public:
-    enum class Kind { Text, Long, UnsignedByte, Float };
-    struct Binding {
-        std::string name;  // bare column name
-        Kind kind;
-        void* member;
-    };
-    void Text(const char* name, std::string& member) { Add(name, Kind::Text, &member); }
-    void Long(const char* name, int32_t& member) { Add(name, Kind::Long, &member); }
-    void UnsignedByte(const char* name, uint8_t& member) { Add(name, Kind::UnsignedByte, &member); }
-    void Float(const char* name, float& member) { Add(name, Kind::Float, &member); }
-    std::vector<Binding>& bindings() { return bindings_; }
-
-private:
-    void Add(const char* name, Kind kind, void* member) { bindings_.push_back({name, kind, member}); }
-    std::vector<Binding> bindings_;
-};
-
-// Replaces "[name]" by the name in `quote` characters (or bare when empty).
-std::string QuoteBracketedNames(const std::string& text, const std::string& quote);
 
 class Recordset {
 public:
@@ -101,16 +80,15 @@ private:
     size_t ColumnIndex(const char* bareName) const;
     OdbcStatement& Cached(const std::string& key, const std::string& sql);
     void LoadMembers();
-    SqlValue MemberValue(size_t column) const;
     void ResetMembers();
-    // "col = ?" terms (NULL-aware) that find the current row, with their values.
+    // The terms (NULL-aware) that find `row`, with their values.
     std::string RowCondition(const Row& row, std::vector<SqlValue>& params) const;
     std::string Table() const;
-    std::string Column(size_t i) const;
 
     OdbcConnection& db_;
     std::string quote_;
     std::vector<FieldExchange::Binding> fields_;
+    std::vector<std::string> columns_;  // the fields' names, quoted
     std::vector<bool> usable_;      // per column of the current row: not NULL, fits
     std::vector<SqlValue> loaded_;  // the members as loaded, to see what an edit changed
     std::vector<bool> deleted_;     // per row of the snapshot

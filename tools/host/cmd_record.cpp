@@ -89,54 +89,54 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-}  // namespace
+struct Entry {
+    uint32_t id;
+    std::string time;  // the LBTime text, GBK: also the recording files' name
+};
 
-int RunRecord(const CommonOptions& common, const RecordOptions& o) {
-    const std::string dir = RecordingDirectory();
-    if (!o.listOnly) {
-        size_t tokens = 0;
-        if (Status s = CheckRecordingPlace(dir, &tokens); !s.ok()) return Fail(s);
-        if (tokens < kChannelFileTokens) {
-            std::fprintf(stderr, "vorlan-host: note: %s%s has %zu of %zu tokens; the missing ones are written empty\n",
-                         dir.c_str(), kChannelFileName, tokens, kChannelFileTokens);
-        }
+// A fetch starts only where the driver can write the files; a short channel
+// file is only noted, the driver writes its missing tokens empty.
+Status CheckPlaceForFetch(const std::string& dir) {
+    size_t tokens = 0;
+    if (Status s = CheckRecordingPlace(dir, &tokens); !s.ok()) return s;
+    if (tokens < kChannelFileTokens) {
+        std::fprintf(stderr, "vorlan-host: note: %s%s has %zu of %zu tokens; the missing ones are written empty\n",
+                     dir.c_str(), kChannelFileName, tokens, kChannelFileTokens);
     }
-    // The address is needed before the station is read: take it from the file.
+    return Status::Ok();
+}
+
+// The address to watch, known before the session opens: the option's, or the
+// station's one relay.
+Status AddressToWatch(const CommonOptions& common, const RecordOptions& o, int& address) {
     Station station;
-    if (std::string e = LoadStation(common.station, station); !e.empty()) return Fail({kExitUsage, e});
-    int address = o.address;
+    if (std::string e = LoadStation(common.station, station); !e.empty()) return {kExitUsage, e};
+    address = o.address;
     if (address < 0 && station.relays.size() == 1) address = station.relays[0].address;
-    RecordingTrace trace(address);
-    if (std::string e = trace.Listen(); !e.empty()) {
-        std::fprintf(stderr, "vorlan-host: no progress shown: %s\n", e.c_str());
-    }
+    return Status::Ok();
+}
 
-    Setup setup;
-    size_t relay = 0;
-    if (Status s = OpenRelaySetup(common, o.address, setup, relay); !s.ok()) return Fail(s);
-    HostSession& session = *setup.session;
-    address = session.station().relays[relay].address;
-
-    if (Status s = session.Write(relay, "Show", 1); !s.ok()) return Fail(s);
-    if (Status s = session.Write(relay, "LBStart", -1); !s.ok()) return Fail(s);
+// Asks the relay for its list (LBStart -1) and reads it once it has arrived.
+Status ListRecordings(HostSession& session, size_t relay, int address, RecordingTrace& trace,
+                      std::vector<Entry>& list) {
+    if (Status s = session.Write(relay, "LBStart", -1); !s.ok()) return s;
     double count = 0;
     if (!FollowUntil(session, relay, kListSeconds, [&] {
             trace.Drain();
             return session.ReadNumber(relay, "LBCount", count) && count > 0;
         })) {
-        return Fail({kExitFailed, "relay " + std::to_string(address) + " listed no recording"});
+        return {kExitFailed, "relay " + std::to_string(address) + " listed no recording"};
     }
-    struct Entry {
-        uint32_t id;
-        std::string time;
-    };
-    std::vector<Entry> list;
     for (int k = 1; k <= static_cast<int>(count); ++k) {
         double id = 0;
         session.ReadNumber(relay, "LBID" + std::to_string(k), id);
         list.push_back(Entry{static_cast<uint32_t>(id), session.RecordingTime(relay, k)});
     }
-    if (common.json) {
+    return Status::Ok();
+}
+
+void PrintList(bool json, int address, const std::vector<Entry>& list, const RecordingTrace& trace) {
+    if (json) {
         nlohmann::json j = nlohmann::json::array();
         for (const Entry& e : list) {
             j.push_back({{"id", e.id}, {"list_time", GbkToUtf8(e.time)}, {"samples", trace.Announced(e.id)}});
@@ -150,54 +150,67 @@ int RunRecord(const CommonOptions& common, const RecordOptions& o) {
         }
     }
     std::fflush(stdout);
-    if (o.listOnly) return kExitOk;
+}
 
-    size_t chosen = 0;
-    if (o.fetch > 0) {
-        while (chosen < list.size() && list[chosen].id != static_cast<uint32_t>(o.fetch)) ++chosen;
-        if (chosen == list.size()) {
-            return Fail({kExitUsage, "relay " + std::to_string(address) + " does not list recording " +
-                                         std::to_string(o.fetch)});
-        }
-    }
-    const Entry& entry = list[chosen];
-    const long announced = trace.Announced(entry.id);
-    if (Status s = session.Write(relay, "LBStart", static_cast<int32_t>(entry.id)); !s.ok()) return Fail(s);
-    ProgressBar bar("recording " + std::to_string(entry.id));
-    double started = 0;
+// The listed entry numbered `fetch`, or the first when no number is given.
+Status ChooseEntry(const std::vector<Entry>& list, long fetch, int address, size_t& chosen) {
+    chosen = 0;
+    if (fetch <= 0) return Status::Ok();
+    while (chosen < list.size() && list[chosen].id != static_cast<uint32_t>(fetch)) ++chosen;
+    if (chosen < list.size()) return Status::Ok();
+    return {kExitUsage, "relay " + std::to_string(address) + " does not list recording " + std::to_string(fetch)};
+}
+
+struct FetchOutcome {
     bool filesWritten = false;
+    long done = 0;  // samples arrived
+};
+
+// Follows a started fetch with a progress bar until the driver reports the
+// files written (LBStart reads -2), a few turns after the last sample, or
+// the time-out.
+FetchOutcome FollowFetch(HostSession& session, size_t relay, RecordingTrace& trace, const Entry& entry,
+                         long announced, double timeout) {
+    ProgressBar bar("recording " + std::to_string(entry.id));
+    FetchOutcome out;
+    double started = 0;
     int turnsAfterLast = 0;
-    long done = 0;
-    FollowUntil(session, relay, o.timeout, [&] {
+    FollowUntil(session, relay, timeout, [&] {
         trace.Drain();
-        done = std::min(trace.highest() + 1, announced > 0 ? announced : trace.highest() + 1);
-        if (done < 0) done = 0;
-        bar.Update(done, announced);
-        filesWritten = session.ReadNumber(relay, "LBStart", started) && started == -2;
-        if (!filesWritten && announced > 0 && done >= announced) ++turnsAfterLast;
-        return filesWritten || turnsAfterLast > kTurnsAfterLastSample;
+        out.done = std::min(trace.highest() + 1, announced > 0 ? announced : trace.highest() + 1);
+        if (out.done < 0) out.done = 0;
+        bar.Update(out.done, announced);
+        out.filesWritten = session.ReadNumber(relay, "LBStart", started) && started == -2;
+        if (!out.filesWritten && announced > 0 && out.done >= announced) ++turnsAfterLast;
+        return out.filesWritten || turnsAfterLast > kTurnsAfterLastSample;
     });
     bar.Finish();
-    if (!filesWritten) {
-        if (StopRequested()) return Fail({kExitInterrupted, "interrupted"});
-        // Say why the driver wrote nothing, if the place tells.
-        if (Status s = CheckRecordingPlace(dir); !s.ok()) {
-            s.message = "recording " + std::to_string(entry.id) + " arrived but no files were written: " + s.message;
-            return Fail(s);
-        }
-        if (announced > 0 && done >= announced) {
-            return Fail({kExitFile, "all " + std::to_string(announced) + " samples of recording " +
-                                        std::to_string(entry.id) + " arrived but the driver wrote no files into " +
-                                        dir + " (is the disk full?)"});
-        }
-        return Fail({kExitFailed, "recording " + std::to_string(entry.id) + " was not completed within " +
-                                      std::to_string(static_cast<int>(o.timeout)) + " s (" + std::to_string(done) +
-                                      " samples arrived)"});
+    return out;
+}
+
+// Why a fetch ended without files, as far as the place and the samples tell.
+Status FetchFailure(const std::string& dir, const Entry& entry, long announced, const FetchOutcome& out,
+                    double timeout) {
+    if (StopRequested()) return {kExitInterrupted, "interrupted"};
+    if (Status s = CheckRecordingPlace(dir); !s.ok()) {
+        s.message = "recording " + std::to_string(entry.id) + " arrived but no files were written: " + s.message;
+        return s;
     }
+    if (announced > 0 && out.done >= announced) {
+        return {kExitFile, "all " + std::to_string(announced) + " samples of recording " + std::to_string(entry.id) +
+                               " arrived but the driver wrote no files into " + dir + " (is the disk full?)"};
+    }
+    return {kExitFailed, "recording " + std::to_string(entry.id) + " was not completed within " +
+                             std::to_string(static_cast<int>(timeout)) + " s (" + std::to_string(out.done) +
+                             " samples arrived)"};
+}
+
+// Names the files the driver wrote; fails when they are not there.
+int ReportFiles(bool json, int address, const std::string& dir, const Entry& entry) {
     const std::string base = dir + entry.time;
     const std::string cfg = base + ".CFG", dat = base + ".DAT";
     const bool present = Exists(cfg) && Exists(dat);
-    if (common.json) {
+    if (json) {
         EmitJson("recording", {{"relay", address}, {"recording", entry.id}, {"cfg", cfg}, {"dat", dat},
                                {"written", present}});
     } else {
@@ -205,6 +218,42 @@ int RunRecord(const CommonOptions& common, const RecordOptions& o) {
     }
     if (!present) return Fail({kExitFile, "the recording files are not in " + dir});
     return kExitOk;
+}
+
+}  // namespace
+
+int RunRecord(const CommonOptions& common, const RecordOptions& o) {
+    const std::string dir = RecordingDirectory();
+    if (!o.listOnly) {
+        if (Status s = CheckPlaceForFetch(dir); !s.ok()) return Fail(s);
+    }
+    int address = -1;
+    if (Status s = AddressToWatch(common, o, address); !s.ok()) return Fail(s);
+    RecordingTrace trace(address);
+    if (std::string e = trace.Listen(); !e.empty()) {
+        std::fprintf(stderr, "vorlan-host: no progress shown: %s\n", e.c_str());
+    }
+
+    Setup setup;
+    size_t relay = 0;
+    if (Status s = OpenRelaySetup(common, o.address, setup, relay); !s.ok()) return Fail(s);
+    HostSession& session = *setup.session;
+    address = session.station().relays[relay].address;
+
+    if (Status s = session.Write(relay, "Show", 1); !s.ok()) return Fail(s);
+    std::vector<Entry> list;
+    if (Status s = ListRecordings(session, relay, address, trace, list); !s.ok()) return Fail(s);
+    PrintList(common.json, address, list, trace);
+    if (o.listOnly) return kExitOk;
+
+    size_t chosen = 0;
+    if (Status s = ChooseEntry(list, o.fetch, address, chosen); !s.ok()) return Fail(s);
+    const Entry& entry = list[chosen];
+    const long announced = trace.Announced(entry.id);
+    if (Status s = session.Write(relay, "LBStart", static_cast<int32_t>(entry.id)); !s.ok()) return Fail(s);
+    const FetchOutcome outcome = FollowFetch(session, relay, trace, entry, announced, o.timeout);
+    if (!outcome.filesWritten) return Fail(FetchFailure(dir, entry, announced, outcome, o.timeout));
+    return ReportFiles(common.json, address, dir, entry);
 }
 
 }  // namespace vorlan_host

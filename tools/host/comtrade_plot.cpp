@@ -225,10 +225,7 @@ void DrawStatus(cairo_t* cr, const Recording& r, const Frame& f, size_t w, doubl
     Text(cr, 12, y + kDigitalLane / 2 + 5, id + " (digital)", 13);
 }
 
-void Draw(cairo_t* cr, const Recording& r, const Frame& f, const Page& page, size_t pageNo, size_t pages) {
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+void DrawHeading(cairo_t* cr, const Recording& r, size_t pageNo, size_t pages) {
     cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
     std::string title = r.station + "  " + r.device;
     if (pages > 1) title += "   page " + std::to_string(pageNo + 1) + " of " + std::to_string(pages);
@@ -237,12 +234,10 @@ void Draw(cairo_t* cr, const Recording& r, const Frame& f, const Page& page, siz
          "start " + comtrade::IsoText(r.startNs) + "   trigger " + comtrade::IsoText(r.triggerNs) + "   " +
              RatesText(r) + ", " + std::to_string(r.SampleCount()) + " samples",
          12);
-    double y = kHeader;
-    for (size_t j = page.a0; j < page.a1; ++j, y += kAnalogLane) DrawAnalog(cr, r, f, j, y);
-    for (size_t w = page.s0; w < page.s1; ++w, y += kDigitalLane) DrawStatus(cr, r, f, w, y);
+}
 
-    // Time axis in milliseconds from the start time.
-    const double axis = y + 6;
+// Time axis in milliseconds from the start time, at `axis`.
+void DrawTimeAxis(cairo_t* cr, const Frame& f, double axis) {
     cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
     cairo_set_line_width(cr, 1);
     cairo_move_to(cr, f.plotLeft, axis);
@@ -256,36 +251,54 @@ void Draw(cairo_t* cr, const Recording& r, const Frame& f, const Page& page, siz
         cairo_stroke(cr);
         Text(cr, px - 10, axis + 18, Number(ms) + " ms", 10);
     }
-    // Where each further sampling rate begins.
-    if (r.TimesFromRates()) {
-        cairo_set_source_rgb(cr, 0.35, 0.35, 0.8);
-        const double dash[] = {2, 3};
-        cairo_set_dash(cr, dash, 2, 0);
-        for (size_t s = 0; s + 1 < r.rates.size(); ++s) {
-            const size_t first = static_cast<size_t>(r.rates[s].lastSample);
-            if (first >= r.SampleCount()) break;
-            const double px = f.X(r.seconds[first]);
-            cairo_move_to(cr, px, kHeader);
-            cairo_line_to(cr, px, axis);
-            cairo_stroke(cr);
-            Text(cr, px + 3, axis - 4, Number(r.rates[s + 1].hz) + " Hz", 10);
-        }
-        cairo_set_dash(cr, nullptr, 0, 0);
-    }
-    // Trigger, on the samples' own axis.
-    const double trigger = r.TriggerSeconds();
-    if (trigger >= f.t0 && trigger <= f.t1) {
-        const double px = f.X(trigger);
-        const double dash[] = {6, 4};
-        cairo_set_dash(cr, dash, 2, 0);
-        cairo_set_source_rgb(cr, 0.85, 0.0, 0.0);
-        cairo_set_line_width(cr, 1.5);
-        cairo_move_to(cr, px, kHeader - 6);
+}
+
+// Where each further sampling rate begins.
+void DrawRateChanges(cairo_t* cr, const Recording& r, const Frame& f, double axis) {
+    if (!r.TimesFromRates()) return;
+    cairo_set_source_rgb(cr, 0.35, 0.35, 0.8);
+    const double dash[] = {2, 3};
+    cairo_set_dash(cr, dash, 2, 0);
+    for (size_t s = 0; s + 1 < r.rates.size(); ++s) {
+        const size_t first = static_cast<size_t>(r.rates[s].lastSample);
+        if (first >= r.SampleCount()) break;
+        const double px = f.X(r.seconds[first]);
+        cairo_move_to(cr, px, kHeader);
         cairo_line_to(cr, px, axis);
         cairo_stroke(cr);
-        cairo_set_dash(cr, nullptr, 0, 0);
-        Text(cr, px + 4, kHeader - 8, "trigger", 12);
+        Text(cr, px + 3, axis - 4, Number(r.rates[s + 1].hz) + " Hz", 10);
     }
+    cairo_set_dash(cr, nullptr, 0, 0);
+}
+
+// The trigger, on the samples' own axis.
+void DrawTrigger(cairo_t* cr, const Recording& r, const Frame& f, double axis) {
+    const double trigger = r.TriggerSeconds();
+    if (!(trigger >= f.t0 && trigger <= f.t1)) return;  // also when it is not a number
+    const double px = f.X(trigger);
+    const double dash[] = {6, 4};
+    cairo_set_dash(cr, dash, 2, 0);
+    cairo_set_source_rgb(cr, 0.85, 0.0, 0.0);
+    cairo_set_line_width(cr, 1.5);
+    cairo_move_to(cr, px, kHeader - 6);
+    cairo_line_to(cr, px, axis);
+    cairo_stroke(cr);
+    cairo_set_dash(cr, nullptr, 0, 0);
+    Text(cr, px + 4, kHeader - 8, "trigger", 12);
+}
+
+void Draw(cairo_t* cr, const Recording& r, const Frame& f, const Page& page, size_t pageNo, size_t pages) {
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    DrawHeading(cr, r, pageNo, pages);
+    double y = kHeader;
+    for (size_t j = page.a0; j < page.a1; ++j, y += kAnalogLane) DrawAnalog(cr, r, f, j, y);
+    for (size_t w = page.s0; w < page.s1; ++w, y += kDigitalLane) DrawStatus(cr, r, f, w, y);
+    const double axis = y + 6;
+    DrawTimeAxis(cr, f, axis);
+    DrawRateChanges(cr, r, f, axis);
+    DrawTrigger(cr, r, f, axis);
 }
 
 std::string PageBase(const std::string& base, size_t page) {

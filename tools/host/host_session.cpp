@@ -18,22 +18,9 @@ namespace vorlan_host {
 
 namespace {
 
-constexpr int kSilentAfter = 3;
-constexpr std::chrono::milliseconds kFailurePace{400};   // failed Send packets in a row before the line counts as silent
+constexpr std::chrono::milliseconds kFailurePace{400};  // the least time a failed Send packet takes
 
 }  // namespace
-
-void PacketBox::Link() {
-    nodes.assign(items.size(), HostItemNode{});
-    for (size_t i = 0; i < items.size(); ++i) {
-        nodes[i].item = &items[i];
-        nodes[i].next = i + 1 < items.size() ? &nodes[i + 1] : nullptr;
-        nodes[i].prev = i > 0 ? &nodes[i - 1] : nullptr;
-    }
-    packet.items.first = nodes.empty() ? nullptr : &nodes.front();
-    packet.items.last = nodes.empty() ? nullptr : &nodes.back();
-    packet.items.count = static_cast<int32_t>(nodes.size());
-}
 
 HostSession::HostSession(DriverLibrary& library, Station station)
     : library_(library), station_(std::move(station)) {
@@ -51,6 +38,12 @@ HostSession::~HostSession() {
 Status HostSession::Start(bool checkItems) {
     if (std::string e = library_.CreateComponent(&driver_, &control_); !e.empty()) return {kExitLibrary, e};
     driver_->lpVtbl->GetRegisterTable(driver_, 0, &catalogue_, &catalogueSize_);
+    if (Status s = RegisterRelays(); !s.ok()) return s;
+    if (!checkItems) return Status::Ok();
+    return GroupStationItems();
+}
+
+Status HostSession::RegisterRelays() {
     counts_.assign(station_.relays.size(), PacketCounts{});
     for (size_t i = 0; i < station_.relays.size(); ++i) {
         const std::string text = std::to_string(station_.relays[i].address);
@@ -58,19 +51,13 @@ Status HostSession::Start(bool checkItems) {
         if (!driver_->lpVtbl->AddDevice(driver_, text.c_str(), &address)) {
             return {kExitUsage, "the driver refused relay address " + text};
         }
-        auto send = std::make_unique<PacketBox>();
-        send->relay = i;
-        send->registerName = "Send";
-        send->registerIndex = kSend;
-        send->packet.deviceIndex = static_cast<int16_t>(i);
-        send->packet.device = static_cast<int16_t>(i);
-        send->packet.registerIndex = kSend;
-        send->items.resize(1);
-        send->Link();
-        sendPackets_.push_back(std::move(send));
+        sendPackets_.push_back(MakeSendPacket(i));
     }
-    if (!checkItems) return Status::Ok();
+    return Status::Ok();
+}
 
+Status HostSession::GroupStationItems() {
+    constexpr int kRejectionsListed = 10;
     std::string rejected;
     int rejections = 0;
     for (size_t i = 0; i < station_.relays.size(); ++i) {
@@ -78,34 +65,30 @@ Status HostSession::Start(bool checkItems) {
         for (const ItemSpec& itemDef : station_.relays[i].items) {
             ItemRef ref{};
             const Status s = CheckItem(i, itemDef.text, itemDef.dataType, ref);
-            if (!s.ok()) {
-                if (++rejections <= 10) {
-                    rejected += "\n  line " + std::to_string(itemDef.line) + ", " + station_.relays[i].name + ": " + s.message;
-                }
-                continue;
-            }
-            bool merged = false;
-            for (PacketBox* box : mine) {
-                if (driver_->lpVtbl->CanMerge(driver_, &ref, 0, &box->packet)) {
-                    HostItem item{};
-                    item.address = static_cast<uint16_t>(ref.dataAddress);
-                    box->items.push_back(item);
-                    merged = true;
-                    break;
-                }
-            }
-            if (!merged) {
-                stationPackets_.push_back(MakePacket(i, ref, 0));
-                mine.push_back(stationPackets_.back().get());
+            if (s.ok()) {
+                MergeOrAdd(i, ref, mine);
+            } else if (++rejections <= kRejectionsListed) {
+                rejected += "\n  line " + std::to_string(itemDef.line) + ", " + station_.relays[i].name + ": " + s.message;
             }
         }
     }
     for (auto& box : stationPackets_) box->Link();
-    if (rejections > 0) {
-        if (rejections > 10) rejected += "\n  ... and " + std::to_string(rejections - 10) + " more";
-        return {kExitItem, "the driver rejected " + std::to_string(rejections) + " item(s):" + rejected};
+    if (rejections == 0) return Status::Ok();
+    if (rejections > kRejectionsListed) {
+        rejected += "\n  ... and " + std::to_string(rejections - kRejectionsListed) + " more";
     }
-    return Status::Ok();
+    return {kExitItem, "the driver rejected " + std::to_string(rejections) + " item(s):" + rejected};
+}
+
+void HostSession::MergeOrAdd(size_t relay, const ItemRef& ref, std::vector<PacketBox*>& mine) {
+    for (PacketBox* box : mine) {
+        if (driver_->lpVtbl->CanMerge(driver_, &ref, 0, &box->packet)) {
+            AddItem(*box, ref);
+            return;
+        }
+    }
+    stationPackets_.push_back(MakePacket(relay, ref, 0));
+    mine.push_back(stationPackets_.back().get());
 }
 
 std::string HostSession::PortPath() const { return PortDevicePath(station_.channel.port); }
@@ -162,23 +145,7 @@ Status HostSession::CheckItem(size_t relay, const std::string& text, int16_t dat
 }
 
 std::unique_ptr<PacketBox> HostSession::MakePacket(size_t relay, const ItemRef& ref, int16_t direction) {
-    auto box = std::make_unique<PacketBox>();
-    box->relay = relay;
-    box->registerIndex = ref.registerIndex;
-    if (catalogue_ && ref.registerIndex >= 0 && ref.registerIndex < catalogueSize_) {
-        box->registerName = std::string(catalogue_[ref.registerIndex].name,
-                                        strnlen(catalogue_[ref.registerIndex].name, sizeof catalogue_[0].name));
-    }
-    box->packet.deviceIndex = static_cast<int16_t>(relay);
-    box->packet.device = static_cast<int16_t>(relay);
-    box->packet.registerIndex = ref.registerIndex;
-    box->packet.firstAddress = ref.dataAddress;
-    box->packet.lastAddress = ref.dataAddress;
-    box->packet.direction = direction;
-    HostItem item{};
-    item.address = static_cast<uint16_t>(ref.dataAddress);
-    box->items.push_back(item);
-    return box;
+    return MakeItemPacket(relay, ref, direction, catalogue_, catalogueSize_);
 }
 
 bool HostSession::Run(PacketBox& box) {
@@ -192,25 +159,19 @@ bool HostSession::Send(size_t relay) {
     PacketCounts& c = counts_[relay];
     if (ok) {
         ++c.ok;
-        if (lineLost_) onLineEvent("line back: " + PortPath() + " answers again");
-        else if (silenceReported_) onLineEvent("line answers again");
-        lineLost_ = silenceReported_ = false;
-        failuresInRow_ = 0;
+        Report(line_.Answered(PortPath()));
         return true;
     }
     ++c.failed;
-    ++failuresInRow_;
     // A vanished port fails at once; pace the retries as an answered request would be.
     const auto spent = std::chrono::steady_clock::now() - began;
     if (spent < kFailurePace) std::this_thread::sleep_for(kFailurePace - spent);
-    if (!lineLost_ && !PortPresent()) {
-        lineLost_ = true;
-        onLineEvent("line lost: " + PortPath() + " has gone; polling goes on and the driver reopens it when it is back");
-    } else if (!lineLost_ && !silenceReported_ && failuresInRow_ >= kSilentAfter) {
-        silenceReported_ = true;
-        onLineEvent("no answers: " + std::to_string(failuresInRow_) + " packets in a row failed on " + PortPath());
-    }
+    Report(line_.Failed(PortPresent(), PortPath()));
     return false;
+}
+
+void HostSession::Report(const std::string& lineEvent) {
+    if (!lineEvent.empty()) onLineEvent(lineEvent);
 }
 
 bool HostSession::SendNext() {

@@ -11,23 +11,13 @@
 
 #include "driver_library.h"
 #include "exit_codes.h"
+#include "line_watch.h"
+#include "packet_box.h"
 #include "relay_health.h"
 #include "station_file.h"
 #include "vorlan/driver.h"
 
 namespace vorlan_host {
-
-// A packet with the host items and list nodes it points at.
-struct PacketBox {
-    HostPacket packet{};
-    std::vector<HostItem> items;
-    std::vector<HostItemNode> nodes;
-    size_t relay = 0;
-    std::string registerName;
-    int registerIndex = -1;
-    // Builds the item list; call once the items are final.
-    void Link();
-};
 
 // Short names of the catalogue's register indexes (VorlanRegister).
 enum Register : int {
@@ -104,6 +94,12 @@ public:
 
 private:
     std::unique_ptr<PacketBox> MakePacket(size_t relay, const ItemRef& ref, int16_t direction);
+    Status RegisterRelays();
+    // Checks the station's items and groups each relay's into read packets.
+    Status GroupStationItems();
+    // Puts the item into one of `mine` that the driver merges it with, or a new packet.
+    void MergeOrAdd(size_t relay, const ItemRef& ref, std::vector<PacketBox*>& mine);
+    void Report(const std::string& lineEvent);
     std::string PortPath() const;
     bool PortPresent() const;
 
@@ -119,9 +115,7 @@ private:
     std::vector<std::pair<std::string, std::unique_ptr<PacketBox>>> readers_;
     std::vector<PacketCounts> counts_;
     size_t nextSend_ = 0;
-    bool lineLost_ = false;
-    int failuresInRow_ = 0;
-    bool silenceReported_ = false;
+    LineWatch line_;
 };
 
 }  // namespace vorlan_host
