@@ -5,9 +5,14 @@
 //
 //   bench_settings_answers                 both databases, one process each
 //   bench_settings_answers --db=sqlite     (or --db=postgresql) one of them
+//   bench_settings_answers --db=postgresql --pin   pinned to one CPU
 // The PostgreSQL run starts a throw-away server with tests/db/pg_server.sh.
+// It runs twice: unpinned, and pinned to one CPU with its server (as
+// `taskset -c N` would), because unpinned the figures measure the scheduler
+// moving client and server between CPUs as much as the code.
 
 #include <benchmark/benchmark.h>
+#include <sched.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -30,7 +35,8 @@ namespace {
 
 using vorlan::SqlValue;
 
-const std::string kSourceDir = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/bench/"));
+// From the build: __FILE__ is relative when the compiler launcher rewrites paths.
+const std::string kSourceDir = VORLAN_SOURCE_DIR;
 constexpr int kCodedEntries = 120;
 constexpr int kCatalogueRows = 300;
 constexpr int kFloatValues = 16;   // 16 four-byte and 184 one-byte values: 200 rows
@@ -192,8 +198,22 @@ void FloatLayout(benchmark::State& state) {
     state.counters["rows_updated"] = kFloatValues + kByteValues;
 }
 
-int RunChild(char* self, const char* option, int argc, char** argv) {
+// Keeps this process, and the server it starts, on the first CPU it may use.
+bool PinToOneCpu(int& cpu) {
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
+    for (cpu = 0; cpu < CPU_SETSIZE && !CPU_ISSET(cpu, &allowed); ++cpu) {
+    }
+    if (cpu == CPU_SETSIZE) return false;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    return sched_setaffinity(0, sizeof one, &one) == 0;
+}
+
+int RunChild(char* self, const char* option, int argc, char** argv, const char* extra = nullptr) {
     std::vector<char*> args{self, const_cast<char*>(option)};
+    if (extra != nullptr) args.push_back(const_cast<char*>(extra));
     for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
     args.push_back(nullptr);
     pid_t pid = 0;
@@ -207,19 +227,31 @@ int RunChild(char* self, const char* option, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     std::string kind;
+    bool pin = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--db=", 5) == 0) kind = argv[i] + 5;
+        if (std::strcmp(argv[i], "--pin") == 0) pin = true;
     }
     if (kind.empty()) {
         // One process per database: the driver manager keeps what it has
         // read about "rldb" for a while.
         const int a = RunChild(argv[0], "--db=sqlite", argc, argv);
         const int b = RunChild(argv[0], "--db=postgresql", argc, argv);
-        return a != 0 ? a : b;
+        const int c = RunChild(argv[0], "--db=postgresql", argc, argv, "--pin");
+        return a != 0 ? a : b != 0 ? b : c;
+    }
+    std::string label = kind;
+    if (kind == "postgresql") {
+        int cpu = 0;
+        if (pin && !PinToOneCpu(cpu)) {
+            std::fprintf(stderr, "cannot pin to one CPU\n");
+            return 1;
+        }
+        label += pin ? "/pinned_cpu" + std::to_string(cpu) : "/unpinned";
     }
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--db=", 5) != 0) rest.push_back(argv[i]);
+        if (std::strncmp(argv[i], "--db=", 5) != 0 && std::strcmp(argv[i], "--pin") != 0) rest.push_back(argv[i]);
     }
     int restCount = static_cast<int>(rest.size());
     try {
@@ -227,9 +259,9 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         g_db.reason = e.what();
     }
-    benchmark::RegisterBenchmark((kind + "/coded_list_120_entries").c_str(), CodedList)
+    benchmark::RegisterBenchmark((label + "/coded_list_120_entries").c_str(), CodedList)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((kind + "/float_layout_200_rows").c_str(), FloatLayout)
+    benchmark::RegisterBenchmark((label + "/float_layout_200_rows").c_str(), FloatLayout)
         ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&restCount, rest.data());
     benchmark::RunSpecifiedBenchmarks();

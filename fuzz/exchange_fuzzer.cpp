@@ -4,8 +4,10 @@
 //
 // Input: [flags][arrivals...], each arrival [delay in 10 ms steps][count][bytes].
 //   flags bit 0: the relay waits long (nextCommand 0x85); bits 1-2: capacity
-//   (16, 64, 512 or 1024 bytes); bit 3: the read fails after the first poll.
+//   (16, 64, 512 or 1024 bytes); bit 3: the read fails after the first poll;
+//   bit 4: the fast timing profile's exchange instead of the standard one.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -13,7 +15,17 @@
 
 #include "fake_clock.h"
 #include "component/relay_driver.h"
+#include "link/fast_exchange.h"
 #include "scripted_port.h"
+
+namespace {
+
+class NoMonitor final : public vorlan::MonitorSink {
+public:
+    void SendLine(const char*, size_t) override {}
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("VORLAN_MONITOR", "vorlan-fuzz-no-monitor", 1);
@@ -56,7 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 8) {
         clock.onAdvance = [&script](uint32_t) { script.failRead = true; };
     }
-    const int32_t ok = driver.ExchangeFrame(frame.get(), capacity, length, 3);
+    int32_t ok = 0;
+    if (flags & 16) {
+        NoMonitor monitor;
+        std::atomic<int32_t> errorIndex{-1};
+        vorlan::ExchangeContext ctx{driver.State(), &script, clock, monitor, errorIndex};
+        ok = vorlan::ExchangeFrameFast(ctx, vorlan::FastTiming{}, frame.get(), capacity, length, 3);
+    } else {
+        ok = driver.ExchangeFrame(frame.get(), capacity, length, 3);
+    }
     if (length < 0 || static_cast<size_t>(length) > capacity) std::abort();
     if (ok == 1 && length > 0) driver.ParseAnswer(nullptr, frame.get(), length);
     return 0;

@@ -19,8 +19,9 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVORLAN_TESTS=OFF >/dev/null
 cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_settings_answers \
-      bench_exchange_on_pty bench_scale bench_gateway_load 2>/dev/null \
-  || cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_exchange_on_pty bench_scale
+      bench_exchange_on_pty bench_line_rate bench_scale bench_gateway_load 2>/dev/null \
+  || cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_exchange_on_pty bench_line_rate \
+       bench_scale
 
 step "1, 2: memory-served packet calls and heap allocations per call"
 quiet build/bench/bench/bench_packet_calls --benchmark_min_time=0.5
@@ -31,7 +32,7 @@ quiet build/bench/bench/bench_exchange_on_pty
 step "4: scale, 32 components"
 quiet build/bench/bench/bench_scale "${VORLAN_SCALE_SECONDS:-20}"
 
-step "5: setting answers"
+step "5: setting answers (PostgreSQL unpinned, then pinned to one CPU)"
 if [ -x build/bench/bench/bench_settings_answers ]; then
   quiet build/bench/bench/bench_settings_answers
 else
@@ -44,6 +45,9 @@ if [ -x build/bench/bench/bench_gateway_load ]; then
 else
   echo "bench_gateway_load is not built"
 fi
+
+step "7: line rate of the two timing profiles, 9600 baud, paced relays"
+quiet build/bench/bench/bench_line_rate
 
 if [ "${VORLAN_BENCH_QUICK:-0}" != 1 ]; then
   step "fault soak on a pseudo-terminal (AddressSanitizer build)"

@@ -20,9 +20,12 @@ int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     if (config == nullptr) return 0;
     std::memcpy(&channel_, config, sizeof channel_);
     if (config->baudRate < kMinBaudRate || config->baudRate > kMaxBaudRate) return 0;
-    std::unique_ptr<SerialPort> opened = OpenChannelPort(*config);
-    if (!opened) return 0;  // a port that was open stays open
-    port_ = std::move(opened);  // the old port, if any, closes here
+    LineChannel opened = OpenLineChannel(*config);
+    lineNotes_ = std::move(opened.notes);
+    if (!opened.port) return 0;  // a port that was open stays open
+    port_ = std::move(opened.port);  // the old port, if any, closes here
+    fastLine_ = opened.fast;
+    fastTiming_ = opened.timing;
     return 1;
 }
 
@@ -44,7 +47,15 @@ CRelayDriver::~CRelayDriver() {
 
 int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config) {
     std::lock_guard<std::mutex> guard(lock_);
-    return OpenChannel(config);
+    const int32_t opened = OpenChannel(config);
+    TraceLineNotes();
+    return opened;
+}
+
+void CRelayDriver::TraceLineNotes() {
+    if (lineNotes_ == tracedLineNotes_) return;
+    tracedLineNotes_ = lineNotes_;
+    SendLineNotes(*monitor_, lineNotes_);
 }
 
 int32_t CRelayDriver::CloseChannelLocked() {
@@ -100,7 +111,9 @@ int32_t CRelayDriver::ServePacket(HostPacket* packet, uint8_t* frame, size_t cap
 int32_t CRelayDriver::ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
                                     int32_t expectedLength) {
     ExchangeContext ctx{state_, port_.get(), *clock_, *monitor_, errorIndex};
-    const int32_t result = vorlan::ExchangeFrame(ctx, frame, capacity, length, expectedLength);
+    const int32_t result =
+        fastLine_ ? ExchangeFrameFast(ctx, fastTiming_, frame, capacity, length, expectedLength)
+                  : vorlan::ExchangeFrame(ctx, frame, capacity, length, expectedLength);
     lastOutcome_ = ctx.outcome;
     return result;
 }

@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "component/link_stats.h"
 #include "link/frame_exchange.h"
+#include "link/line_channel.h"
 #include "platform/clock.h"
 #include "platform/monitor_sink.h"
 #include "platform/serial_port.h"
@@ -55,6 +58,10 @@ protected:
     // The last record handed to OpenChannel, copied under the lock: two host
     // threads may open the same component at once.
     ChannelConfig channel_{};
+    // The open line's timing profile and what its settings file got wrong.
+    bool fastLine_ = false;
+    FastTiming fastTiming_;
+    std::vector<std::string> lineNotes_;
 };
 
 // Not final: tests stand in for single steps of the packet cycle.
@@ -91,6 +98,9 @@ public:
     void SetPort(std::unique_ptr<SerialPort> port);
 
 private:
+    // The settings file's notes to the monitor, once for as long as they repeat.
+    void TraceLineNotes();
+
     void StoreCodedSettings(DeviceRecord& relay, ByteView frame) override;
     void StoreSettingValues(DeviceRecord& relay, ByteView frame) override;
     void StoreRecordingList(DeviceRecord& relay, ByteView frame) override;
@@ -101,6 +111,7 @@ private:
     PollingState state_;
     LinkStatsTable linkStats_;
     ExchangeOutcome lastOutcome_ = ExchangeOutcome::NothingSent;
+    std::vector<std::string> tracedLineNotes_;
     std::mutex lock_;
     // Declared last so that the database goes first, then the lock, then the records.
     SettingService settings_;

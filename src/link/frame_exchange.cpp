@@ -27,8 +27,10 @@ bool Later(uint32_t now, uint32_t deadline) {
     return static_cast<int32_t>(now - deadline) > 0;
 }
 
-void Trace(ExchangeContext& ctx, const DeviceRecord& relay, char direction, const uint8_t* frame,
-           int32_t length) {
+}  // namespace
+
+void TraceExchange(ExchangeContext& ctx, const DeviceRecord& relay, char direction,
+                   const uint8_t* frame, int32_t length) {
     char text[kTraceText];
     const size_t size = FormatTrace(frame, static_cast<size_t>(length), text, sizeof text);
     if (relay.host.traceOn == 1) MonitorTrace(ctx.monitor, direction, text, size);
@@ -41,8 +43,6 @@ bool WriteRequest(ExchangeContext& ctx, const uint8_t* frame, int32_t length) {
     ctx.port->DiscardInput();
     return ctx.port->Write(frame, static_cast<size_t>(length));
 }
-
-}  // namespace
 
 bool IsBroadcastReset(const uint8_t* frame, int32_t length) {
     if (frame == nullptr || length != kResetFrameSize) return false;
@@ -76,7 +76,7 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
         ctx.outcome = ExchangeOutcome::WriteFailed;
         return 0;
     }
-    Trace(ctx, relay, 'T', frame, length);
+    TraceExchange(ctx, relay, 'T', frame, length);
 
     length = 0;
     int32_t expected = 0;  // answer length, 0 while unknown
@@ -139,7 +139,7 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
     }
 
     ctx.outcome = length > 0 ? ExchangeOutcome::Answered : ExchangeOutcome::ForeignAnswer;
-    Trace(ctx, relay, 'R', frame, length);
+    TraceExchange(ctx, relay, 'R', frame, length);
     return 1;
 }
 

@@ -42,6 +42,13 @@ struct ExchangeContext {
 // only frame that may go out without a registered relay's address.
 bool IsBroadcastReset(const uint8_t* frame, int32_t length);
 
+// Mirrors a frame to the monitor when the relay's trace is on.
+void TraceExchange(ExchangeContext& ctx, const DeviceRecord& relay, char direction,
+                   const uint8_t* frame, int32_t length);
+
+// Drops waiting input, then writes the request; false when no port or the write fails.
+bool WriteRequest(ExchangeContext& ctx, const uint8_t* frame, int32_t length);
+
 // In: `length` request bytes in `frame` (of `capacity` bytes). Out: the answer
 // and its length. Bytes waiting before the write are discarded, so nothing
 // that arrived earlier is taken for the answer. Returns 1 when exchanged or

@@ -23,9 +23,10 @@ std::string DevicePathFor(const char* portName);
 // value one; byte size and parity are passed on unchanged.
 SerialSettings SettingsFor(const ChannelConfig& config);
 
-// Checks the baud rate and opens and configures the port; null on failure.
-// `clock` paces the reopening of a vanished device (the monotonic clock when
-// null) and must outlive the port.
-std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config, Clock* clock = nullptr);
+// Checks the baud rate and opens and configures the port, with `rs485`
+// direction control when on; null on failure. `clock` paces the reopening
+// of a vanished device (the monotonic clock when null) and must outlive the port.
+std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config, Clock* clock = nullptr,
+                                            const Rs485Settings& rs485 = Rs485Settings{});
 
 }  // namespace vorlan

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "platform/linux_custom_speed.h"
+#include "platform/linux_rs485.h"
 #include "platform/linux_termios.h"
 
 namespace vorlan {
@@ -28,6 +29,7 @@ bool Configure(int fd, const SerialSettings& settings) {
                       !SetCustomSpeed(fd, static_cast<uint32_t>(settings.baudRate)))) {
         return false;
     }
+    if (!ApplyRs485(fd, settings.rs485)) return false;
     tcflush(fd, TCIOFLUSH);
     return true;
 }
@@ -188,6 +190,23 @@ bool LinuxSerialPort::BytesWaiting(size_t& count) {
     }
     count = waiting > 0 ? static_cast<size_t>(waiting) : 0;
     return true;
+}
+
+WaitResult LinuxSerialPort::WaitReadable(uint32_t timeoutMs) {
+    if (fd_ < 0) return WaitResult::Failed;
+    const uint64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        const uint64_t now = MonotonicMs();
+        const int wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = poll(&p, 1, wait);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return WaitResult::Failed;
+        if (ready == 0) return WaitResult::TimedOut;
+        if ((p.revents & POLLIN) != 0) return WaitResult::Readable;
+        DropDeadDevice();  // hung up or failed
+        return WaitResult::Failed;
+    }
 }
 
 void LinuxSerialPort::DiscardInput() {

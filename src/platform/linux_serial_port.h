@@ -37,6 +37,8 @@ public:
     bool Write(const uint8_t* data, size_t size) override;
     bool BytesWaiting(size_t& count) override;
     bool Read(uint8_t* buffer, size_t capacity, size_t& got) override;
+    // poll() on the descriptor; a hung-up device fails.
+    WaitResult WaitReadable(uint32_t timeoutMs) override;
     void DiscardInput() override;
     void Close() override;
 

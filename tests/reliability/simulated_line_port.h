@@ -41,6 +41,19 @@ public:
         }
         return true;
     }
+    // Moves the fake clock to the next chunk, or by the whole time-out.
+    vorlan::WaitResult WaitReadable(uint32_t timeoutMs) override {
+        Release();
+        if (!input_.empty()) return vorlan::WaitResult::Readable;
+        const uint32_t now = clock_.TickMs();
+        if (!pending_.empty() && pending_.front().dueTick - now <= timeoutMs) {
+            clock_.Advance(pending_.front().dueTick - now);
+            Release();
+            return vorlan::WaitResult::Readable;
+        }
+        clock_.Advance(timeoutMs);
+        return vorlan::WaitResult::TimedOut;
+    }
     void DiscardInput() override {
         Release();
         input_.clear();

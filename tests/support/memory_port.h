@@ -38,6 +38,11 @@ public:
         offset_ += got;
         return true;
     }
+    vorlan::WaitResult WaitReadable(uint32_t) override {
+        size_t count = 0;
+        BytesWaiting(count);
+        return count > 0 ? vorlan::WaitResult::Readable : vorlan::WaitResult::TimedOut;
+    }
     void DiscardInput() override { pending_ = nullptr; }
     void Close() override {}
 

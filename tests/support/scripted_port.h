@@ -1,8 +1,11 @@
 #pragma once
 // A serial port whose answers arrive at scripted ticks of a FakeClock.
+// Waiting on it moves the clock to the next arrival, so the fast exchange's
+// deadlines are tested exactly.
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "fake_clock.h"
@@ -26,6 +29,8 @@ public:
         writeTick_ = clock_.TickMs();
         armed_ = script_;
         script_.clear();
+        // A 2-wire adapter hears its own request first.
+        if (echo) armed_.push_front({0, echo(written.back())});
         return true;
     }
     bool BytesWaiting(size_t& count) override {
@@ -42,7 +47,22 @@ public:
             buffer[got++] = input_.front();
             input_.pop_front();
         }
+        reads += 1;
         return true;
+    }
+    vorlan::WaitResult WaitReadable(uint32_t timeoutMs) override {
+        if (failRead) return vorlan::WaitResult::Failed;
+        waits += 1;
+        Release();
+        if (!input_.empty()) return vorlan::WaitResult::Readable;
+        const uint32_t elapsed = clock_.TickMs() - writeTick_;
+        if (!armed_.empty() && armed_.front().afterMs - elapsed <= timeoutMs) {
+            clock_.Advance(armed_.front().afterMs - elapsed);
+            Release();
+            return vorlan::WaitResult::Readable;
+        }
+        clock_.Advance(timeoutMs);
+        return vorlan::WaitResult::TimedOut;
     }
     void DiscardInput() override {
         Release();
@@ -60,6 +80,10 @@ public:
     bool failWrite = false;
     bool failRead = false;
     int discards = 0;
+    int reads = 0;
+    int waits = 0;
+    // When set, what the line hands back of each request at once.
+    std::function<std::vector<uint8_t>(const std::vector<uint8_t>&)> echo;
 
 private:
     struct Arrival {

@@ -31,6 +31,11 @@ public:
 
     uint64_t discardedBytes() const { return discarded_; }
 
+    // With a rate, a request is heard after its wire time and answers
+    // leave byte by byte at that rate (10 bits a byte); 0 turns pacing off.
+    void SetPaceBaud(int baud) { paceBaud_ = baud; }
+    int paceBaud() const { return paceBaud_; }
+
 private:
     void Frame(int64_t nowMs);
 
@@ -45,6 +50,7 @@ private:
     };
     std::vector<Scheduled> schedule_;  // kept in due order
     uint64_t discarded_ = 0;
+    int paceBaud_ = 0;
 };
 
 // Moves bytes between `fd` (non-blocking) and the loop until `stop` is set
@@ -52,6 +58,7 @@ private:
 std::string RunLine(int fd, LineLoop& loop, const std::atomic<bool>& stop);
 
 int64_t MonotonicMs();
+int64_t MonotonicUs();
 std::string HexText(const uint8_t* data, size_t size);
 
 }  // namespace vorlan_sim

@@ -82,6 +82,12 @@ int main(int argc, char** argv) {
     app.add_option("--garbage", cli.faults.garbage, "rate of answers preceded by line noise")
         ->check(CLI::Range(0.0, 1.0));
     app.add_option("--delay-ms", cli.faults.delayMs, "time from request to answer")->capture_default_str();
+    app.add_option("--turnaround-ms", cli.faults.delayMs,
+                   "the relay's reaction time: the same as --delay-ms; with --pace-baud it counts from the "
+                   "request's last byte on the wire");
+    app.add_option("--pace-baud", cli.line.paceBaud,
+                   "answers leave at the wire rate of this baud rate, 10 bits a byte, and requests are heard "
+                   "after their wire time, as on a real line");
     app.add_option("--jitter-ms", cli.faults.jitterMs, "random extra delay, up to this");
     app.add_option("--split-gap-ms", cli.faults.splitGapMs, "gap between the parts of a split answer")
         ->capture_default_str();
@@ -130,7 +136,8 @@ int main(int argc, char** argv) {
     if (given("--split")) config.faults.split = cli.faults.split;
     if (given("--stray")) config.faults.stray = cli.faults.stray;
     if (given("--garbage")) config.faults.garbage = cli.faults.garbage;
-    if (given("--delay-ms")) config.faults.delayMs = cli.faults.delayMs;
+    if (given("--delay-ms") || given("--turnaround-ms")) config.faults.delayMs = cli.faults.delayMs;
+    if (given("--pace-baud")) config.line.paceBaud = cli.line.paceBaud;
     if (given("--jitter-ms")) config.faults.jitterMs = cli.faults.jitterMs;
     if (given("--split-gap-ms")) config.faults.splitGapMs = cli.faults.splitGapMs;
     if (given("--verbose")) config.verbose = true;

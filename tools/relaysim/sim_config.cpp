@@ -279,6 +279,7 @@ std::string ValidateSimConfig(const SimConfig& config) {
     VORLAN_TRY(range("byte_size", l.byteSize, 5, 8));
     VORLAN_TRY(range("parity", l.parity, 0, 2));
     VORLAN_TRY(range("stop_bits", l.stopBits, 1, 2));
+    if (l.paceBaud != 0) VORLAN_TRY(range("pace_baud", l.paceBaud, 300, 115200));
     const FaultRates& f = config.faults;
     VORLAN_TRY(range("delay_ms", f.delayMs, 0, 10000));
     VORLAN_TRY(range("jitter_ms", f.jitterMs, 0, 10000));

@@ -34,7 +34,7 @@ struct FaultRates {
     double split = 0;            // answer sent in two parts, a gap apart
     double stray = 0;            // a few extra bytes after the answer
     double garbage = 0;          // line noise before the answer
-    int delayMs = 20;            // time from request to answer
+    int delayMs = 20;            // time from request to answer (the relay's turnaround)
     int jitterMs = 0;            // added at random, 0..jitterMs
     int splitGapMs = 160;        // gap between the parts of a split answer
 };
@@ -46,6 +46,7 @@ struct LineConfig {
     int byteSize = 8;
     int parity = 0;              // 0 none, 1 odd, 2 even
     int stopBits = 1;
+    int paceBaud = 0;            // answers leave at this wire rate (10 bits a byte); 0: at once
 };
 
 struct SimConfig {

@@ -28,6 +28,7 @@ std::string Simulator::Open() {
         };
     }
     loop_ = std::make_unique<LineLoop>(*relays_, *faults_, log);
+    loop_->SetPaceBaud(config_.line.paceBaud);
     return port_.Open(config_.line);
 }
 

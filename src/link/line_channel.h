@@ -1,0 +1,47 @@
+#pragma once
+// Opening a channel with its line settings: the settings file is read, the
+// port opened with RS-485 direction control when asked (a port without it
+// does not open), a port that echoes is wrapped, and the fast profile's
+// timing worked out from the line's speed.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/fast_exchange.h"
+#include "link/line_settings.h"
+#include "platform/clock.h"
+#include "platform/monitor_sink.h"
+#include "platform/serial_port.h"
+#include "vorlan/driver.h"
+
+namespace vorlan {
+
+struct LineChannel {
+    std::unique_ptr<SerialPort> port;  // null when the port did not open
+    bool fast = false;                 // timing = fast
+    FastTiming timing;
+    std::vector<std::string> notes;    // what the settings file got wrong
+};
+
+// The fast profile's timing for a line: characters of start bit, data bits,
+// parity and stop bits at the line's speed.
+FastTiming FastTimingFor(const LineSettings& line, const SerialSettings& serial);
+
+// Opens the port with already read settings. `clock` paces reopening and
+// the echo read-back (the monotonic clock when null) and must outlive the port.
+std::unique_ptr<SerialPort> OpenLinePort(const ChannelConfig& config, const LineSettings& line,
+                                         Clock* clock = nullptr);
+
+// Reads the settings file for the channel's port name and opens the port.
+LineChannel OpenLineChannel(const ChannelConfig& config, Clock* clock = nullptr);
+
+}  // namespace vorlan
+
+namespace vorlan {
+
+// Sends each note to the monitor as "line settings: <note>", in lines of at
+// most 80 characters, later lines led by three blanks; no character is lost.
+void SendLineNotes(MonitorSink& monitor, const std::vector<std::string>& notes);
+
+}  // namespace vorlan

@@ -1,0 +1,43 @@
+#pragma once
+// The line settings file: how the exchange times a line (the standard fixed
+// pauses or the fast profile), RS-485 direction control and local echo. Read
+// at OpenChannel from $VORLAN_LINES, else $XDG_CONFIG_HOME/vorlan/lines.ini
+// (~/.config when unset), else /etc/vorlan/lines.ini. A port's own section
+// wins over [default]; a missing file gives every default; a bad value
+// gives that key's default and a note.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/ini_file.h"
+#include "platform/rs485_settings.h"
+
+namespace vorlan {
+
+enum class LineTiming : uint8_t { Standard, Fast };
+
+struct LineSettings {
+    LineTiming timing = LineTiming::Standard;
+    uint32_t answerTimeoutMs = 450;      // write to the answer's first byte
+    uint32_t slowAnswerTimeoutMs = 2450; // setting reads and 248-byte answers
+    uint32_t interCharTimeoutMs = 0;     // 0: max(40 ms, 10 character times)
+    double guardChars = 3.5;             // quiet time after an answer
+    Rs485Settings rs485;
+    bool echo = false;                   // the adapter hands back what it sends
+};
+
+constexpr size_t kMaxLineSettingsFile = 64 * 1024;
+
+// The settings for `portName` (as the host names the port) from a parsed
+// file; `notes` gets one line for every key or line that was not taken.
+LineSettings LineSettingsFor(const IniFile& ini, const std::string& portName,
+                             std::vector<std::string>& notes);
+
+// The file the settings are read from, by the environment.
+std::string LineSettingsPath();
+
+// Reads the file at LineSettingsPath() and picks `portName`'s settings.
+LineSettings LoadLineSettings(const std::string& portName, std::vector<std::string>& notes);
+
+}  // namespace vorlan
