@@ -17,6 +17,7 @@
 #include "component/relay_driver.h"
 #include "link/fast_exchange.h"
 #include "scripted_port.h"
+#include "component/polling_relays.h"
 
 namespace {
 
@@ -72,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 16) {
         NoMonitor monitor;
         std::atomic<int32_t> errorIndex{-1};
-        vorlan::ExchangeContext ctx{driver.State(), &script, clock, monitor, errorIndex};
+        vorlan::PollingRelays relays(driver.State());
+        vorlan::ExchangeContext ctx{relays, &script, clock, monitor, errorIndex};
         ok = vorlan::ExchangeFrameFast(ctx, vorlan::FastTiming{}, frame.get(), capacity, length, 3);
     } else {
         ok = driver.ExchangeFrame(frame.get(), capacity, length, 3);

@@ -1,5 +1,7 @@
 #include "component/relay_driver.h"
 
+#include "component/polling_relays.h"
+
 #include <cstring>
 
 #include "faultrec/recording_service.h"
@@ -110,7 +112,8 @@ int32_t CRelayDriver::ServePacket(HostPacket* packet, uint8_t* frame, size_t cap
 
 int32_t CRelayDriver::ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
                                     int32_t expectedLength) {
-    ExchangeContext ctx{state_, port_.get(), *clock_, *monitor_, errorIndex};
+    PollingRelays relays(state_);
+    ExchangeContext ctx{relays, port_.get(), *clock_, *monitor_, errorIndex};
     const int32_t result =
         fastLine_ ? ExchangeFrameFast(ctx, fastTiming_, frame, capacity, length, expectedLength)
                   : vorlan::ExchangeFrame(ctx, frame, capacity, length, expectedLength);

@@ -97,8 +97,8 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, uint8_
     ctx.outcome = ExchangeOutcome::Refused;
     if (frame == nullptr || length < 0 || static_cast<size_t>(length) > capacity) return 0;
 
-    DeviceRecord* found = ctx.state.FindDevice(frame[0]);
-    if (found == nullptr) {
+    LinkRelay relay;
+    if (!ctx.relays.Find(frame[0], relay)) {
         // Only the reset may address every relay; none answers it.
         if (!IsBroadcastReset(frame, length)) return 0;
         if (!WriteRequest(ctx, frame, length)) {
@@ -110,8 +110,7 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, uint8_
         length = 0;
         return 1;
     }
-    DeviceRecord& relay = *found;
-    const bool slowAnswer = relay.conversation.nextCommand == Request::SettingRead;
+    const bool slowAnswer = relay.slowAnswer;
 
     if (!WriteRequest(ctx, frame, length)) {
         ctx.outcome = ExchangeOutcome::WriteFailed;

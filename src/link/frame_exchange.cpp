@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/monitor_trace.h"
+#include "model/commands.h"
 #include "model/frame.h"
 
 namespace vorlan {
@@ -29,11 +30,11 @@ bool Later(uint32_t now, uint32_t deadline) {
 
 }  // namespace
 
-void TraceExchange(ExchangeContext& ctx, const DeviceRecord& relay, char direction,
+void TraceExchange(ExchangeContext& ctx, const LinkRelay& relay, char direction,
                    const uint8_t* frame, int32_t length) {
     char text[kTraceText];
     const size_t size = FormatTrace(frame, static_cast<size_t>(length), text, sizeof text);
-    if (relay.host.traceOn == 1) MonitorTrace(ctx.monitor, direction, text, size);
+    if (relay.traced) MonitorTrace(ctx.monitor, direction, text, size);
 }
 
 // Whatever waits in the input queue now (a late answer to an earlier request,
@@ -57,8 +58,8 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
     ctx.outcome = ExchangeOutcome::Refused;
     if (frame == nullptr || length < 0 || static_cast<size_t>(length) > capacity) return 0;
 
-    DeviceRecord* found = ctx.state.FindDevice(frame[0]);
-    if (found == nullptr) {
+    LinkRelay relay;
+    if (!ctx.relays.Find(frame[0], relay)) {
         // Only the reset may address every relay; none answers it.
         if (!IsBroadcastReset(frame, length)) return 0;
         if (!WriteRequest(ctx, frame, length)) {
@@ -70,7 +71,6 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
         length = 0;
         return 1;
     }
-    DeviceRecord& relay = *found;
 
     if (!WriteRequest(ctx, frame, length)) {
         ctx.outcome = ExchangeOutcome::WriteFailed;
@@ -89,7 +89,7 @@ int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int
             return 0;
         }
         ctx.clock.SleepMs(kPollPauseMs);
-        if (expected == kLongAnswer || relay.conversation.nextCommand == Request::SettingRead) {
+        if (expected == kLongAnswer || relay.slowAnswer) {
             ctx.clock.SleepMs(kSlowAnswerPauseMs);
         }
 

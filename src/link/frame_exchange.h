@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/monitor_sink.h"
 #include "platform/serial_port.h"
-#include "model/device_record.h"
+#include "link/relay_lookup.h"
 
 namespace vorlan {
 
@@ -30,7 +30,7 @@ enum class ExchangeOutcome : uint8_t {
 };
 
 struct ExchangeContext {
-    PollingState& state;
+    RelayLookup& relays;
     SerialPort* port;  // null while no channel is open
     Clock& clock;
     MonitorSink& monitor;
@@ -43,7 +43,7 @@ struct ExchangeContext {
 bool IsBroadcastReset(const uint8_t* frame, int32_t length);
 
 // Mirrors a frame to the monitor when the relay's trace is on.
-void TraceExchange(ExchangeContext& ctx, const DeviceRecord& relay, char direction,
+void TraceExchange(ExchangeContext& ctx, const LinkRelay& relay, char direction,
                    const uint8_t* frame, int32_t length);
 
 // Drops waiting input, then writes the request; false when no port or the write fails.

@@ -14,6 +14,7 @@
 #include "hex.h"
 #include "link/fast_exchange.h"
 #include "scripted_port.h"
+#include "component/polling_relays.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ protected:
         buffer.assign(512, 0);
         std::copy(request.begin(), request.end(), buffer.begin());
         length = static_cast<int32_t>(request.size());
-        vorlan::ExchangeContext ctx{state, port.get(), clock, monitor, errorIndex};
+        vorlan::PollingRelays relays(state);
+        vorlan::ExchangeContext ctx{relays, port.get(), clock, monitor, errorIndex};
         const bool fast = GetParam();
         const int32_t result =
             fast ? vorlan::ExchangeFrameFast(ctx, vorlan::FastTiming{}, buffer.data(), buffer.size(), length, 0)

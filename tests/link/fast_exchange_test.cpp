@@ -12,6 +12,7 @@
 #include "fake_clock.h"
 #include "hex.h"
 #include "scripted_port.h"
+#include "component/polling_relays.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ protected:
         buffer.assign(512, 0);
         std::copy(request.begin(), request.end(), buffer.begin());
         length = static_cast<int32_t>(request.size());
-        vorlan::ExchangeContext ctx{state, &port, clock, monitor, errorIndex};
+        vorlan::PollingRelays relays(state);
+        vorlan::ExchangeContext ctx{relays, &port, clock, monitor, errorIndex};
         start = clock.TickMs();
         const int32_t result = vorlan::ExchangeFrameFast(ctx, timing, buffer.data(), buffer.size(), length, 0);
         outcome = ctx.outcome;

@@ -9,6 +9,7 @@
 #include "fake_clock.h"
 #include "hex.h"
 #include "scripted_port.h"
+#include "component/polling_relays.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ protected:
         buffer.assign(capacity + 16, 0xEE);  // guard bytes after the capacity
         std::copy(request.begin(), request.end(), buffer.begin());
         length = static_cast<int32_t>(request.size());
-        vorlan::ExchangeContext ctx{state, &port, clock, monitor, errorIndex};
+        vorlan::PollingRelays relays(state);
+        vorlan::ExchangeContext ctx{relays, &port, clock, monitor, errorIndex};
         clock.ResetSlept();
         const int32_t result = vorlan::ExchangeFrame(ctx, buffer.data(), capacity, length, 0);
         answer.assign(buffer.begin(), buffer.begin() + (length > 0 ? length : 0));
@@ -248,7 +250,8 @@ TEST_F(ExchangeTest, WriteFailureFailsWithoutTraceOrError) {
 }
 
 TEST_F(ExchangeTest, NoPortFailsLikeAFailedWrite) {
-    vorlan::ExchangeContext ctx{state, nullptr, clock, monitor, errorIndex};
+    vorlan::PollingRelays relays(state);
+    vorlan::ExchangeContext ctx{relays, nullptr, clock, monitor, errorIndex};
     uint8_t frame[8] = {0x01, 0x83, 0x00, 0x30, 0xF0};
     int32_t len = 5;
     EXPECT_EQ(vorlan::ExchangeFrame(ctx, frame, sizeof frame, len, 0), 0);
@@ -278,7 +281,8 @@ TEST_F(ExchangeTest, RequestLongerThanItsBufferIsRefused) {
     buffer.assign(8, 0);
     buffer[0] = 1;
     int32_t len = 9;
-    vorlan::ExchangeContext ctx{state, &port, clock, monitor, errorIndex};
+    vorlan::PollingRelays relays(state);
+    vorlan::ExchangeContext ctx{relays, &port, clock, monitor, errorIndex};
     EXPECT_EQ(vorlan::ExchangeFrame(ctx, buffer.data(), buffer.size(), len, 0), 0);
     len = -1;
     EXPECT_EQ(vorlan::ExchangeFrame(ctx, buffer.data(), buffer.size(), len, 0), 0);
