@@ -52,7 +52,11 @@ void LocalZoneCache::Refresh(uint32_t tickMs) {
 }
 
 bool LocalZoneCache::SteadyOffset(int64_t local, int64_t margin, int64_t& offset) {
-    if (!Covered(local) && !Learn(local)) return false;
+    if (Steady(local, margin, offset)) return true;
+    return WorthLearning(local, margin) && Learn(local) && Steady(local, margin, offset);
+}
+
+bool LocalZoneCache::Steady(int64_t local, int64_t margin, int64_t& offset) const {
     for (const Span& span : spans_) {
         const int64_t utc = local - span.offset;
         if (utc - margin >= span.first && utc + margin <= span.last) {
@@ -63,12 +67,17 @@ bool LocalZoneCache::SteadyOffset(int64_t local, int64_t margin, int64_t& offset
     return false;
 }
 
-bool LocalZoneCache::Covered(int64_t local) const {
+// Unless a learned span already shows a change of offset within the margin,
+// a span learned around `local` can tell more.
+bool LocalZoneCache::WorthLearning(int64_t local, int64_t margin) const {
     for (const Span& span : spans_) {
         const int64_t utc = local - span.offset;
-        if (utc >= span.first && utc <= span.last) return true;
+        if (utc < span.first || utc > span.last) continue;
+        if ((utc - margin < span.first && span.changeBefore) || (utc + margin > span.last && span.changeAfter)) {
+            return false;
+        }
     }
-    return false;
+    return true;
 }
 
 // Probes hour by hour either way from the instant `local` names (by the
@@ -84,10 +93,18 @@ bool LocalZoneCache::Learn(int64_t local) {
     span.first = center;
     span.last = center;
     int64_t probe = 0;
-    for (int64_t k = 1; k <= kReachHours && OffsetAt(center - k * kHour, probe) && probe == offset; ++k) {
+    for (int64_t k = 1; k <= kReachHours; ++k) {
+        if (!OffsetAt(center - k * kHour, probe) || probe != offset) {
+            span.changeBefore = true;
+            break;
+        }
         span.first = center - k * kHour;
     }
-    for (int64_t k = 1; k <= kReachHours && OffsetAt(center + k * kHour, probe) && probe == offset; ++k) {
+    for (int64_t k = 1; k <= kReachHours; ++k) {
+        if (!OffsetAt(center + k * kHour, probe) || probe != offset) {
+            span.changeAfter = true;
+            break;
+        }
         span.last = center + k * kHour;
     }
     spans_[nextSpan_] = span;

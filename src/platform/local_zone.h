@@ -34,8 +34,9 @@ public:
     // The offset (local minus UTC, in seconds) of the local calendar time
     // `local` (seconds since 1970 of its fields), when that one offset holds
     // for every instant within `margin` seconds of the instant it names. A
-    // time no learned span covers has a span learned around it first. False
-    // when the offset changes within the margin, or the library can't say.
+    // span is learned around `local` when none known answers and none shows
+    // a change within the margin. False when the offset changes within the
+    // margin, or the library can't say.
     bool SteadyOffset(int64_t local, int64_t margin, int64_t& offset);
 
 private:
@@ -43,8 +44,11 @@ private:
         int64_t first = 0;  // UTC seconds, both ends included
         int64_t last = -1;
         int64_t offset = 0;
+        bool changeBefore = false;  // the probe before `first` found another offset
+        bool changeAfter = false;   // the probe after `last` did
     };
-    bool Covered(int64_t local) const;
+    bool Steady(int64_t local, int64_t margin, int64_t& offset) const;
+    bool WorthLearning(int64_t local, int64_t margin) const;
     bool Learn(int64_t local);
 
     static constexpr size_t kSpans = 4;

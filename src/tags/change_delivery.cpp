@@ -1,5 +1,7 @@
 #include "tags/change_delivery.h"
 
+#include <cstddef>
+#include <cstring>
 #include <ctime>
 
 #include "platform/local_zone.h"
@@ -107,39 +109,56 @@ public:
                 next_ = node;
                 left_ = left;
             }
-            if (n < kChunk) chunk_[n] = item;
-            ++n;
             const int32_t key = static_cast<int32_t>(item->address) - 1;
+            if (n < kChunk) {
+                chunk_[n] = item;
+                keys_[n] = key;
+            }
+            ++n;
             if (key < 0 || key >= kKeys) continue;
             if (key / 64 != word) {
-                if (word >= 0) bits_[word] |= run;
+                if (word >= 0) Store(word, run);
                 word = key / 64;
                 run = 0;
             }
             run |= uint64_t{1} << (key % 64);
         }
-        if (word >= 0) bits_[word] |= run;
+        if (word >= 0) Store(word, run);
         gathered_ = n < kChunk ? n : kChunk;
     }
     bool Has(int32_t key) const {
-        return key >= 0 && key < kKeys && (bits_[key / 64] >> (key % 64) & 1u) != 0;
+        if (key < 0 || key >= kKeys) return false;
+        const int32_t word = key / 64;
+        return (used_[word / 64] >> (word % 64) & 1u) != 0 && (bits_[word] >> (key % 64) & 1u) != 0;
     }
-    // Visits the items as ForEachItem does.
+    // Visits the items as ForEachItem does, each with its key.
     template <typename Fn>
     void ForEach(Fn&& fn) {
         for (size_t n = gathered_; n > 0; n = Gather()) {
-            for (size_t i = 0; i < n; ++i) fn(*chunk_[i]);
+            for (size_t i = 0; i < n; ++i) fn(*chunk_[i], keys_[i]);
         }
     }
 
 private:
+    // The words of bits_ are valid once marked in used_, so only used_ is
+    // cleared for each packet.
+    void Store(int32_t word, uint64_t run) {
+        uint64_t& used = used_[word / 64];
+        const uint64_t mark = uint64_t{1} << (word % 64);
+        bits_[word] = (used & mark) != 0 ? bits_[word] | run : run;
+        used |= mark;
+    }
+
     // The next chunk after the ones handed out (none once the list is done).
     size_t Gather() {
         size_t n = 0;
         const HostItemNode* node = next_;
         int32_t left = left_;
         for (; n < kChunk && left > 0 && node != nullptr; --left, node = node->next) {
-            if (node->item != nullptr) chunk_[n++] = node->item;
+            if (node->item == nullptr) continue;
+            chunk_[n] = node->item;
+            keys_[n] = static_cast<int32_t>(node->item->address) - 1;
+            ++n;
         }
         next_ = node;
         left_ = left;
@@ -148,8 +167,11 @@ private:
 
     static constexpr int32_t kKeys = 20000;  // the BWYX address range
     static constexpr size_t kChunk = 256;
-    uint64_t bits_[(kKeys + 63) / 64] = {};
+    static constexpr int32_t kWords = (kKeys + 63) / 64;
+    uint64_t used_[(kWords + 63) / 64] = {};
+    uint64_t bits_[kWords];
     HostItem* chunk_[kChunk];
+    int32_t keys_[kChunk];
     size_t gathered_ = 0;
     const HostItemNode* next_ = nullptr;  // where the next chunk starts
     int32_t left_ = 0;
@@ -165,13 +187,8 @@ public:
     }
 
     uint64_t Of(const StatusChange& c) {
-        const SystemTime when = TimeOf(c);
-        if (!haveLast_ || !SameFields(when, last_)) {
-            last_ = when;
-            lastStamp_ = RelayStamp(when, zone_, clock_);
-            haveLast_ = true;
-        }
-        return lastStamp_;
+        if (haveLast_ && SameTime(c, last_)) return lastStamp_;
+        return Convert(c);
     }
     uint64_t Now() {
         if (!haveNow_) {
@@ -182,15 +199,26 @@ public:
     }
 
 private:
-    static bool SameFields(const SystemTime& a, const SystemTime& b) {
-        return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
-               a.minute == b.minute && a.second == b.second && a.milliseconds == b.milliseconds;
+    // The time fields year..millisecond lie together: compared in one go.
+    static constexpr size_t kTimeAt = offsetof(StatusChange, year);
+    static constexpr size_t kTimeBytes = offsetof(StatusChange, millisecond) + sizeof(int32_t) - kTimeAt;
+    static_assert(kTimeBytes == 7 * sizeof(int32_t), "seven adjacent time fields");
+    static bool SameTime(const StatusChange& a, const StatusChange& b) {
+        return std::memcmp(reinterpret_cast<const unsigned char*>(&a) + kTimeAt,
+                           reinterpret_cast<const unsigned char*>(&b) + kTimeAt, kTimeBytes) == 0;
+    }
+    // Out of line: the common case above stays small.
+    __attribute__((noinline)) uint64_t Convert(const StatusChange& c) {
+        last_ = c;
+        lastStamp_ = RelayStamp(TimeOf(c), zone_, clock_);
+        haveLast_ = true;
+        return lastStamp_;
     }
 
     Clock& clock_;
     LocalZoneCache& zone_;
     bool haveLast_ = false;
-    SystemTime last_;
+    StatusChange last_;
     uint64_t lastStamp_ = 0;
     bool haveNow_ = false;
     uint64_t now_ = 0;
@@ -225,8 +253,7 @@ int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
     size_t front = 0;
     size_t count = queue.Count();
     const StatusChange* records = count > 0 ? &queue.At(0) : nullptr;
-    asked.ForEach([&](HostItem& item) {
-        const int32_t key = static_cast<int32_t>(item.address) - 1;
+    asked.ForEach([&](HostItem& item, int32_t key) {
         // The record the item asks for is at the front, the usual case,
         // items asking in the order the changes came: it is read where it lies.
         if (front < count && records[front].key == key) {
