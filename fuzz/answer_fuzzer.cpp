@@ -17,6 +17,7 @@
 
 #include "faultrec/recording_files.h"
 #include "component/relay_driver.h"
+#include "faultrec/recording_service.h"
 
 using vorlan::ByteView;
 using vorlan::CRelayDriver;
@@ -74,6 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         r.recording.lbSampleCount[listed] = static_cast<uint16_t>((lb & 0x80) ? lb * 3 : lb % 16);
         // A listed time names the files, so a complete retrieval writes them.
         if (lb & 8) r.recording.lbTime[listed] = "200312252359 5";
+        // Mostly a retrieval running (its sample buffers as LBStart leaves them).
+        if ((lb & 0x30) != 0) vorlan::PrepareRecordingSamples(r);
         r.recording.lbCount = static_cast<uint8_t>(lb % 5);
         r.settings.settingAnswerCode = (lb & 1) ? 0xBD : 0xAD;
     }

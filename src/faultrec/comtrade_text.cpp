@@ -87,19 +87,20 @@ std::string FormatConfiguration(const DeviceRecord& relay, int32_t position,
 }
 
 std::string FormatData(const DeviceRecord& relay, int32_t position) {
-    if (!IsListPosition(position)) return {};
+    if (!IsListPosition(position) || !relay.recording.samples) return {};
+    const RecordingSamples& samples = *relay.recording.samples;
     const size_t count = static_cast<size_t>(StoredSampleCount(relay, position));
     std::string out;
     // At most 20 fields of 11 characters and their commas per line.
     out.reserve(count * 256);
     for (size_t k = 0; k < count; ++k) {
         AppendNumber(out, "%lld,", static_cast<long long>(k + 1));
-        AppendNumber(out, "%lld,", static_cast<int32_t>(relay.recording.lbSampleTime[k]));
+        AppendNumber(out, "%lld,", static_cast<int32_t>(samples.lbSampleTime[k]));
         for (size_t j = 0; j < kAnalogChannels; ++j) {
-            AppendNumber(out, "%lld,", relay.recording.lbAnalog[j][k]);
+            AppendNumber(out, "%lld,", samples.lbAnalog[j][k]);
         }
-        AppendNumber(out, "%lld,", relay.recording.lbDigital[0][k]);
-        AppendNumber(out, "%lld", relay.recording.lbDigital[1][k]);
+        AppendNumber(out, "%lld,", samples.lbDigital[0][k]);
+        AppendNumber(out, "%lld", samples.lbDigital[1][k]);
         out += kLineEnd;
     }
     return out;

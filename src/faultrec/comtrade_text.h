@@ -17,7 +17,8 @@ namespace vorlan {
 std::string FormatConfiguration(const DeviceRecord& relay, int32_t position,
                                 const ChannelTable& channels);
 
-// One line per stored sample of list entry `position` (0..3).
+// One line per stored sample of list entry `position` (0..3); empty without
+// sample buffers.
 std::string FormatData(const DeviceRecord& relay, int32_t position);
 
 }  // namespace vorlan

@@ -108,7 +108,7 @@ void Unlink(const std::string& path) {
 }  // namespace
 
 void WriteRecordingFiles(DeviceRecord& relay, const std::string& directory) {
-    if (!IsListPosition(relay.recording.lbIndex)) return;
+    if (!IsListPosition(relay.recording.lbIndex) || !relay.recording.samples) return;
     const std::string& base = relay.recording.lbTime[static_cast<size_t>(relay.recording.lbIndex)];
     if (base.empty()) return;
 

@@ -12,7 +12,7 @@ namespace vorlan {
 extern const char* const kChannelFileName;
 
 // Writes the recording of list entry lbIndex into `directory` (ending in '/')
-// as lbTime[lbIndex] + ".CFG" and + ".DAT", with the channel rows from the
+// as lbTime[lbIndex] + ".CFG" and + ".DAT" (nothing without sample buffers), with the channel rows from the
 // channel configuration file there, and sets lbFilesWritten = 1 once both
 // files and the directory are flushed to disk. The pair replaces an earlier
 // one of the same name only when both files are written completely; on any

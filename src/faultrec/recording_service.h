@@ -20,7 +20,11 @@ int32_t FindRecording(const DeviceRecord& relay, int32_t number);
 
 // Answer 0xC9.
 void StoreRecordingList(DeviceRecord& relay, ByteView frame, Clock& clock);
-// Answer 0xCB; writes the files when the recording is complete.
+// Empty sample buffers for a retrieval that starts: allocated, or cleared
+// when an earlier retrieval left them. False when they can't be allocated.
+bool PrepareRecordingSamples(DeviceRecord& relay);
+// Answer 0xCB; writes the files when the recording is complete and releases
+// the sample buffers. Without buffers (no retrieval started) it changes nothing.
 void StoreRecordingBlock(DeviceRecord& relay, ByteView frame, const std::string& directory);
 
 }  // namespace vorlan

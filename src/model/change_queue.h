@@ -50,6 +50,15 @@ public:
     size_t Count() const { return records_.size() - head_; }
     int32_t KeyAt(size_t i) const { return records_[head_ + i].key; }
     void RemoveAt(size_t i);
+    // Drops the `n` oldest records (every record when n >= Count()).
+    void RemoveFront(size_t n) {
+        if (n >= Count()) {
+            records_.clear();
+            head_ = 0;
+            return;
+        }
+        head_ += n;
+    }
     // Moves the oldest record with `key` into `out`: 1, or -1 when none has it.
     int Take(int32_t key, StatusChange& out);
     const StatusChange& At(size_t i) const { return records_[head_ + i]; }
@@ -58,7 +67,9 @@ public:
     void KeepIf(Pred keep) {
         size_t to = head_;
         for (size_t from = head_; from < records_.size(); ++from) {
-            if (keep(records_[from])) records_[to++] = records_[from];
+            if (!keep(records_[from])) continue;
+            if (to != from) records_[to] = records_[from];
+            ++to;
         }
         records_.resize(to);
     }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "model/change_queue.h"
@@ -71,19 +72,26 @@ struct ControlSelection {
     int32_t ykAction = VORLAN_YK_ACTION_NONE;   // host-visible progress
 };
 
+// The samples of the recording being fetched, by sample number.
+struct RecordingSamples {
+    std::array<uint32_t, kRecordingSamples> lbSampleTime{};
+    std::array<std::array<int16_t, kRecordingSamples>, kAnalogChannels> lbAnalog{};
+    std::array<std::array<uint16_t, kRecordingSamples>, kDigitalWords> lbDigital{};
+};
+
 // The relay's fault-recording list and the retrieval of one recording.
+// The sample buffers (about 9.6 KiB) exist only while a retrieval runs: the
+// host's LBStart write allocates them, writing the files releases them.
 struct RecordingRetrieval {
     std::array<int32_t, kRecordingListSize> lbId{};
     std::array<std::string, kRecordingListSize> lbTime{};
-    std::array<uint32_t, kRecordingSamples> lbSampleTime{};
     uint8_t lbCount = 0;
     int32_t lbRequestId = 0;
     int32_t lbIndex = -1;
-    std::array<uint16_t, kRecordingSamples> lbSampleCount{};
+    std::array<uint16_t, kRecordingListSize> lbSampleCount{};  // by list position
     uint16_t lbNextSample = 0;
-    std::array<uint32_t, kRecordingSamples> lbSampleRate{};
-    std::array<std::array<int16_t, kRecordingSamples>, kAnalogChannels> lbAnalog{};
-    std::array<std::array<uint16_t, kRecordingSamples>, kDigitalWords> lbDigital{};
+    std::array<uint32_t, kRecordingListSize> lbSampleRate{};   // by list position
+    std::unique_ptr<RecordingSamples> samples;                  // null outside a retrieval
     std::array<std::string, kRecordingListSize> lbStartTimeText{};
     std::array<std::string, kRecordingListSize> lbTriggerTimeText{};
     std::array<uint32_t, kRecordingListSize> lbSecond{};

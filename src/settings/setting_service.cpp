@@ -27,6 +27,10 @@ void SettingService::ConnectSettingDb() {
         lastError_ = e.what();
         ReportSettingDbFailure();
     }
+    // Without a connection the environment and connection handles serve
+    // nothing, and there is no second attempt: they go now. A recordset that
+    // failed after connecting leaves the rest in use.
+    if (store_ && !store_->Connected()) store_.reset();
 }
 
 template <typename Work>
@@ -85,6 +89,7 @@ SettingDbStatus SettingService::Status() const {
     s.settingTableOpen = store_ && store_->SettingTable() != nullptr;
     s.failedWork = failedWork_;
     s.lastError = lastError_;
+    s.handlesHeld = store_ != nullptr;
     return s;
 }
 

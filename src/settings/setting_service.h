@@ -21,6 +21,7 @@ struct SettingDbStatus {
     bool settingTableOpen = false;  // [RelayDevSet]
     int32_t failedWork = 0;         // answers and reloads whose database work was rolled back
     std::string lastError;          // the last database error, for diagnosis
+    bool handlesHeld = false;       // ODBC environment and connection allocated
 };
 
 class SettingService {

@@ -39,6 +39,11 @@ void ServeRecordingStart(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
     } else if (n >= 1) {
         relay.recording.lbRequestId = n;
         relay.recording.lbIndex = FindRecording(relay, n);
+        // Without sample buffers the retrieval fails as an unlisted number
+        // does: nothing is asked for, the relay's polling goes on.
+        if (relay.recording.lbIndex != -1 && !PrepareRecordingSamples(relay)) {
+            relay.recording.lbIndex = -1;
+        }
         if (relay.recording.lbIndex != -1) {
             relay.recording.lbNextSample = 0;
             AskNext(relay, Request::RecordingBlock);

@@ -43,14 +43,16 @@ DeviceRecord SmallRecording() {
     r.recording.lbSampleCount[2] = 3;
     r.recording.lbStartTimeText[2] = "12/25/2003,23:59:05.001234";
     r.recording.lbTriggerTimeText[2] = r.recording.lbStartTimeText[2];
-    r.recording.lbAnalog[0][0] = -5;
-    r.recording.lbDigital[0][0] = 255;
-    r.recording.lbSampleTime[1] = 1000;
-    r.recording.lbAnalog[15][1] = 32767;
-    r.recording.lbDigital[1][1] = 1;
-    r.recording.lbSampleTime[2] = 0xFFFFFFFFu;  // written as a signed number
-    r.recording.lbAnalog[7][2] = -32768;
-    r.recording.lbAnalog[0][3] = 99;  // beyond the count: not written
+    r.recording.samples = std::make_unique<vorlan::RecordingSamples>();
+    vorlan::RecordingSamples& s = *r.recording.samples;
+    s.lbAnalog[0][0] = -5;
+    s.lbDigital[0][0] = 255;
+    s.lbSampleTime[1] = 1000;
+    s.lbAnalog[15][1] = 32767;
+    s.lbDigital[1][1] = 1;
+    s.lbSampleTime[2] = 0xFFFFFFFFu;  // written as a signed number
+    s.lbAnalog[7][2] = -32768;
+    s.lbAnalog[0][3] = 99;  // beyond the count: not written
     return r;
 }
 

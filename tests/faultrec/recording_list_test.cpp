@@ -46,7 +46,6 @@ TEST_F(RecordingListTest, KeepsAtMostFourEntriesAndFindsThemByNumber) {
         EXPECT_EQ(relay.recording.lbSampleCount[i], 12 + i);
         EXPECT_EQ(relay.recording.lbTime[i], "200312252359 5");
     }
-    EXPECT_EQ(relay.recording.lbSampleRate[4], 0u);
     EXPECT_EQ(vorlan::FindRecording(relay, 103), 2);
     EXPECT_EQ(vorlan::FindRecording(relay, 105), -1);
 }

@@ -34,7 +34,10 @@ protected:
         relay.recording.lbIndex = vorlan::FindRecording(relay, number);
         relay.recording.lbNextSample = 0;
         relay.conversation.nextCommand = vorlan::Request::RecordingBlock;
+        ASSERT_TRUE(vorlan::PrepareRecordingSamples(relay));
     }
+    // The stored sample fields, read through the retrieval's buffers.
+    const vorlan::RecordingSamples& Samples() const { return *relay.recording.samples; }
     void Block(const std::vector<uint8_t>& frame) {
         vorlan::StoreRecordingBlock(relay, ByteView(frame.data(), frame.size()), dir.path());
     }
@@ -56,13 +59,13 @@ TEST_F(RecordingRetrievalTest, StoresEverySampleFieldUnderItsNumber) {
     auto payload = SampleBytes(s);
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, payload));
 
-    EXPECT_EQ(relay.recording.lbSampleTime[4], 4000u);
-    EXPECT_EQ(relay.recording.lbAnalog[0][4], 4);
-    EXPECT_EQ(relay.recording.lbAnalog[1][4], -104);
-    EXPECT_EQ(relay.recording.lbAnalog[15][4], -32768);
+    EXPECT_EQ(Samples().lbSampleTime[4], 4000u);
+    EXPECT_EQ(Samples().lbAnalog[0][4], 4);
+    EXPECT_EQ(Samples().lbAnalog[1][4], -104);
+    EXPECT_EQ(Samples().lbAnalog[15][4], -32768);
     // Bytes 38 and 39 of the sample, one byte each; nothing from beyond it.
-    EXPECT_EQ(relay.recording.lbDigital[0][4], 0xA5);
-    EXPECT_EQ(relay.recording.lbDigital[1][4], 0x5A);
+    EXPECT_EQ(Samples().lbDigital[0][4], 0xA5);
+    EXPECT_EQ(Samples().lbDigital[1][4], 0x5A);
     EXPECT_EQ(relay.recording.lbNextSample, 5);
 }
 
@@ -97,7 +100,7 @@ TEST_F(RecordingRetrievalTest, BlockArrivingAfterCompletionChangesNothing) {
     changed.time = 77;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, SampleBytes(changed)));
     EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::SettingRead);
-    EXPECT_EQ(relay.recording.lbSampleTime[3], 3000u);
+    EXPECT_EQ(relay.recording.samples, nullptr);
     EXPECT_EQ(relay.recording.lbNextSample, 4);
     EXPECT_EQ(dir.Read("200312252359 5.CFG"), "as written");
     EXPECT_EQ(dir.Read("200312252359 5.DAT"), "as written");
@@ -137,6 +140,7 @@ TEST_F(RecordingRetrievalTest, SecondRetrievalStartsAgainFromSampleZero) {
     relay.recording.lbRequestId = 10;
     relay.recording.lbIndex = vorlan::FindRecording(relay, 10);
     relay.recording.lbNextSample = 0;
+    ASSERT_TRUE(vorlan::PrepareRecordingSamples(relay));
     EXPECT_EQ(relay.recording.lbIndex, 0);
     EXPECT_TRUE(vorlan::RecordingHasMoreSamples(relay));
     Block(0, 4);
@@ -154,7 +158,7 @@ TEST_F(RecordingRetrievalTest, TakesAtMostFiveSamplesAndTestsCompletenessOnAnEmp
     Select(9, 12);
     Block(0, 5);  // N = 240: six samples sent
     EXPECT_EQ(relay.recording.lbNextSample, 5);
-    EXPECT_EQ(relay.recording.lbSampleTime[5], 0u);
+    EXPECT_EQ(Samples().lbSampleTime[5], 0u);
 
     // N = 39 carries no whole sample, yet the completeness test runs.
     relay.conversation.nextCommand = vorlan::Request::GeneralPoll;
@@ -173,13 +177,13 @@ TEST_F(RecordingRetrievalTest, ForeignOrTruncatedBlocksStoreOnlyWholeSamplesOfTh
     Select(9, 12);
     Block(BlockAnswer(kAddress + 1, 0, 4));
     EXPECT_EQ(relay.recording.lbNextSample, 0);
-    EXPECT_EQ(relay.recording.lbSampleTime[1], 0u);
+    EXPECT_EQ(Samples().lbSampleTime[1], 0u);
 
     std::vector<uint8_t> frame = BlockAnswer(kAddress, 0, 2);
     frame.resize(3 + 40 + 20);  // the length byte still claims three samples
     Block(frame);
     EXPECT_EQ(relay.recording.lbNextSample, 1);
-    EXPECT_EQ(relay.recording.lbSampleTime[1], 0u);
+    EXPECT_EQ(Samples().lbSampleTime[1], 0u);
 }
 
 TEST_F(RecordingRetrievalTest, SamplesAbove239AreSkipped) {
@@ -188,7 +192,7 @@ TEST_F(RecordingRetrievalTest, SamplesAbove239AreSkipped) {
     high.number = 240;
     Block(vorlan_test::MakeFrame(kAddress, 0xCB, SampleBytes(high)));
     EXPECT_EQ(relay.recording.lbNextSample, 0);
-    EXPECT_EQ(relay.recording.lbSampleTime[0], 0u);
+    EXPECT_EQ(Samples().lbSampleTime[0], 0u);
 }
 
 TEST_F(RecordingRetrievalTest, UnlistedNumberStartsNothing) {
@@ -202,7 +206,7 @@ TEST_F(RecordingRetrievalTest, UnlistedNumberStartsNothing) {
     relay.conversation.nextCommand = vorlan::Request::GeneralPoll;
     Block(0, 4);
     EXPECT_EQ(relay.recording.lbNextSample, 0);
-    EXPECT_EQ(relay.recording.lbSampleTime[1], 0u);
+    EXPECT_EQ(Samples().lbSampleTime[1], 0u);
     EXPECT_EQ(relay.conversation.nextCommand, vorlan::Request::GeneralPoll);
     EXPECT_EQ(relay.recording.lbFilesWritten, 0);
     EXPECT_TRUE(dir.Names() == std::vector<std::string>{"通道配置文件.txt"});

@@ -1,5 +1,5 @@
-// With no data source "rldb": one attempt, one line on standard error, and the
-// setting answers still fill the device record.
+// With no data source "rldb": one attempt, one line on standard error, no
+// handles kept, and the setting answers still fill the device record.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -50,6 +50,8 @@ TEST(MissingDataSourceTest, IsReportedOnceAndNeverTriedAgain) {
             service.ConnectSettingDb();
         });
         if (first != std::string(vorlan::kSettingDbFailureText) + "\n") failures |= 1;
+        // The failed attempt keeps no ODBC handles.
+        if (service.Status().handlesHeld) failures |= 8;
 
         // A data source "rldb" appears: no second attempt.
         std::ofstream(db->Dir() + "/later.ini")

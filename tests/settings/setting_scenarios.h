@@ -113,7 +113,8 @@ protected:
     std::string WriteFrame(uint8_t zone) {
         vorlan::PollingState state;
         state.deviceCount = 1;
-        state.devices[0] = relay;
+        state.devices[0].conversation = relay.conversation;
+        state.devices[0].settings = relay.settings;
         state.devices[0].address = 1;
         state.devices[0].settings.settingZone = zone;
         uint8_t frame[vorlan::kPacketFrameBuffer] = {};
@@ -251,12 +252,12 @@ TEST_F(SettingDbTest, ReloadBeforeAnySettingAnswerLoadsNothing) {
     Connect();
     db->AddCodedRow(0, 2, 0, "x", 5.0, 1);
     db->AddPoint(0, 1, 1, "y", 6.0);
-    const vorlan::DeviceRecord before = relay;
+    const vorlan::SettingTable before = relay.settings;
 
     service.LoadSettingsForWrite(relay);
 
-    EXPECT_EQ(relay.settings.settingValue, before.settings.settingValue);
-    EXPECT_EQ(relay.settings.settingFlag, before.settings.settingFlag);
+    EXPECT_EQ(relay.settings.settingValue, before.settingValue);
+    EXPECT_EQ(relay.settings.settingFlag, before.settingFlag);
     EXPECT_EQ(WriteFrame(3), "");  // nothing to write
     EXPECT_EQ(service.Status().failedWork, 0);
 }
@@ -335,7 +336,8 @@ TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
     // frame, no 0x8F confirms it later; the relay is polled on.
     vorlan::PollingState state;
     state.deviceCount = 1;
-    state.devices[0] = relay;
+    state.devices[0].conversation = relay.conversation;
+    state.devices[0].settings = relay.settings;
     state.devices[0].address = 1;
     state.devices[0].conversation.nextCommand = vorlan::Request::SettingWrite;
     FakeClock clock;

@@ -229,6 +229,43 @@ TEST_F(ChangeQueueTest, UnrepresentableRecordTimesDeliverTheCurrentTime) {
     EXPECT_EQ(p.Stamp(2), now_);
 }
 
+TEST_F(ChangeQueueTest, OutOfOrderItemsAndUnaskedRecordsBetweenThem) {
+    // 3 is asked by no item; 5 and 6 are asked in the other order than reported.
+    relay.points.changeQueue.Append(Change(3, 2004, 1, 1, 12, 0, 0, 0));
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 1, 0));
+    relay.points.changeQueue.Append(Change(5, 2004, 1, 1, 12, 0, 2, 0));
+    relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 3, 0));
+    relay.points.changeQueue.Append(Change(7, 2004, 1, 1, 12, 0, 4, 0));
+    TestPacket p(0, 12, 0, {6, 5, 5, 5, 9});
+    vorlan::DeliverChanges(relay, &p.packet, clock);
+    EXPECT_EQ(p.Stamp(0), FileTimeOf(2004, 1, 1, 4, 0, 2, 0));
+    EXPECT_EQ(p.Stamp(1), FileTimeOf(2004, 1, 1, 4, 0, 1, 0));
+    EXPECT_EQ(p.Stamp(2), FileTimeOf(2004, 1, 1, 4, 0, 3, 0));
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(p.Long(i), 1) << i;
+    // Only 7 (asked by no item) was left: it went, so the queue is empty.
+    EXPECT_EQ(p.Long(3), 0);
+    EXPECT_EQ(p.Stamp(3), now_);
+    EXPECT_EQ(p.Long(4), 0);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
+}
+
+TEST_F(ChangeQueueTest, LongPacketsAreDeliveredInListOrder) {
+    // More items than one chunk of the delivery, asked in reverse order.
+    TestPacket p(0, 12, 0);
+    for (int32_t key = 599; key >= 0; --key) {
+        relay.points.changeQueue.Append(Change(key, 2004, 1, 1, 12, key / 60, key % 60, 0));
+    }
+    for (uint16_t address = 1; address <= 600; ++address) p.Add(address);
+    p.Add(601);  // nothing queued for it, and by then nothing at all
+    vorlan::DeliverChanges(relay, &p.packet, clock);
+    for (size_t i = 0; i < 600; ++i) {
+        ASSERT_EQ(p.Long(i), 1) << i;
+        ASSERT_EQ(p.Stamp(i), FileTimeOf(2004, 1, 1, 4, static_cast<int32_t>(i) / 60, static_cast<int32_t>(i) % 60, 0));
+    }
+    EXPECT_EQ(p.Long(600), 0);
+    EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
+}
+
 TEST_F(ChangeQueueTest, EmptyPacketEmptiesTheQueue) {
     relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
     TestPacket p(0, 12, 0);
