@@ -22,7 +22,7 @@ int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     if (config == nullptr) return 0;
     std::memcpy(&channel_, config, sizeof channel_);
     if (config->baudRate < kMinBaudRate || config->baudRate > kMaxBaudRate) return 0;
-    LineChannel opened = OpenLineChannel(*config);
+    LineChannel opened = OpenLineChannel(*config, PortClock());
     lineNotes_ = std::move(opened.notes);
     if (!opened.port) return 0;  // a port that was open stays open
     port_ = std::move(opened.port);  // the old port, if any, closes here

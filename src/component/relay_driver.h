@@ -53,6 +53,9 @@ public:
     int32_t ErrorIndex() const { return errorIndex.load(); }
 
 protected:
+    // The driver's one clock, handed to the port it opens.
+    virtual Clock& PortClock() = 0;
+
     std::unique_ptr<SerialPort> port_;  // the open port; null = handle -1
     std::atomic<int32_t> errorIndex{-1};
     // The last record handed to OpenChannel, copied under the lock: two host
@@ -94,6 +97,7 @@ public:
     // For tests and tools inside the library: the state the packet calls work on.
     PollingState& State() { return state_; }
     Clock& GetClock() { return *clock_; }
+    Clock& PortClock() override { return *clock_; }
     // Replaces the port (tests use a scripted one).
     void SetPort(std::unique_ptr<SerialPort> port);
 

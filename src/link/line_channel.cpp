@@ -38,16 +38,14 @@ FastTiming FastTimingFor(const LineSettings& line, const SerialSettings& serial)
 }
 
 std::unique_ptr<SerialPort> OpenLinePort(const ChannelConfig& config, const LineSettings& line,
-                                         Clock* clock) {
-    static RealClock monotonic;  // stateless; shared by ports opened without a clock
-    Clock& use = clock ? *clock : monotonic;
-    std::unique_ptr<SerialPort> port = OpenChannelPort(config, &use, line.rs485);
+                                         Clock& clock) {
+    std::unique_ptr<SerialPort> port = OpenChannelPort(config, clock, line.rs485);
     if (!port || !line.echo) return port;
     const FastTiming t = FastTimingFor(line, SettingsFor(config));
-    return std::make_unique<EchoSuppressingPort>(std::move(port), use, t.charTimeUs, t.interCharTimeoutMs);
+    return std::make_unique<EchoSuppressingPort>(std::move(port), clock, t.charTimeUs, t.interCharTimeoutMs);
 }
 
-LineChannel OpenLineChannel(const ChannelConfig& config, Clock* clock) {
+LineChannel OpenLineChannel(const ChannelConfig& config, Clock& clock) {
     LineChannel channel;
     const std::string portName(config.portName, strnlen(config.portName, kPortNameChars));
     const LineSettings line = LoadLineSettings(portName, channel.notes);

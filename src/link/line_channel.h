@@ -28,13 +28,13 @@ struct LineChannel {
 // parity and stop bits at the line's speed.
 FastTiming FastTimingFor(const LineSettings& line, const SerialSettings& serial);
 
-// Opens the port with already read settings. `clock` paces reopening and
-// the echo read-back (the monotonic clock when null) and must outlive the port.
+// Opens the port with already read settings. The driver's `clock` times the
+// port's waits and the echo read-back; it must outlive the port.
 std::unique_ptr<SerialPort> OpenLinePort(const ChannelConfig& config, const LineSettings& line,
-                                         Clock* clock = nullptr);
+                                         Clock& clock);
 
 // Reads the settings file for the channel's port name and opens the port.
-LineChannel OpenLineChannel(const ChannelConfig& config, Clock* clock = nullptr);
+LineChannel OpenLineChannel(const ChannelConfig& config, Clock& clock);
 
 }  // namespace vorlan
 

@@ -19,15 +19,14 @@ SerialSettings SettingsFor(const ChannelConfig& config) {
     return s;
 }
 
-std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config, Clock* clock,
+std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config, Clock& clock,
                                             const Rs485Settings& rs485) {
     if (config.baudRate < kMinBaudRate || config.baudRate > kMaxBaudRate) return nullptr;
-    static RealClock monotonic;  // stateless; shared by ports opened without a clock
     const std::string path = DevicePathFor(config.portName);
     if (path.empty()) return nullptr;
     SerialSettings settings = SettingsFor(config);
     settings.rs485 = rs485;
-    return LinuxSerialPort::Open(path, settings, clock ? *clock : monotonic);
+    return LinuxSerialPort::Open(path, settings, clock);
 }
 
 }  // namespace vorlan

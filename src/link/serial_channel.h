@@ -24,9 +24,10 @@ std::string DevicePathFor(const char* portName);
 SerialSettings SettingsFor(const ChannelConfig& config);
 
 // Checks the baud rate and opens and configures the port, with `rs485`
-// direction control when on; null on failure. `clock` paces the reopening
-// of a vanished device (the monotonic clock when null) and must outlive the port.
-std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config, Clock* clock = nullptr,
+// direction control when on; null on failure. The driver's `clock` times the
+// port's waits and paces the reopening of a vanished device; it must outlive
+// the port.
+std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config, Clock& clock,
                                             const Rs485Settings& rs485 = Rs485Settings{});
 
 }  // namespace vorlan

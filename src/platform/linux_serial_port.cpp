@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 
 #include "platform/linux_custom_speed.h"
 #include "platform/linux_rs485.h"
@@ -32,12 +31,6 @@ bool Configure(int fd, const SerialSettings& settings) {
     if (!ApplyRs485(fd, settings.rs485)) return false;
     tcflush(fd, TCIOFLUSH);
     return true;
-}
-
-uint64_t MonotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1'000'000u;
 }
 
 // The device is gone (unplugged, or the pseudo-terminal's other side closed).
@@ -150,7 +143,11 @@ bool LinuxSerialPort::Write(const uint8_t* data, size_t size) {
     if (fd_ < 0 && !ReopenIfDue()) return false;
     if (size == 0) return true;
     if (data == nullptr) return false;
-    const uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(size) * kWriteBudgetPerByteMs;
+    // Times come from the driver's clock; a wait that poll() ends without
+    // progress is taken as the budget spent, so a clock that only advances
+    // when slept (in tests) still bounds the write.
+    const uint32_t start = clock_.TickMs();
+    const uint64_t budget = static_cast<uint64_t>(size) * kWriteBudgetPerByteMs;
     size_t done = 0;
     while (done < size) {
         const ssize_t n = write(fd_, data + done, size - done);
@@ -163,10 +160,11 @@ bool LinuxSerialPort::Write(const uint8_t* data, size_t size) {
             if (DeviceLost(errno)) DropDeadDevice();
             return false;
         }
-        const uint64_t now = MonotonicMs();
-        if (now >= deadline) return false;
+        const uint64_t spent = clock_.TickMs() - start;
+        if (spent >= budget) return false;
         pollfd p{fd_, POLLOUT, 0};
-        const int ready = poll(&p, 1, static_cast<int>(deadline - now));
+        const int ready = poll(&p, 1, static_cast<int>(budget - spent));
+        if (ready == 0) return false;
         if (ready < 0 && errno != EINTR) return false;
         if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             DropDeadDevice();
@@ -194,10 +192,10 @@ bool LinuxSerialPort::BytesWaiting(size_t& count) {
 
 WaitResult LinuxSerialPort::WaitReadable(uint32_t timeoutMs) {
     if (fd_ < 0) return WaitResult::Failed;
-    const uint64_t deadline = MonotonicMs() + timeoutMs;
+    const uint32_t start = clock_.TickMs();
     for (;;) {
-        const uint64_t now = MonotonicMs();
-        const int wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
+        const uint32_t spent = clock_.TickMs() - start;
+        const int wait = spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
         pollfd p{fd_, POLLIN, 0};
         const int ready = poll(&p, 1, wait);
         if (ready < 0 && errno == EINTR) continue;
