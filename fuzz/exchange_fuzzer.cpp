@@ -70,15 +70,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         clock.onAdvance = [&script](uint32_t) { script.failRead = true; };
     }
     int32_t ok = 0;
+    vorlan::FrameBuffer buffer{frame.get(), capacity, length, 3};
     if (flags & 16) {
         NoMonitor monitor;
         std::atomic<int32_t> errorIndex{-1};
         vorlan::PollingRelays relays(driver.State());
         vorlan::ExchangeContext ctx{relays, &script, clock, monitor, errorIndex};
-        ok = vorlan::ExchangeFrameFast(ctx, vorlan::FastTiming{}, frame.get(), capacity, length, 3);
+        ok = vorlan::ExchangeFrameFast(ctx, vorlan::FastTiming{}, buffer);
     } else {
-        ok = driver.ExchangeFrame(frame.get(), capacity, length, 3);
+        ok = driver.ExchangeFrame(buffer);
     }
+    length = buffer.length;
     if (length < 0 || static_cast<size_t>(length) > capacity) std::abort();
     if (ok == 1 && length > 0) driver.ParseAnswer(nullptr, frame.get(), length);
     return 0;

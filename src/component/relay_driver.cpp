@@ -104,19 +104,16 @@ int32_t CRelayDriver::CanMerge(const ItemRef* ref, int32_t direction, HostPacket
     return 1;
 }
 
-int32_t CRelayDriver::ServePacket(HostPacket* packet, uint8_t* frame, size_t capacity,
-                                  int32_t& length, int32_t& expectedLength, int32_t origin) {
+int32_t CRelayDriver::ServePacket(HostPacket* packet, FrameBuffer& frame, int32_t origin) {
     TagContext ctx{state_, *clock_, &settings_};
-    return vorlan::ServePacket(ctx, packet, frame, capacity, length, expectedLength, origin);
+    return vorlan::ServePacket(ctx, packet, frame, origin);
 }
 
-int32_t CRelayDriver::ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
-                                    int32_t expectedLength) {
+int32_t CRelayDriver::ExchangeFrame(FrameBuffer& frame) {
     PollingRelays relays(state_);
     ExchangeContext ctx{relays, port_.get(), *clock_, *monitor_, errorIndex};
     const int32_t result =
-        fastLine_ ? ExchangeFrameFast(ctx, fastTiming_, frame, capacity, length, expectedLength)
-                  : vorlan::ExchangeFrame(ctx, frame, capacity, length, expectedLength);
+        fastLine_ ? ExchangeFrameFast(ctx, fastTiming_, frame) : vorlan::ExchangeFrame(ctx, frame);
     lastOutcome_ = ctx.outcome;
     return result;
 }
@@ -147,22 +144,21 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
     if (packet == nullptr) return 0;
     std::lock_guard<std::mutex> guard(lock_);
 
-    uint8_t frame[kPacketFrameBuffer] = {};
-    int32_t length = 0;
-    int32_t expectedLength = 0;
+    uint8_t bytes[kPacketFrameBuffer] = {};
+    FrameBuffer frame{bytes, sizeof bytes};
 
     settings_.ConnectSettingDb();
 
-    if (ServePacket(packet, frame, sizeof frame, length, expectedLength, origin) == 0) return 0;
+    if (ServePacket(packet, frame, origin) == 0) return 0;
     if (packet->deviceIndex < 0 || packet->deviceIndex >= kMaxDevices) return 0;
     DeviceRecord& packetRelay = state_.devices[static_cast<size_t>(packet->deviceIndex)];
     // The relay the request went to, for a fresh start when the exchange fails.
-    const bool sent = length > 0;
-    const uint8_t requestAddress = frame[0];
+    const bool sent = frame.length > 0;
+    const uint8_t requestAddress = bytes[0];
     // The exchange looks the address up the same way, so this changes nothing.
     const int32_t target = sent ? RegisteredIndex(state_, requestAddress) : -1;
 
-    if (ExchangeFrame(frame, sizeof frame, length, expectedLength) == 0) {
+    if (ExchangeFrame(frame) == 0) {
         linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
         MarkForFreshStart(packetRelay);
         if (sent) {
@@ -170,8 +166,8 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
         }
         return 0;
     }
-    const int32_t parsed = ParseAnswer(packet, frame, length);
-    const bool taken = parsed == 1 && length > 0 && frame[0] == requestAddress;
+    const int32_t parsed = ParseAnswer(packet, bytes, frame.length);
+    const bool taken = parsed == 1 && frame.length > 0 && bytes[0] == requestAddress;
     linkStats_.Note(target, lastOutcome_, taken, clock_->NowFileTime());
     if (parsed == 0) return 0;
 
@@ -187,15 +183,16 @@ int32_t CRelayDriver::ProbeDevice(intptr_t /*reserved*/, int32_t address, intptr
     // another relay's.
     if (address < 0 || address > 0xFF) return 0;
     std::lock_guard<std::mutex> guard(lock_);
-    uint8_t frame[kProbeFrameBuffer] = {};
+    uint8_t bytes[kProbeFrameBuffer] = {};
     const uint8_t relayAddress = static_cast<uint8_t>(address);
-    int32_t length = BuildProbe(relayAddress, frame, sizeof frame);
+    FrameBuffer frame{bytes, sizeof bytes};
+    frame.length = BuildProbe(relayAddress, bytes, sizeof bytes);
     const int32_t target = RegisteredIndex(state_, relayAddress);
-    if (ExchangeFrame(frame, sizeof frame, length, 0) == 0) {
+    if (ExchangeFrame(frame) == 0) {
         linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
         return 0;
     }
-    const int32_t parsed = ParseProbeAnswer(relayAddress, frame, length);
+    const int32_t parsed = ParseProbeAnswer(relayAddress, bytes, frame.length);
     linkStats_.Note(target, lastOutcome_, parsed == 1, clock_->NowFileTime());
     return parsed;
 }

@@ -32,10 +32,8 @@ public:
 
     // The steps of the packet cycle, virtual so that tests can stand in for one.
     virtual int32_t AddDevice(const char* addressText, int32_t* address) = 0;
-    virtual int32_t ServePacket(HostPacket* packet, uint8_t* frame, size_t capacity,
-                                int32_t& length, int32_t& expectedLength, int32_t origin) = 0;
-    virtual int32_t ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
-                                  int32_t expectedLength) = 0;
+    virtual int32_t ServePacket(HostPacket* packet, FrameBuffer& frame, int32_t origin) = 0;
+    virtual int32_t ExchangeFrame(FrameBuffer& frame) = 0;
     virtual int32_t ParseAnswer(HostPacket* packet, const uint8_t* frame, int32_t length) = 0;
     virtual int32_t ProcessPacket(HostPacket* packet, int32_t origin) = 0;
     virtual int32_t CanMerge(const ItemRef* ref, int32_t direction, HostPacket* packet) = 0;
@@ -75,10 +73,8 @@ public:
     ~CRelayDriver() override;
 
     int32_t AddDevice(const char* addressText, int32_t* address) override;
-    int32_t ServePacket(HostPacket* packet, uint8_t* frame, size_t capacity, int32_t& length,
-                        int32_t& expectedLength, int32_t origin) override;
-    int32_t ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
-                          int32_t expectedLength) override;
+    int32_t ServePacket(HostPacket* packet, FrameBuffer& frame, int32_t origin) override;
+    int32_t ExchangeFrame(FrameBuffer& frame) override;
     int32_t ParseAnswer(HostPacket* packet, const uint8_t* frame, int32_t length) override;
     int32_t ProcessPacket(HostPacket* packet, int32_t origin) override;
     int32_t CanMerge(const ItemRef* ref, int32_t direction, HostPacket* packet) override;

@@ -90,8 +90,10 @@ uint32_t WireMs(const FastTiming& timing, size_t bytes) {
     return static_cast<uint32_t>((us + 999) / 1000);
 }
 
-int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, uint8_t* frame,
-                          size_t capacity, int32_t& length, int32_t /*expectedLength*/) {
+int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, FrameBuffer& buffer) {
+    uint8_t* const frame = buffer.data;
+    const size_t capacity = buffer.capacity;
+    int32_t& length = buffer.length;
     ctx.outcome = ExchangeOutcome::NothingSent;
     if (length == 0) return 1;
     ctx.outcome = ExchangeOutcome::Refused;

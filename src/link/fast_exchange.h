@@ -26,7 +26,6 @@ struct FastTiming {
 uint32_t WireMs(const FastTiming& timing, size_t bytes);
 
 // As ExchangeFrame, with the fast profile's waiting.
-int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, uint8_t* frame,
-                          size_t capacity, int32_t& length, int32_t expectedLength);
+int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, FrameBuffer& buffer);
 
 }  // namespace vorlan

@@ -51,8 +51,10 @@ bool IsBroadcastReset(const uint8_t* frame, int32_t length) {
            frame[3] == 0 && CheckFrame(ByteView(frame, kResetFrameSize)) == 1;
 }
 
-int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int32_t& length,
-                      int32_t /*expectedLength*/) {
+int32_t ExchangeFrame(ExchangeContext& ctx, FrameBuffer& buffer) {
+    uint8_t* const frame = buffer.data;
+    const size_t capacity = buffer.capacity;
+    int32_t& length = buffer.length;
     ctx.outcome = ExchangeOutcome::NothingSent;
     if (length == 0) return 1;
     ctx.outcome = ExchangeOutcome::Refused;

@@ -10,6 +10,7 @@
 #include "platform/monitor_sink.h"
 #include "platform/serial_port.h"
 #include "link/relay_lookup.h"
+#include "model/frame.h"
 
 namespace vorlan {
 
@@ -49,12 +50,11 @@ void TraceExchange(ExchangeContext& ctx, const LinkRelay& relay, char direction,
 // Drops waiting input, then writes the request; false when no port or the write fails.
 bool WriteRequest(ExchangeContext& ctx, const uint8_t* frame, int32_t length);
 
-// In: `length` request bytes in `frame` (of `capacity` bytes). Out: the answer
-// and its length. Bytes waiting before the write are discarded, so nothing
+// In: the request in `buffer`. Out: the answer and its length in the same
+// buffer (the expected length is not used: framing reads the answer's own). Bytes waiting before the write are discarded, so nothing
 // that arrived earlier is taken for the answer. Returns 1 when exchanged or
 // nothing was to be sent, 0 on a write or read failure, a refused frame or a
 // time-out. Never writes past `capacity`.
-int32_t ExchangeFrame(ExchangeContext& ctx, uint8_t* frame, size_t capacity, int32_t& length,
-                      int32_t expectedLength);
+int32_t ExchangeFrame(ExchangeContext& ctx, FrameBuffer& buffer);
 
 }  // namespace vorlan

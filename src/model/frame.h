@@ -18,6 +18,15 @@ constexpr size_t kPacketFrameBuffer = 512;                          // packet cy
 constexpr size_t kProbeFrameBuffer = 1024;                          // probe
 constexpr uint8_t kBroadcastAddress = 0xFF;
 
+// The packet call's frame as it travels: the request going down to the line,
+// then the answer coming back, in one buffer the caller owns.
+struct FrameBuffer {
+    uint8_t* data = nullptr;
+    size_t capacity = 0;
+    int32_t length = 0;          // bytes of the request, then of the answer
+    int32_t expectedLength = 0;  // the answer length the request asks for (for tests and traces)
+};
+
 // CRC-16/ARC (reflected 0x8005, init 0, no final XOR) over `size` bytes.
 uint16_t ComputeCrc(const uint8_t* data, size_t size);
 

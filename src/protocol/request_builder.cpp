@@ -293,8 +293,11 @@ int32_t BuildSettingWrite(PollingState& state, uint8_t* frame, size_t capacity) 
     return length;
 }
 
-int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t capacity,
-                     int32_t& length, int32_t& expectedLength) {
+int32_t BuildRequest(PollingState& state, Clock& clock, FrameBuffer& buffer) {
+    uint8_t* const frame = buffer.data;
+    const size_t capacity = buffer.capacity;
+    int32_t& length = buffer.length;
+    int32_t& expectedLength = buffer.expectedLength;
     length = 0;
     if (RelayCount(state) == 0) return 0;  // nobody to ask: nothing is built
     ChooseRelay(state);

@@ -6,15 +6,15 @@
 
 #include "platform/clock.h"
 #include "model/device_record.h"
+#include "model/frame.h"
 
 namespace vorlan {
 
-// Builds at most one frame into `frame` (of `capacity` bytes) for one of the
-// registered relays. Sets `length` to the frame's size (0 when nothing is to
-// be sent) and `expectedLength` as the request asks. Returns 1, or 0 with
-// nothing built when no relay is registered.
-int32_t BuildRequest(PollingState& state, Clock& clock, uint8_t* frame, size_t capacity,
-                     int32_t& length, int32_t& expectedLength);
+// Builds at most one frame into `buffer` for one of the registered relays.
+// Sets its length to the frame's size (0 when nothing is to be sent) and its
+// expected length as the request asks. Returns 1, or 0 with nothing built
+// when no relay is registered.
+int32_t BuildRequest(PollingState& state, Clock& clock, FrameBuffer& buffer);
 
 // The 0x8C frame for the current relay in the layout of its last setting
 // answer; returns its size, 0 when there is nothing that fits one frame.

@@ -56,14 +56,13 @@ void ServeShow(HostPacket* packet, DeviceRecord& relay, bool write) {
 // builder next serves this relay; this packet carries whatever it builds now.
 // 90 is acknowledged and nothing more.
 void ServeSignalReset(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write,
-                      uint8_t* frame, size_t capacity, int32_t& length,
-                      int32_t& expectedLength) {
+                      FrameBuffer& frame) {
     HostItem* first = FirstItem(packet);
     if (!write || first == nullptr) return;
     if (first->value[0] == 80) {
         AskNext(relay, Request::Reset);
         SetByte(*first, 0);
-        BuildRequest(ctx.state, ctx.clock, frame, capacity, length, expectedLength);
+        BuildRequest(ctx.state, ctx.clock, frame);
     }
     if (first->value[0] == 90) SetByte(*first, 0);
 }
@@ -92,10 +91,9 @@ void ServeStatusChanges(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
 
 }  // namespace
 
-int32_t ServePacket(TagContext& ctx, HostPacket* packet, uint8_t* frame, size_t capacity,
-                    int32_t& length, int32_t& expectedLength, int32_t /*origin*/) {
-    length = 0;
-    expectedLength = 0;
+int32_t ServePacket(TagContext& ctx, HostPacket* packet, FrameBuffer& frame, int32_t /*origin*/) {
+    frame.length = 0;
+    frame.expectedLength = 0;
     if (packet == nullptr) return 0;
     if (packet->deviceIndex < 0 || packet->deviceIndex >= kMaxDevices) return 0;
     DeviceRecord& relay = ctx.state.devices[static_cast<size_t>(packet->deviceIndex)];
@@ -109,7 +107,7 @@ int32_t ServePacket(TagContext& ctx, HostPacket* packet, uint8_t* frame, size_t 
 
     switch (packet->registerIndex) {
     case VORLAN_REG_SEND:
-        if (BuildRequest(ctx.state, ctx.clock, frame, capacity, length, expectedLength) == 0) {
+        if (BuildRequest(ctx.state, ctx.clock, frame) == 0) {
             return 0;
         }
         break;
@@ -120,7 +118,7 @@ int32_t ServePacket(TagContext& ctx, HostPacket* packet, uint8_t* frame, size_t 
     case VORLAN_REG_YK: ServeRemoteControl(ctx, packet, relay, write); break;
     case VORLAN_REG_DZONE: ServeSettingZone(packet, relay, write); break;
     case VORLAN_REG_FG:
-        ServeSignalReset(ctx, packet, relay, write, frame, capacity, length, expectedLength);
+        ServeSignalReset(ctx, packet, relay, write, frame);
         break;
     case VORLAN_REG_RTUTYPE: ServeRtuType(packet, relay); break;
     case VORLAN_REG_BWYX: ServeStatusChanges(ctx, packet, relay, write); break;

@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "model/device_record.h"
+#include "model/frame.h"
 #include "vorlan/driver.h"
 
 namespace vorlan {
@@ -21,8 +22,8 @@ struct TagContext {
 };
 
 // 0 when the packet's deviceIndex lies outside 0..31, else 1.
-int32_t ServePacket(TagContext& ctx, HostPacket* packet, uint8_t* frame, size_t capacity,
-                    int32_t& length, int32_t& expectedLength, int32_t origin);
+// A Send packet's request (or an FG 80's) is built into `frame`.
+int32_t ServePacket(TagContext& ctx, HostPacket* packet, FrameBuffer& frame, int32_t origin);
 
 // Releases the LBTime atoms the records still hold (the component is going).
 void ReleaseRecordingAtoms(PollingState& state);

@@ -140,8 +140,7 @@ TEST_F(PacketCycleTest, AnsweredSendPacketSucceedsAndClearsTheUnansweredCount) {
 class OverlapDriver final : public CRelayDriver {
 public:
     using CRelayDriver::CRelayDriver;
-    int32_t ExchangeFrame(uint8_t* frame, size_t capacity, int32_t& length,
-                          int32_t expectedLength) override {
+    int32_t ExchangeFrame(vorlan::FrameBuffer& frame) override {
         const int now = ++inside;
         int seen = most.load();
         while (now > seen && !most.compare_exchange_weak(seen, now)) {
@@ -149,7 +148,7 @@ public:
         std::this_thread::sleep_for(std::chrono::microseconds(500));  // widens the window
         ++calls;
         --inside;
-        return CRelayDriver::ExchangeFrame(frame, capacity, length, expectedLength);
+        return CRelayDriver::ExchangeFrame(frame);
     }
     std::atomic<int> inside{0};
     std::atomic<int> most{0};

@@ -18,6 +18,7 @@
 #include "support/hex.h"
 #include "tags/tag_service.h"
 #include "test_packet.h"
+#include "frame_calls.h"
 
 // The replacements pair malloc with free; GCC cannot see that once it inlines them.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -79,7 +80,7 @@ protected:
         uint8_t frame[512] = {};
         int32_t length = 0;
         int32_t expected = 0;
-        vorlan::ServePacket(ctx, &p.packet, frame, sizeof frame, length, expected, 1);
+        vorlan_test::ServeInto(ctx, &p.packet, frame, sizeof frame, length, expected, 1);
     }
     void Block(uint16_t first, uint16_t last, size_t device = 0) {
         Block(BlockAnswer(relay(device).address, first, last), device);

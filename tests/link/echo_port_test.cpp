@@ -15,6 +15,7 @@
 #include "link/fast_exchange.h"
 #include "scripted_port.h"
 #include "component/polling_relays.h"
+#include "frame_calls.h"
 
 namespace {
 
@@ -46,8 +47,8 @@ protected:
         vorlan::ExchangeContext ctx{relays, port.get(), clock, monitor, errorIndex};
         const bool fast = GetParam();
         const int32_t result =
-            fast ? vorlan::ExchangeFrameFast(ctx, vorlan::FastTiming{}, buffer.data(), buffer.size(), length, 0)
-                 : vorlan::ExchangeFrame(ctx, buffer.data(), buffer.size(), length, 0);
+            fast ? vorlan_test::ExchangeFastIn(ctx, vorlan::FastTiming{}, buffer.data(), buffer.size(), length)
+                 : vorlan_test::ExchangeIn(ctx, buffer.data(), buffer.size(), length);
         answer.assign(buffer.begin(), buffer.begin() + (length > 0 ? length : 0));
         return result;
     }

@@ -13,6 +13,7 @@
 #include "hex.h"
 #include "scripted_port.h"
 #include "component/polling_relays.h"
+#include "frame_calls.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ protected:
         vorlan::PollingRelays relays(state);
         vorlan::ExchangeContext ctx{relays, &port, clock, monitor, errorIndex};
         start = clock.TickMs();
-        const int32_t result = vorlan::ExchangeFrameFast(ctx, timing, buffer.data(), buffer.size(), length, 0);
+        const int32_t result = vorlan_test::ExchangeFastIn(ctx, timing, buffer.data(), buffer.size(), length);
         outcome = ctx.outcome;
         answer.assign(buffer.begin(), buffer.begin() + (length > 0 ? length : 0));
         return result;

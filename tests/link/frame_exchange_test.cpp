@@ -10,6 +10,7 @@
 #include "hex.h"
 #include "scripted_port.h"
 #include "component/polling_relays.h"
+#include "frame_calls.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ protected:
         vorlan::PollingRelays relays(state);
         vorlan::ExchangeContext ctx{relays, &port, clock, monitor, errorIndex};
         clock.ResetSlept();
-        const int32_t result = vorlan::ExchangeFrame(ctx, buffer.data(), capacity, length, 0);
+        const int32_t result = vorlan_test::ExchangeIn(ctx, buffer.data(), capacity, length);
         answer.assign(buffer.begin(), buffer.begin() + (length > 0 ? length : 0));
         return result;
     }
@@ -254,7 +255,7 @@ TEST_F(ExchangeTest, NoPortFailsLikeAFailedWrite) {
     vorlan::ExchangeContext ctx{relays, nullptr, clock, monitor, errorIndex};
     uint8_t frame[8] = {0x01, 0x83, 0x00, 0x30, 0xF0};
     int32_t len = 5;
-    EXPECT_EQ(vorlan::ExchangeFrame(ctx, frame, sizeof frame, len, 0), 0);
+    EXPECT_EQ(vorlan_test::ExchangeIn(ctx, frame, sizeof frame, len), 0);
 }
 
 TEST_F(ExchangeTest, ReadOfExactly512BytesIsDropped) {
@@ -283,9 +284,9 @@ TEST_F(ExchangeTest, RequestLongerThanItsBufferIsRefused) {
     int32_t len = 9;
     vorlan::PollingRelays relays(state);
     vorlan::ExchangeContext ctx{relays, &port, clock, monitor, errorIndex};
-    EXPECT_EQ(vorlan::ExchangeFrame(ctx, buffer.data(), buffer.size(), len, 0), 0);
+    EXPECT_EQ(vorlan_test::ExchangeIn(ctx, buffer.data(), buffer.size(), len), 0);
     len = -1;
-    EXPECT_EQ(vorlan::ExchangeFrame(ctx, buffer.data(), buffer.size(), len, 0), 0);
+    EXPECT_EQ(vorlan_test::ExchangeIn(ctx, buffer.data(), buffer.size(), len), 0);
     EXPECT_TRUE(port.written.empty());
 }
 

@@ -12,6 +12,7 @@
 #include "hex.h"
 #include "model/frame.h"
 #include "protocol/request_builder.h"
+#include "frame_calls.h"
 
 using namespace vorlan;
 using vorlan_test::FakeClock;
@@ -38,7 +39,7 @@ protected:
     std::string Build() {
         length = -1;
         expectedLength = 0;  // what the tag service hands in
-        EXPECT_EQ(BuildRequest(state, clock, frame, sizeof frame, length, expectedLength), 1);
+        EXPECT_EQ(vorlan_test::BuildInto(state, clock, frame, sizeof frame, length, expectedLength), 1);
         EXPECT_GE(length, 0);
         return ToHex(frame, static_cast<size_t>(length > 0 ? length : 0));
     }
@@ -155,7 +156,7 @@ TEST_F(RequestBuilder, NoRelayRegisteredBuildsNothing) {
     state.controlWatchDevice = 0;
     state.controlWatchStep = 2;
     length = -1;
-    EXPECT_EQ(BuildRequest(state, clock, frame, sizeof frame, length, expectedLength), 0);
+    EXPECT_EQ(vorlan_test::BuildInto(state, clock, frame, sizeof frame, length, expectedLength), 0);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(Relay(0).conversation.nextCommand, Request::ControlSelect);
     EXPECT_EQ(Relay(0).conversation.unansweredCount, 0);
@@ -291,7 +292,7 @@ TEST_F(RequestBuilder, ProbeAndSmallBuffers) {
     uint8_t tiny[6] = {};
     int32_t len = -1, expected = 0;
     Relay(0).conversation.nextCommand = Request::ControlSelect;
-    EXPECT_EQ(BuildRequest(state, clock, tiny, sizeof tiny, len, expected), 1);
+    EXPECT_EQ(vorlan_test::BuildInto(state, clock, tiny, sizeof tiny, len, expected), 1);
     EXPECT_EQ(len, 0);  // an 8-byte request doesn't fit: nothing to send
 }
 

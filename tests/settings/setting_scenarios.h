@@ -21,6 +21,7 @@
 #include "settings/db_message.h"
 #include "settings/setting_db.h"
 #include "settings/setting_service.h"
+#include "frame_calls.h"
 
 namespace vorlan_test {
 
@@ -344,7 +345,7 @@ TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
     uint8_t frame[vorlan::kPacketFrameBuffer] = {};
     int32_t length = -1;
     int32_t expected = 0;
-    vorlan::BuildRequest(state, clock, frame, sizeof frame, length, expected);
+    vorlan_test::BuildInto(state, clock, frame, sizeof frame, length, expected);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(frame[0], 0);
     EXPECT_EQ(state.devices[0].conversation.nextCommand, vorlan::Request::GeneralPoll);
@@ -419,7 +420,7 @@ TEST_F(SettingDbTest, DzwrReloadsThePacketsRelayNotTheOneServedLast) {
     uint8_t frame[vorlan::kPacketFrameBuffer] = {};
     int32_t length = 0;
     int32_t expected = 0;
-    vorlan::BuildRequest(state, clock, frame, sizeof frame, length, expected);
+    vorlan_test::BuildInto(state, clock, frame, sizeof frame, length, expected);
     EXPECT_EQ(ToHex(frame, static_cast<size_t>(length)), ToHex(WithCrc("01 8C 06 00 03 00 90 05 13")));
 }
 

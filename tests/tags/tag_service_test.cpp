@@ -11,6 +11,7 @@
 #include "hex.h"
 #include "platform/atom_table.h"
 #include "test_packet.h"
+#include "frame_calls.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ protected:
         std::memset(frame, 0, sizeof frame);
         length = -7;
         expected = -7;
-        return vorlan::ServePacket(ctx, &p.packet, frame, sizeof frame, length, expected,
+        return vorlan_test::ServeInto(ctx, &p.packet, frame, sizeof frame, length, expected,
                                    p.packet.direction);
     }
     DeviceRecord& relay(size_t i = 0) { return state->devices[i]; }
