@@ -79,7 +79,6 @@ bool Recordset::Requery() {
         rows_.push_back(std::move(row));
     }
     stmt.CloseCursor();
-    deleted_.assign(rows_.size(), false);
     LoadMembers();
     return true;
 }
@@ -143,7 +142,7 @@ bool Recordset::HasValue(const char* bareName) const {
 }
 
 void Recordset::Edit() {
-    if (IsEOF() || deleted_[row_]) throw OdbcError("no current row to edit", "");
+    if (IsEOF()) throw OdbcError("no current row to edit", "");
     mode_ = Mode::Edit;
 }
 
@@ -184,7 +183,7 @@ bool Recordset::Update() {
         return true;
     }
     if (mode != Mode::Edit) throw OdbcError("update without edit or add-new", "");
-    if (IsEOF() || deleted_[row_]) throw OdbcError("no current row to update", "");
+    if (IsEOF()) throw OdbcError("no current row to update", "");
 
     Row& row = rows_[row_];
     std::vector<std::string> columns;
@@ -214,24 +213,12 @@ bool Recordset::Update() {
     return true;
 }
 
-void Recordset::Delete() {
-    if (IsEOF() || deleted_[row_]) throw OdbcError("no current row to delete", "");
-    mode_ = Mode::None;
-    std::vector<SqlValue> params;
-    const std::string sql = DeleteRowSql(Table(), RowCondition(rows_[row_], params));
-    OdbcStatement& stmt = Cached(sql, sql);
-    stmt.Execute(params);
-    if (stmt.RowCount() < 1) throw OdbcError("the row to delete is no longer there", "");
-    deleted_[row_] = true;
-}
-
 void Recordset::DeleteFiltered() {
     if (!open_) throw OdbcError("recordset not open", "");
     const std::string sql = DeleteFilteredSql(Table(), QuoteBracketedNames(filter_, quote_));
     OdbcStatement& stmt = Cached(sql, sql);
     stmt.Execute(filterParams_);
     rows_.clear();
-    deleted_.clear();
     row_ = 0;
     mode_ = Mode::None;
     LoadMembers();

@@ -63,13 +63,10 @@ public:
     // this update already changed with it). Database errors throw.
     bool Update();
     void SetFieldDirty(const char* bareName) { forced_[ColumnIndex(bareName)] = true; }
-    // Deletes the current row.
-    void Delete();
     // Deletes every row the filter selects, at once.
     void DeleteFiltered();
 
 protected:
-    virtual std::string GetDefaultConnect() const = 0;
     virtual std::string GetDefaultSQL() const = 0;  // the bracketed table name
     virtual void DoFieldExchange(FieldExchange& fx) = 0;
 
@@ -91,7 +88,6 @@ private:
     std::vector<std::string> columns_;  // the fields' names, quoted
     std::vector<bool> usable_;      // per column of the current row: not NULL, fits
     std::vector<SqlValue> loaded_;  // the members as loaded, to see what an edit changed
-    std::vector<bool> deleted_;     // per row of the snapshot
     std::vector<bool> forced_;      // per column: written by the next update
     std::string filter_;
     std::vector<SqlValue> filterParams_;

@@ -22,7 +22,6 @@ public:
     std::string m_RelayName;
 
 protected:
-    std::string GetDefaultConnect() const override { return "ODBC;DSN=rldb"; }
     std::string GetDefaultSQL() const override { return "[RelayName]"; }
     void DoFieldExchange(FieldExchange& fx) override {
         fx.Text("Comment", m_Comment);
@@ -48,7 +47,6 @@ public:
     uint8_t m_flag = 0;
 
 protected:
-    std::string GetDefaultConnect() const override { return "ODBC;DSN=rldb"; }
     std::string GetDefaultSQL() const override { return "[RelayDevSet]"; }
     void DoFieldExchange(FieldExchange& fx) override {
         fx.UnsignedByte("type", m_type);

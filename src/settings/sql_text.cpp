@@ -56,10 +56,6 @@ std::string DeleteFilteredSql(const std::string& table, const std::string& filte
     return sql;
 }
 
-std::string DeleteRowSql(const std::string& table, const std::string& condition) {
-    return "DELETE FROM " + table + " WHERE " + condition;
-}
-
 std::string RowConditionSql(const std::vector<std::string>& columns, const std::vector<ColumnMatch>& matches) {
     std::string where;
     for (size_t i = 0; i < columns.size() && i < matches.size(); ++i) {

@@ -26,8 +26,6 @@ std::string UpdateSql(const std::vector<std::string>& columns, const std::string
 // "DELETE FROM table", with " WHERE filter" when it is not empty.
 std::string DeleteFilteredSql(const std::string& table, const std::string& filter);
 
-// "DELETE FROM table WHERE condition": one row, never the whole table.
-std::string DeleteRowSql(const std::string& table, const std::string& condition);
 
 // How one column of a row is matched: NULL, a value within a window
 // (two markers: low, high), or an exact value (one marker).
