@@ -1,4 +1,5 @@
 #include "faultrec/channel_table.h"
+#include "platform/files.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -55,25 +56,10 @@ void ParseChannelTable(ByteView text, ChannelTable& table) {
 }
 
 bool ReadChannelTable(const std::string& path, ChannelTable& table) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[4096];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (bytes.size() >= kMaxFileBytes) break;
-    }
-    ::close(fd);
-    if (!ok) return false;
-    ParseChannelTable(ByteView(bytes.data(), bytes.size()), table);
+    std::string bytes;
+    const ReadOutcome read = ReadWholeFile(path, kMaxFileBytes, bytes);
+    if (read != ReadOutcome::Read && read != ReadOutcome::TooLong) return false;
+    ParseChannelTable(ByteView(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), table);
     return true;
 }
 

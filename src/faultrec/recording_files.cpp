@@ -11,6 +11,7 @@
 #include "faultrec/comtrade_text.h"
 #include "model/recording_limits.h"
 #include "faultrec/recording_temp_files.h"
+#include "platform/files.h"
 
 namespace vorlan {
 
@@ -28,50 +29,13 @@ std::mutex& WriterMutex() {
     return mutex;
 }
 
-bool WriteAll(int fd, const std::string& content) {
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes `content` to a fresh hidden file beside `name` and flushes it to
 // disk; returns its path, or an empty text after removing what was left of it.
 std::string WriteBeside(const std::string& directory, const std::string& name,
                         const std::string& content) {
     const std::string temp = directory + TempFileName(name);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return {};
-    bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return {};
-    }
+    if (!WriteNewFileSynced(temp, content)) return {};
     return temp;
-}
-
-bool ReadSmallFile(const std::string& path, std::string& content) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char chunk[4096];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0 || content.size() + static_cast<size_t>(got) > kMaxKeptCopyBytes) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        content.append(chunk, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return ok;
 }
 
 // Keeps the file now called `name` under a temporary name, so it can be put
@@ -86,19 +50,9 @@ bool KeepEarlier(const std::string& directory, const std::string& name, std::str
         return true;
     }
     std::string content;
-    if (!ReadSmallFile(path, content)) return false;
+    if (ReadWholeFile(path, kMaxKeptCopyBytes, content) != ReadOutcome::Read) return false;
     kept = WriteBeside(directory, name, content);
     return !kept.empty();
-}
-
-// Flushes the directory's entries, so the renames survive a power cut. A file
-// system that can't sync a directory has nothing more to flush.
-bool SyncDirectory(const std::string& directory) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
-    ::close(fd);
-    return ok;
 }
 
 void Unlink(const std::string& path) {
