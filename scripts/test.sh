@@ -15,6 +15,9 @@ fuzz_seconds=${VORLAN_FUZZ_SECONDS:-60}
 
 step() { printf '\n==== %s\n' "$*"; }
 
+step "layers: no folder of src/ includes one above it"
+python3 scripts/check-layers.py
+
 step "plain build"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/test -j "$jobs"
