@@ -94,31 +94,11 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, FrameB
     uint8_t* const frame = buffer.data;
     const size_t capacity = buffer.capacity;
     int32_t& length = buffer.length;
-    ctx.outcome = ExchangeOutcome::NothingSent;
-    if (length == 0) return 1;
-    ctx.outcome = ExchangeOutcome::Refused;
-    if (frame == nullptr || length < 0 || static_cast<size_t>(length) > capacity) return 0;
-
     LinkRelay relay;
-    if (!ctx.relays.Find(frame[0], relay)) {
-        // Only the reset may address every relay; none answers it.
-        if (!IsBroadcastReset(frame, length)) return 0;
-        if (!WriteRequest(ctx, frame, length)) {
-            ctx.outcome = ExchangeOutcome::WriteFailed;
-            return 0;
-        }
-        ctx.outcome = ExchangeOutcome::Broadcast;
-        ctx.clock.SleepMs(WireMs(timing, static_cast<size_t>(length)) + timing.guardMs);
-        length = 0;
-        return 1;
-    }
+    const uint32_t broadcastPauseMs = WireMs(timing, static_cast<size_t>(length)) + timing.guardMs;
+    const RequestStart start = StartRequest(ctx, buffer, broadcastPauseMs, relay);
+    if (start != RequestStart::Sent) return start == RequestStart::Done ? 1 : 0;
     const bool slowAnswer = relay.slowAnswer;
-
-    if (!WriteRequest(ctx, frame, length)) {
-        ctx.outcome = ExchangeOutcome::WriteFailed;
-        return 0;
-    }
-    TraceExchange(ctx, relay, 'T', frame, length);
 
     // The write returns once the request is queued; the relay hears it whole later.
     const uint32_t firstDeadline = ctx.clock.TickMs() + WireMs(timing, static_cast<size_t>(length)) +

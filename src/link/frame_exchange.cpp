@@ -51,34 +51,40 @@ bool IsBroadcastReset(const uint8_t* frame, int32_t length) {
            frame[3] == 0 && CheckFrame(ByteView(frame, kResetFrameSize)) == 1;
 }
 
+RequestStart StartRequest(ExchangeContext& ctx, FrameBuffer& buffer, uint32_t broadcastPauseMs,
+                          LinkRelay& relay) {
+    const uint8_t* frame = buffer.data;
+    int32_t& length = buffer.length;
+    ctx.outcome = ExchangeOutcome::NothingSent;
+    if (length == 0) return RequestStart::Done;
+    ctx.outcome = ExchangeOutcome::Refused;
+    if (frame == nullptr || length < 0 || static_cast<size_t>(length) > buffer.capacity) {
+        return RequestStart::Failed;
+    }
+    const bool addressed = ctx.relays.Find(frame[0], relay);
+    // Only the reset may address every relay; none answers it.
+    if (!addressed && !IsBroadcastReset(frame, length)) return RequestStart::Failed;
+    if (!WriteRequest(ctx, frame, length)) {
+        ctx.outcome = ExchangeOutcome::WriteFailed;
+        return RequestStart::Failed;
+    }
+    if (!addressed) {
+        ctx.outcome = ExchangeOutcome::Broadcast;
+        ctx.clock.SleepMs(broadcastPauseMs);
+        length = 0;
+        return RequestStart::Done;
+    }
+    TraceExchange(ctx, relay, 'T', frame, length);
+    return RequestStart::Sent;
+}
+
 int32_t ExchangeFrame(ExchangeContext& ctx, FrameBuffer& buffer) {
     uint8_t* const frame = buffer.data;
     const size_t capacity = buffer.capacity;
     int32_t& length = buffer.length;
-    ctx.outcome = ExchangeOutcome::NothingSent;
-    if (length == 0) return 1;
-    ctx.outcome = ExchangeOutcome::Refused;
-    if (frame == nullptr || length < 0 || static_cast<size_t>(length) > capacity) return 0;
-
     LinkRelay relay;
-    if (!ctx.relays.Find(frame[0], relay)) {
-        // Only the reset may address every relay; none answers it.
-        if (!IsBroadcastReset(frame, length)) return 0;
-        if (!WriteRequest(ctx, frame, length)) {
-            ctx.outcome = ExchangeOutcome::WriteFailed;
-            return 0;
-        }
-        ctx.outcome = ExchangeOutcome::Broadcast;
-        ctx.clock.SleepMs(kEndPauseMs);
-        length = 0;
-        return 1;
-    }
-
-    if (!WriteRequest(ctx, frame, length)) {
-        ctx.outcome = ExchangeOutcome::WriteFailed;
-        return 0;
-    }
-    TraceExchange(ctx, relay, 'T', frame, length);
+    const RequestStart start = StartRequest(ctx, buffer, kEndPauseMs, relay);
+    if (start != RequestStart::Sent) return start == RequestStart::Done ? 1 : 0;
 
     length = 0;
     int32_t expected = 0;  // answer length, 0 while unknown

@@ -47,6 +47,18 @@ bool IsBroadcastReset(const uint8_t* frame, int32_t length);
 void TraceExchange(ExchangeContext& ctx, const LinkRelay& relay, char direction,
                    const uint8_t* frame, int32_t length);
 
+// How the start both timing profiles share ended.
+enum class RequestStart {
+    Sent,    // written to `relay`, traced: collect its answer
+    Done,    // nothing awaits an answer: an empty request, or the broadcast reset written
+    Failed,  // refused unwritten, or the write failed (ctx.outcome says which)
+};
+
+// Checks the request, finds its relay and writes it; the broadcast reset is
+// followed by `broadcastPauseMs` and leaves the length 0.
+RequestStart StartRequest(ExchangeContext& ctx, FrameBuffer& buffer, uint32_t broadcastPauseMs,
+                          LinkRelay& relay);
+
 // Drops waiting input, then writes the request; false when no port or the write fails.
 bool WriteRequest(ExchangeContext& ctx, const uint8_t* frame, int32_t length);
 

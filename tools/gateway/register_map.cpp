@@ -105,15 +105,15 @@ std::vector<std::unique_ptr<RelayPoints>> BuildRelayPoints(const GatewayConfig& 
     for (size_t l = 0; l < config.lines.size(); ++l) {
         const LineConfig& line = config.lines[l];
         for (size_t r = 0; r < line.station.relays.size(); ++r) {
-            const vorlan_host::RelaySpec& spec = line.station.relays[r];
+            const vorlan_host::RelaySpec& configured = line.station.relays[r];
             auto p = std::make_unique<RelayPoints>();
-            p->address = spec.address;
-            p->unit = line.unitBase + spec.address;
+            p->address = configured.address;
+            p->unit = line.unitBase + configured.address;
             p->line = l;
             p->index = r;
-            p->name = spec.name;
+            p->name = configured.name;
             p->allowControl = r < line.allowControl.size() && line.allowControl[r];
-            for (const vorlan_host::ItemSpec& item : spec.items) {
+            for (const vorlan_host::ItemSpec& item : configured.items) {
                 std::string name;
                 int n = 0;
                 if (!SplitItem(item.text, name, n) || n < 1) continue;
