@@ -1,5 +1,6 @@
 // settings: reads a zone's settings from a relay into the setting database
-// and shows them; applies edits and writes them back, following the write.
+// and shows them; shows the changes the edits make, stores them and writes
+// them back, following the write.
 
 #include <unistd.h>
 
