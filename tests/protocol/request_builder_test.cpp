@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -357,13 +360,35 @@ protected:
 TEST_F(SettingWrite, PackedDecimalLayout) {
     DeviceRecord& r = Relay(0);
     r.settings.settingAnswerCode = 0xBD;
-    r.settings.settingCount = 5;
+    r.settings.settingCount = 6;
     Slot(0, 2, 0x10, 0x85, 1, 25.0f, 1);   // flag set: descriptor bit 7 cleared
     Slot(1, 2, 0x11, 0x05, 0, -1.5f, 1);   // flag clear: bit 7 set
-    Slot(2, 1, 0x12, 0xA0, 0, 7.9f, 0);    // three-byte entry, value cut toward zero
+    Slot(2, 1, 0x12, 0x08, 1, 0.5f, 1);    // one byte: one digit, its decimals and sign
     Slot(3, 3, 0x13, 0x00, 0, 1.0f, 0);    // other lengths add nothing
-    Slot(4, 1, 0x14, 0x21, 1, -3.7f, 0);
-    EXPECT_EQ(Write(), Framed("01 8C 10 00 03 10 05 50 12 11 85 15 90 01 A0 07 01 21 FD"));
+    Slot(4, 1, 0x14, 0x08, 0, -7.0f, 0);
+    Slot(5, 1, 0x15, 0x88, 1, 9.0f, 0);
+    EXPECT_EQ(Write(), Framed("01 8C 13 00 03 10 05 50 12 11 85 15 90 12 08 15 14 88 87 15 08 09"));
+}
+
+// One digit with the slot's decimals: a value it can't carry refuses the
+// whole table, as a two-byte value that doesn't fit does.
+TEST_F(SettingWrite, OneByteValueThatDoesNotFitRefusesTheTable) {
+    DeviceRecord& r = Relay(0);
+    r.settings.settingAnswerCode = 0xBD;
+    r.settings.settingCount = 2;
+    Slot(0, 2, 0x10, 0x10, 1, 25.0f, 1);
+    const struct {
+        float value;
+        uint8_t decimals;
+    } unfit[] = {{7.9f, 0}, {12.0f, 0}, {-10.0f, 0}, {0.55f, 1}, {0.5f, 0}, {1.0f, 8}, {NAN, 0}};
+    for (const auto& u : unfit) {
+        Slot(1, 1, 0x11, 0x08, 1, u.value, u.decimals);
+        std::fill(std::begin(frame), std::end(frame), 0xEE);
+        EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 0) << u.value;
+        EXPECT_EQ(frame[0], 0);  // nothing half-built left behind
+    }
+    Slot(1, 1, 0x11, 0x08, 1, -0.9f, 1);
+    EXPECT_EQ(Write(), Framed("01 8C 09 00 03 10 10 50 12 11 08 99"));
 }
 
 TEST_F(SettingWrite, FloatLayout) {
