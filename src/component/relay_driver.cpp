@@ -28,6 +28,8 @@ int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     port_ = std::move(opened.port);  // the old port, if any, closes here
     fastLine_ = opened.fast;
     fastTiming_ = opened.timing;
+    relayZone_ = std::move(opened.relayZone);
+    timeSync_ = opened.timeSync;
     return 1;
 }
 
@@ -50,6 +52,11 @@ CRelayDriver::~CRelayDriver() {
 int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config) {
     std::lock_guard<std::mutex> guard(lock_);
     const int32_t opened = OpenChannel(config);
+    if (opened == 1) {
+        // The builder and the delivery read the relay clocks from the polling state.
+        state_.relayZone = relayZone_;
+        state_.timeSync = timeSync_;
+    }
     TraceLineNotes();
     return opened;
 }

@@ -62,6 +62,9 @@ protected:
     // The open line's timing profile and what its settings file got wrong.
     bool fastLine_ = false;
     FastTiming fastTiming_;
+    // The open line's relay clocks: their zone, and whether the driver sets them.
+    RelayZone relayZone_;
+    bool timeSync_ = true;
     std::vector<std::string> lineNotes_;
 };
 

@@ -52,6 +52,8 @@ LineChannel OpenLineChannel(const ChannelConfig& config, Clock& clock) {
     channel.port = OpenLinePort(config, line, clock);
     channel.fast = line.timing == LineTiming::Fast;
     channel.timing = FastTimingFor(line, SettingsFor(config));
+    channel.relayZone = line.relayZone;
+    channel.timeSync = line.timeSync;
     return channel;
 }
 

@@ -21,6 +21,8 @@ struct LineChannel {
     std::unique_ptr<SerialPort> port;  // null when the port did not open
     bool fast = false;                 // timing = fast
     FastTiming timing;
+    RelayZone relayZone;               // the zone the relays' clocks keep
+    bool timeSync = true;              // the driver sets the relays' clocks
     std::vector<std::string> notes;    // what the settings file got wrong
 };
 

@@ -86,7 +86,7 @@ void ServeStatusChanges(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
         return;
     }
     relay.host.bwyxPhase = 1;
-    DeliverChanges(relay, packet, ctx.clock);
+    DeliverChanges(relay, packet, ctx.clock, ctx.state.relayZone);
 }
 
 }  // namespace
