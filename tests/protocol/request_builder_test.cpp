@@ -113,9 +113,16 @@ TEST_F(RequestBuilder, BroadcastResetIsOneShot) {
     EXPECT_EQ(Build(), Framed("02 83 00"));
 }
 
+uint64_t FileTimeOf(const SystemTime& utc) {
+    uint64_t ft = 0;
+    EXPECT_TRUE(SystemTimeToFileTime(utc, ft));
+    return ft;
+}
+
 TEST_F(RequestBuilder, TimeSynchronisationEvery300Requests) {
     Register(1);
-    clock.SetLocal(SystemTime{2003, 7, 2, 15, 8, 30, 5, 250});
+    // UTC now, written as the relays' zone (UTC+8 unless set) reads it.
+    clock.SetFileTime(FileTimeOf(SystemTime{2003, 7, 2, 15, 0, 30, 5, 250}));
     const std::string poll = "01 83 00 30 F0";
     const std::string sync = Framed("01 81 09 03 20 07 15 08 30 05 50 02");
     for (int call = 1; call <= 602; ++call) {
@@ -128,6 +135,23 @@ TEST_F(RequestBuilder, TimeSynchronisationEvery300Requests) {
         }
     }
     EXPECT_EQ(Relay(0).conversation.nextCommand, Request::GeneralPoll);  // the substitution leaves the record alone
+}
+
+TEST_F(RequestBuilder, SynchronisationInANamedZoneAndSwitchedOff) {
+    Register(1);
+    std::string why;
+    ASSERT_TRUE(RelayZone::FromText("Europe/Berlin", state.relayZone, why)) << why;
+    Relay(0).conversation.pollCount = 300;
+    clock.SetFileTime(FileTimeOf(SystemTime{2004, 7, 0, 1, 10, 0, 0, 0}));  // summer: UTC+2
+    EXPECT_EQ(Build(), Framed("01 81 09 04 20 07 01 12 00 00 00 00"));
+    Relay(0).conversation.pollCount = 300;
+    clock.SetFileTime(FileTimeOf(SystemTime{2004, 1, 0, 10, 23, 59, 59, 999}));  // winter: UTC+1, the next day
+    EXPECT_EQ(Build(), Framed("01 81 09 04 20 01 11 00 59 59 99 09"));
+
+    // A line whose relays follow a station clock: only general polls, however long it runs.
+    state.timeSync = false;
+    Relay(0).conversation.pollCount = 300;
+    for (int call = 1; call <= 700; ++call) ASSERT_EQ(Build(), "01 83 00 30 F0") << call;
 }
 
 TEST_F(RequestBuilder, WriteConfirmationWinsOverDueSynchronisation) {
