@@ -148,15 +148,6 @@ TEST(RelayZone, SkippedTimesTakeTheLaterOffsetRepeatedTimesTheEarlier) {
     EXPECT_EQ(sydney.UtcSeconds(vorlan::FieldSeconds(2025, 4, 6, 2, 30, 0)), Utc(2025, 4, 5, 15, 30, 0));
 }
 
-TEST(RelayZone, TheHostZoneIsNotConsulted) {
-    const RelayZone berlin = Zone("Europe/Berlin");
-    for (const char* host : {"UTC", "Asia/Shanghai", "America/New_York"}) {
-        WithHostZone zone(host);
-        EXPECT_EQ(RelayZone().UtcSeconds(Utc(2004, 7, 1, 12, 0, 0)), Utc(2004, 7, 1, 4, 0, 0)) << host;
-        EXPECT_EQ(berlin.UtcSeconds(Utc(2004, 7, 1, 12, 0, 0)), Utc(2004, 7, 1, 10, 0, 0)) << host;
-    }
-}
-
 TEST(RelayZone, FileTimesOfRelayFields) {
     const RelayZone z;
     uint64_t ft = 0;

@@ -137,23 +137,6 @@ TEST_F(RequestBuilder, TimeSynchronisationEvery300Requests) {
     EXPECT_EQ(Relay(0).conversation.nextCommand, Request::GeneralPoll);  // the substitution leaves the record alone
 }
 
-TEST_F(RequestBuilder, SynchronisationInANamedZoneAndSwitchedOff) {
-    Register(1);
-    std::string why;
-    ASSERT_TRUE(RelayZone::FromText("Europe/Berlin", state.relayZone, why)) << why;
-    Relay(0).conversation.pollCount = 300;
-    clock.SetFileTime(FileTimeOf(SystemTime{2004, 7, 0, 1, 10, 0, 0, 0}));  // summer: UTC+2
-    EXPECT_EQ(Build(), Framed("01 81 09 04 20 07 01 12 00 00 00 00"));
-    Relay(0).conversation.pollCount = 300;
-    clock.SetFileTime(FileTimeOf(SystemTime{2004, 1, 0, 10, 23, 59, 59, 999}));  // winter: UTC+1, the next day
-    EXPECT_EQ(Build(), Framed("01 81 09 04 20 01 11 00 59 59 99 09"));
-
-    // A line whose relays follow a station clock: only general polls, however long it runs.
-    state.timeSync = false;
-    Relay(0).conversation.pollCount = 300;
-    for (int call = 1; call <= 700; ++call) ASSERT_EQ(Build(), "01 83 00 30 F0") << call;
-}
-
 TEST_F(RequestBuilder, WriteConfirmationWinsOverDueSynchronisation) {
     Register(1);
     Relay(0).conversation.writeConfirmCountdown = 2;

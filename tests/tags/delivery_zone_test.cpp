@@ -109,22 +109,4 @@ TEST_F(DeliveryZoneTest, AHostInShanghaiGetsTheStampsItGotBefore) {
     }
 }
 
-TEST_F(DeliveryZoneTest, RelaysInANamedZoneWithDaylightSaving) {
-    UseHostZone("UTC");
-    std::string why;
-    ASSERT_TRUE(vorlan::RelayZone::FromText("Europe/Berlin", zone, why)) << why;
-    // Summer and winter.
-    EXPECT_EQ(Delivered(SystemTime{2004, 7, 0, 1, 12, 0, 0, 0}).first, FileTimeOf(SystemTime{2004, 7, 0, 1, 10, 0, 0, 0}));
-    EXPECT_EQ(Delivered(SystemTime{2004, 1, 0, 1, 0, 30, 0, 0}).first,
-              FileTimeOf(SystemTime{2003, 12, 0, 31, 23, 30, 0, 0}));
-    // 02:30 on 28 March 2004 never showed: the offset after the change (UTC+2).
-    EXPECT_EQ(Delivered(SystemTime{2004, 3, 0, 28, 2, 30, 0, 0}).first,
-              FileTimeOf(SystemTime{2004, 3, 0, 28, 0, 30, 0, 0}));
-    // 02:30 on 31 October 2004 showed twice: the first, still UTC+2.
-    EXPECT_EQ(Delivered(SystemTime{2004, 10, 0, 31, 2, 30, 0, 0}).first,
-              FileTimeOf(SystemTime{2004, 10, 0, 31, 0, 30, 0, 0}));
-    EXPECT_EQ(Delivered(SystemTime{2004, 10, 0, 31, 3, 30, 0, 0}).first,
-              FileTimeOf(SystemTime{2004, 10, 0, 31, 2, 30, 0, 0}));
-}
-
 }  // namespace
