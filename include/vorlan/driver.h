@@ -146,8 +146,14 @@ typedef enum VorlanRegister {
      * long 0 or 1). Address p (1..10000) shows point p-1 going to 0, address
      * 10000+p point p-1 going to 1. Reads alternate: the first read gives 0 in
      * every item (no stamp), the next delivers queued changes as 1 stamped
-     * with the change's time (see docs/host-guide.md on relay clocks) and 0
-     * stamped now for the rest. Writes do nothing. */
+     * with the change's time and 0 stamped now (UTC) for the rest. Writes do
+     * nothing. The relay's time is read in the zone its clock keeps: UTC+8
+     * unless the line settings' relay_time_zone names another (an offset or
+     * a zone name); a time the zone skips takes the offset after the change,
+     * a repeated one the offset before it, and a time no calendar holds is
+     * stamped now. The driver sets the relays' clocks to UTC now in that zone
+     * unless the line's time_sync is off (see docs/host-guide.md on relay
+     * clocks). */
     VORLAN_REG_BWYX = 12,
     /* Setting write, long. Read: the setting state (VORLAN_SETTING_*), no
      * stamp. Write VORLAN_SETTING_WRITE (2): the edited settings of the

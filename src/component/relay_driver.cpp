@@ -32,6 +32,8 @@ int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     fastLine_ = opened.fast;
     fastTiming_ = opened.timing;
     specQuality_ = opened.specQuality;
+    relayZone_ = std::move(opened.relayZone);
+    timeSync_ = opened.timeSync;
     return 1;
 }
 
@@ -54,6 +56,11 @@ CRelayDriver::~CRelayDriver() {
 int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config) {
     std::lock_guard<std::mutex> guard(lock_);
     const int32_t opened = OpenChannel(config);
+    if (opened == 1) {
+        // The builder and the delivery read the relay clocks from the polling state.
+        state_.relayZone = relayZone_;
+        state_.timeSync = timeSync_;
+    }
     TraceLineNotes();
     return opened;
 }

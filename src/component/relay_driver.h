@@ -63,6 +63,9 @@ protected:
     bool fastLine_ = false;
     FastTiming fastTiming_;
     bool specQuality_ = false;  // the line serves every value good, stamped now
+    // The open line's relay clocks: their zone, and whether the driver sets them.
+    RelayZone relayZone_;
+    bool timeSync_ = true;
     std::vector<std::string> lineNotes_;
 };
 

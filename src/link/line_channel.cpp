@@ -53,6 +53,8 @@ LineChannel OpenLineChannel(const ChannelConfig& config, Clock& clock) {
     channel.fast = line.timing == LineTiming::Fast;
     channel.timing = FastTimingFor(line, SettingsFor(config));
     channel.specQuality = line.specQuality;
+    channel.relayZone = line.relayZone;
+    channel.timeSync = line.timeSync;
     return channel;
 }
 

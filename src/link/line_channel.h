@@ -22,6 +22,8 @@ struct LineChannel {
     bool fast = false;                 // timing = fast
     FastTiming timing;
     bool specQuality = false;          // quality = spec
+    RelayZone relayZone;               // the zone the relays' clocks keep
+    bool timeSync = true;              // the driver sets the relays' clocks
     std::vector<std::string> notes;    // what the settings file got wrong
 };
 
