@@ -75,7 +75,7 @@ const char* KindOf(mode_t mode) {
     if (S_ISCHR(mode)) return "a character device";
     if (S_ISBLK(mode)) return "a block device";
     if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
+    return "of an unknown kind";
 }
 
 Judgement Suspect(const std::string& lockFile, const std::string& what) {
