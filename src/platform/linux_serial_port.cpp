@@ -24,13 +24,13 @@ void Refuse(OpenError* why, const std::string& path, int code, const std::string
 
 std::string KindOf(int fd) {
     struct stat st {};
-    if (fstat(fd, &st) != 0) return "not a terminal";
+    if (fstat(fd, &st) != 0) return "a file of unknown kind";
     if (S_ISREG(st.st_mode)) return "a regular file";
     if (S_ISDIR(st.st_mode)) return "a directory";
     if (S_ISFIFO(st.st_mode)) return "a FIFO";
     if (S_ISSOCK(st.st_mode)) return "a socket";
     if (S_ISBLK(st.st_mode)) return "a block device";
-    return "a device that is not a terminal";
+    return "a character device";
 }
 
 // Why open() of the device failed, with the errno the host reads.
