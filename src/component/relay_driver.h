@@ -67,6 +67,7 @@ protected:
     // The open line's timing profile and what its settings file got wrong.
     bool fastLine_ = false;
     FastTiming fastTiming_;
+    bool specQuality_ = false;  // the line serves every value good, stamped now
     std::vector<std::string> lineNotes_;
     // Why the last OpenChannel refused; the text under its own lock, which
     // hosts read from any thread.
