@@ -385,5 +385,7 @@ TEST(HostStationFile, BusyPortIsTold) {
     holder.join();
     EXPECT_EQ(first.code, 0) << first.output;
     EXPECT_EQ(second.code, 4) << second.output;
-    EXPECT_NE(second.output.find("busy"), std::string::npos) << second.output;
+    // The driver's reason: the holder by PID and name, from its lock file.
+    EXPECT_NE(second.output.find("is in use by process "), std::string::npos) << second.output;
+    EXPECT_NE(second.output.find(" (vorlan-host), which holds the lock file "), std::string::npos) << second.output;
 }
