@@ -295,6 +295,9 @@ private:
     // A one-digit field some writers follow with junk: the digit is kept.
     std::string LeadingDigit(const std::string& text, const std::string& what, const char* digits) {
         if (text.size() < 2 || std::strchr(digits, text[0]) == nullptr) return text;
+        for (size_t i = 1; i < text.size(); ++i) {
+            if (std::strchr(digits, text[i]) != nullptr) return text;  // a wrong number, not junk
+        }
         Warn(what, "junk after the " + what + " " + Quoted(text) + "; read as " + text.substr(0, 1));
         return text.substr(0, 1);
     }
