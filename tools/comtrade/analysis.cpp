@@ -278,7 +278,8 @@ Analysis Analyser::Finish() {
         if (!s.atDone && last >= s.trigger + s.result.at - kSameTime) s.AtResult();
     }
     for (size_t j = 0; j < s.header.status.size(); ++j) {
-        const std::string& name = s.header.status[j].name;
+        const StatusChannel& c = s.header.status[j];
+        const std::string name = c.name.empty() ? "D" + std::to_string(c.index) : c.name;
         // A channel holding more than 0 and 1 is a status word: one entry per bit that changed.
         if (s.seenNegative[j] || (s.seenOr[j] & ~1) != 0) {
             for (size_t bit = 0; bit < 32; ++bit) {

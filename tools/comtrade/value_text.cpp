@@ -49,13 +49,13 @@ int TimeDecimals(const Recording& r) {
     return d;
 }
 
-void AppendNumber(std::string& out, double v, int decimals) {
+void AppendNumber(std::string& out, double v, int decimals, bool rounded) {
     if (std::isnan(v)) return;
     if (decimals < 0) return AppendSignificant(out, v);
     static const double kPowers[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
     const double q = v * kPowers[std::min(decimals, kMaxDecimals)];
     const double whole = std::round(q);
-    if (!(std::fabs(whole) < 9e15) || std::fabs(q - whole) > 1e-6 + std::fabs(q) * 1e-9) {
+    if (!(std::fabs(whole) < 9e15) || (!rounded && std::fabs(q - whole) > 1e-6 + std::fabs(q) * 1e-9)) {
         return AppendSignificant(out, v);
     }
     long long n = static_cast<long long>(whole);

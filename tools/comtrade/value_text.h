@@ -21,9 +21,9 @@ int ChannelDecimals(const Recording& r, const AnalogChannel& c);
 int TimeDecimals(const Recording& r);
 
 // `v` with `decimals` decimals, trailing zeros dropped; a value that is no
-// multiple of the step, and every value with kNoStep, gets 9 significant
-// digits. NaN appends nothing.
-void AppendNumber(std::string& out, double v, int decimals);
+// multiple of the step (unless `rounded`), and every value with kNoStep, gets
+// 9 significant digits. NaN appends nothing.
+void AppendNumber(std::string& out, double v, int decimals, bool rounded = false);
 std::string NumberText(double v, int decimals);
 
 }  // namespace comtrade

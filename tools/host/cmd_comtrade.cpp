@@ -129,7 +129,7 @@ public:
         std::string& row = row_;
         for (size_t i = 0; i < b.Size(); ++i) {
             row.clear();
-            comtrade::AppendNumber(row, b.seconds[i] - first_, timeDecimals_);
+            comtrade::AppendNumber(row, b.seconds[i] - first_, timeDecimals_, true);
             for (size_t j = 0; j < b.values.size(); ++j) {
                 row += ',';
                 comtrade::AppendNumber(row, b.values[j][i], decimals_[j]);

@@ -21,9 +21,11 @@ Status KeepChannels(const std::vector<std::string>& names, comtrade::Recording& 
     size_t kept = 0;
     for (size_t j = 0; j < r.analog.size(); ++j) {
         if (!wanted(r.analog[j].name)) continue;
-        r.analog[kept] = r.analog[j];
-        r.values[kept] = std::move(r.values[j]);
-        if (!rms.empty()) rms[kept] = std::move(rms[j]);
+        if (kept != j) {
+            r.analog[kept] = r.analog[j];
+            r.values[kept] = std::move(r.values[j]);
+            if (!rms.empty()) rms[kept] = std::move(rms[j]);
+        }
         ++kept;
     }
     r.analog.resize(kept);
@@ -32,8 +34,11 @@ Status KeepChannels(const std::vector<std::string>& names, comtrade::Recording& 
     kept = 0;
     for (size_t j = 0; j < r.status.size(); ++j) {
         if (!wanted(r.status[j].name)) continue;
-        r.status[kept] = r.status[j];
-        r.states[kept++] = std::move(r.states[j]);
+        if (kept != j) {
+            r.status[kept] = r.status[j];
+            r.states[kept] = std::move(r.states[j]);
+        }
+        ++kept;
     }
     r.status.resize(kept);
     r.states.resize(kept);
