@@ -175,6 +175,12 @@ TEST(ComtradeAnalysis, DigitalChangesAndTheBitsOfStatusWords) {
     const RecordingIn in = Recording({Channel("IA", "A", "A", Sines({{1, 1, 0}}))}, {{"Trip", trip}, {"Word", word}});
     const comtrade::Analysis a = Analyse(in);
     ASSERT_EQ(a.digital.size(), 5u);  // Trip, then the bits of Word that changed
+    // The same without any analog channel, and with a line frequency far above the sampling rate.
+    comtrade::AnalysisOptions fast;
+    fast.hz = 1e9;
+    const comtrade::Analysis digitalOnly = Analyse(Recording({}, {{"Trip", trip}, {"Word", word}}), fast);
+    EXPECT_EQ(digitalOnly.digital.size(), 5u);
+    EXPECT_TRUE(digitalOnly.channels.empty());
     EXPECT_EQ(a.digital[0].name, "Trip");
     ASSERT_EQ(a.digital[0].changes.size(), 1u);
     EXPECT_NEAR(a.digital[0].changes[0].seconds, 0.02, 1e-9);

@@ -155,7 +155,7 @@ void Analyser::State::SeriesRow(double end) {
 void Analyser::State::AtResult() {
     atDone = true;
     const size_t n = WindowSamples();
-    if (n == 0) return;
+    if (n == 0 || header.analog.empty()) return;
     result.windowEnd = ring.Time(0) - trigger;
     const std::vector<Complex> turns = Turns(n);
     std::vector<Complex> phasors(header.analog.size());
@@ -203,7 +203,7 @@ void Analyser::State::Digital(const SampleBlock& b, size_t i, double t) {
 
 std::string Analyser::Check(const Recording& header, const AnalysisOptions& options) {
     const double hz = options.hz > 0 ? options.hz : header.lineHz;
-    if (!(hz > 0)) return "the recording gives no line frequency; give it with --freq";
+    if (!(hz > 0) || !std::isfinite(hz)) return "the recording gives no line frequency; give it with --freq";
     if (header.analog.empty() && header.status.empty()) return "the recording has no channels";
     if (!options.reference.empty() && FindChannel(header, options.reference) < 0) {
         return "no analog channel named '" + options.reference + "' for --ref";
@@ -258,10 +258,12 @@ void Analyser::Add(const SampleBlock& b) {
     for (size_t i = 0; i < b.Size(); ++i) {
         const double t = b.seconds[i];
         if (std::isnan(s.nextRow)) s.nextRow = s.trigger + std::ceil((t - s.trigger) / s.period) * s.period;
-        // The sample past a window's end closes the window at the one before it.
-        while (s.anySample && t > s.nextRow + kSameTime) {
-            if (s.ring.Count() > 0 && s.ring.Time(0) > s.nextRow - s.period) s.SeriesRow(s.nextRow);
-            s.nextRow += s.period;
+        // The sample past a window's end closes the window at the one before
+        // it; the next window ends at the first whole cycle not before this
+        // sample (in a gap between samples, a window would only repeat).
+        if (s.anySample && t > s.nextRow + kSameTime) {
+            if (s.ring.Time(0) > s.nextRow - s.period) s.SeriesRow(s.nextRow);
+            s.nextRow = std::max(s.nextRow + s.period, s.trigger + std::ceil((t - kSameTime - s.trigger) / s.period) * s.period);
         }
         if (!s.atDone && s.anySample && t > s.trigger + s.result.at + kSameTime) s.AtResult();
         s.ring.Push(t, b, i);
