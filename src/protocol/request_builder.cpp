@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "model/recording_limits.h"
-#include "protocol/codecs.h"
 #include "model/frame.h"
+#include "model/recording_limits.h"
+#include "protocol/answer_pairing.h"
+#include "protocol/codecs.h"
+#include "protocol/control_conversation.h"
+#include "protocol/setting_conversation.h"
 
 namespace vorlan {
 
@@ -36,6 +39,9 @@ void ChooseRelay(PollingState& s) {
     if (s.currentDevice >= count || s.currentDevice < 0) s.currentDevice = 0;
 
     if (s.controlWatchDevice != kNone && !Registered(s.controlWatchDevice, count)) {
+        if (s.controlWatchDevice >= 0 && s.controlWatchDevice < kMaxDevices) {
+            ControlWatchEnded(s.devices[static_cast<size_t>(s.controlWatchDevice)]);
+        }
         s.controlWatch = 0;
         s.controlWatchStep = 0;
         s.controlWatchDevice = kNone;
@@ -45,6 +51,7 @@ void ChooseRelay(PollingState& s) {
         const int32_t step = s.controlWatchStep;
         if (step == kLastWatchStep) {
             s.currentDevice = s.controlWatchDevice;
+            ControlWatchEnded(s.devices[static_cast<size_t>(s.controlWatchDevice)]);
             s.controlWatchStep = 0;
             s.controlWatch = 0;
             s.controlWatchDevice = kNone;
@@ -70,9 +77,11 @@ Request ChooseCommand(DeviceRecord& r) {
     if (RecordingHasMoreSamples(r)) {
         r.conversation.nextCommand = Request::RecordingBlock;  // a running retrieval continues on every turn
     }
-    if (r.settings.settingState == VORLAN_SETTING_SWITCHING) {
-        r.conversation.nextCommand = Request::SettingRead;
-        r.settings.settingState = VORLAN_SETTING_REQUESTED;
+    SettingReadDue(r);
+    // A control step goes out only while it is the control's next one: a
+    // select the host still wants, an execute its select's confirmation asked for.
+    if (!ControlRequestAllowed(r, r.conversation.nextCommand)) {
+        r.conversation.nextCommand = Request::GeneralPoll;
     }
     Request code = r.conversation.nextCommand;
     if (r.conversation.pollCount < INT32_MAX) r.conversation.pollCount += 1;
@@ -244,15 +253,20 @@ void AfterRequest(PollingState& state, Request code, int32_t length) {
         }
         break;
     case Request::ZoneSwitch:
-        r.settings.settingState = VORLAN_SETTING_SWITCHING;  // the zone's settings are read next
+        ZoneSwitchWritten(r);  // the zone's settings are read next
         break;
     case Request::ControlExecute:
+        if (state.controlWatchDevice != kNone && state.controlWatchDevice != state.currentDevice &&
+            state.controlWatchDevice >= 0 && state.controlWatchDevice < kMaxDevices) {
+            ControlWatchEnded(state.devices[static_cast<size_t>(state.controlWatchDevice)]);
+        }
         state.controlWatch = 1;
         state.controlWatchDevice = state.currentDevice;
         break;
     default:
         break;
     }
+    if (length > 0 && code != Request::Reset) RequestWritten(r, code);
     r.conversation.unansweredCount = (r.conversation.unansweredCount % kUnansweredWrap) + 1;
 }
 

@@ -98,6 +98,10 @@ TEST_F(RequestBuilder, FramesByteForByte) {
     for (const Case& c : cases) {
         r.conversation.nextCommand = static_cast<Request>(c.code);
         r.settings.settingState = 255;
+        // Each control step is the control's next one.
+        r.control.step = c.code == 0x98   ? ControlStep::SelectWanted
+                         : c.code == 0x9A ? ControlStep::ExecuteWanted
+                                          : ControlStep::None;
         EXPECT_EQ(Build(), c.frame) << std::hex << int(c.code);
         EXPECT_EQ(expectedLength, c.expected) << std::hex << int(c.code);
     }
@@ -198,7 +202,9 @@ TEST_F(RequestBuilder, ControlWatchPattern) {
     Relay(2).conversation.nextCommand = Request::ControlExecute;
     Relay(2).control.ykPoint = 3;
     Relay(2).control.ykCommand = 0xAA;
+    Relay(2).control.step = ControlStep::ExecuteWanted;
     EXPECT_EQ(Build(), Framed("03 9A 03 00 03 AA"));
+    EXPECT_EQ(Relay(2).control.step, ControlStep::ExecuteSent);
     EXPECT_EQ(state.controlWatch, 1);
     EXPECT_EQ(state.controlWatchDevice, 2);
     Relay(2).conversation.nextCommand = Request::GeneralPoll;  // the relay reported its outcome
@@ -207,6 +213,32 @@ TEST_F(RequestBuilder, ControlWatchPattern) {
               (std::vector<int>{3, 2, 3, 2, 4, 2, 0, 2, 1, 2, 2, 2, 3, 2, 3, 4, 0}));
     EXPECT_EQ(state.controlWatch, 0);
     EXPECT_EQ(state.controlWatchDevice, kNone);
+    EXPECT_EQ(Relay(2).control.step, ControlStep::None);  // no result counts after the watch
+}
+
+// A control step goes out only as the control's next one: an execute never
+// without its select's confirmation, a select never after it went out once.
+TEST_F(RequestBuilder, ControlStepsGoOutOnlyInTurn) {
+    Register(1);
+    DeviceRecord& r = Relay(0);
+    r.control.ykPoint = 2;
+    r.control.ykCommand = 0xCC;
+    for (ControlStep step : {ControlStep::None, ControlStep::SelectWanted, ControlStep::SelectSent,
+                             ControlStep::ExecuteSent}) {
+        r.control.step = step;
+        r.conversation.nextCommand = Request::ControlExecute;
+        EXPECT_EQ(Build(), "01 83 00 30 F0") << int(step);
+    }
+    for (ControlStep step : {ControlStep::None, ControlStep::SelectSent, ControlStep::ExecuteWanted}) {
+        r.control.step = step;
+        r.conversation.nextCommand = Request::ControlSelect;
+        EXPECT_EQ(Build(), "01 83 00 30 F0") << int(step);
+    }
+    r.control.step = ControlStep::SelectWanted;
+    r.conversation.nextCommand = Request::ControlSelect;
+    EXPECT_EQ(Build(), Framed("01 98 03 00 02 CC"));
+    EXPECT_EQ(r.control.step, ControlStep::SelectSent);
+    EXPECT_EQ(r.conversation.awaiting, Request::ControlSelect);
 }
 
 TEST_F(RequestBuilder, PriorityOverridesTheWatch) {
@@ -292,6 +324,7 @@ TEST_F(RequestBuilder, ProbeAndSmallBuffers) {
     uint8_t tiny[6] = {};
     int32_t len = -1, expected = 0;
     Relay(0).conversation.nextCommand = Request::ControlSelect;
+    Relay(0).control.step = ControlStep::SelectWanted;
     EXPECT_EQ(vorlan_test::BuildInto(state, clock, tiny, sizeof tiny, len, expected), 1);
     EXPECT_EQ(len, 0);  // an 8-byte request doesn't fit: nothing to send
 }
