@@ -263,7 +263,8 @@ void Analyser::Add(const SampleBlock& b) {
         // sample (in a gap between samples, a window would only repeat).
         if (s.anySample && t > s.nextRow + kSameTime) {
             if (s.ring.Time(0) > s.nextRow - s.period) s.SeriesRow(s.nextRow);
-            s.nextRow = std::max(s.nextRow + s.period, s.trigger + std::ceil((t - kSameTime - s.trigger) / s.period) * s.period);
+            const double cycles = std::ceil((t - kSameTime - s.trigger) / s.period);
+            s.nextRow = std::max(s.nextRow + s.period, s.trigger + cycles * s.period);
         }
         if (!s.atDone && s.anySample && t > s.trigger + s.result.at + kSameTime) s.AtResult();
         s.ring.Push(t, b, i);

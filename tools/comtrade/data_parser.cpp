@@ -189,7 +189,9 @@ private:
                          std::to_string(f_.size()));
         }
         long long v = 0;
-        if (!WholeNumber(f_[0], scratch_, v)) RefuseAt(t_.file, line, "expected the sample number, found " + Quoted(Text(f_[0])));
+        if (!WholeNumber(f_[0], scratch_, v)) {
+            RefuseAt(t_.file, line, "expected the sample number, found " + Quoted(Text(f_[0])));
+        }
         const long sampleNumber = static_cast<long>(v);
         int64_t stamp = 0;
         if (!f_[1].empty()) {
@@ -209,7 +211,8 @@ private:
         for (size_t j = 0; j < m; ++j) {
             // The driver stores a whole status word per column, so any 32-bit value is kept.
             if (!WholeNumber(f_[2 + k + j], scratch_, v) || v < INT32_MIN || v > INT32_MAX) {
-                RefuseAt(t_.file, line, "expected status value " + std::to_string(j + 1) + ", found " + Quoted(Text(f_[2 + k + j])));
+                RefuseAt(t_.file, line,
+                         "expected status value " + std::to_string(j + 1) + ", found " + Quoted(Text(f_[2 + k + j])));
             }
             out_.Status(j, static_cast<int32_t>(v));
         }
@@ -222,7 +225,8 @@ private:
         char* stop = nullptr;
         const double x = std::strtod(scratch_.c_str(), &stop);
         if (stop != scratch_.c_str() + scratch_.size() || !std::isfinite(x)) {
-            RefuseAt(t_.file, line, "expected analog value " + std::to_string(j + 1) + " (a number), found " + Quoted(scratch_));
+            RefuseAt(t_.file, line,
+                     "expected analog value " + std::to_string(j + 1) + " (a number), found " + Quoted(scratch_));
         }
         return x == 99999 ? kMissing : x;
     }
@@ -333,9 +337,16 @@ void ParseBinaryData(const DataTarget& target, DataInput& input) {
     }
     if (surplus > 0) {
         const std::string bytes = std::to_string(surplus) + " bytes";
-        if (padding) out.Note(end, true, "padding", bytes + " of Ctrl-Z or NUL padding after the last sample, ignored");
-        else if (!out.Wanted()) out.Note(end, true, "surplus", bytes + " after the " + std::to_string(out.Count()) + " samples the configuration counts, ignored");
-        else out.Note(end, true, "truncated", "a truncated last sample (" + bytes + " of the " + std::to_string(size) + " each " + FormatName(r.format) + " sample takes), dropped");
+        if (padding) {
+            out.Note(end, true, "padding", bytes + " of Ctrl-Z or NUL padding after the last sample, ignored");
+        } else if (!out.Wanted()) {
+            out.Note(end, true, "surplus",
+                     bytes + " after the " + std::to_string(out.Count()) + " samples the configuration counts, ignored");
+        } else {
+            out.Note(end, true, "truncated",
+                     "a truncated last sample (" + bytes + " of the " + std::to_string(size) + " each " +
+                         FormatName(r.format) + " sample takes), dropped");
+        }
     }
     out.Finish(end + surplus, true);
 }

@@ -260,8 +260,12 @@ BlockSink KeepIn(Recording& r) {
         if (r.states.size() != b.states.size()) r.states.resize(b.states.size());
         r.numbers.insert(r.numbers.end(), b.numbers.begin(), b.numbers.end());
         r.seconds.insert(r.seconds.end(), b.seconds.begin(), b.seconds.end());
-        for (size_t j = 0; j < b.values.size(); ++j) r.values[j].insert(r.values[j].end(), b.values[j].begin(), b.values[j].end());
-        for (size_t j = 0; j < b.states.size(); ++j) r.states[j].insert(r.states[j].end(), b.states[j].begin(), b.states[j].end());
+        for (size_t j = 0; j < b.values.size(); ++j) {
+            r.values[j].insert(r.values[j].end(), b.values[j].begin(), b.values[j].end());
+        }
+        for (size_t j = 0; j < b.states.size(); ++j) {
+            r.states[j].insert(r.states[j].end(), b.states[j].begin(), b.states[j].end());
+        }
     };
 }
 
