@@ -97,9 +97,12 @@ static const VorlanGuid IID_IDispatch = {
  * Per register: what an item holds (the value area's first bytes, in the
  * machine's byte order), the data-type bit CheckItem accepts, the data
  * addresses, and what a read (direction 0) and a write (direction 1) do.
- * "Stamped" items get the time of the packet call as their timestamp (UTC),
- * and quality VORLAN_QUALITY_GOOD; the values are the driver's record of the
- * relay, as the last answers left it (zero before the relay has answered).
+ * "Stamped" items carry the quality that says how fresh their value is (see
+ * VORLAN_QUALITY_GOOD below): good and stamped with the time of the packet
+ * call (UTC) while the relay answers; waiting (value 0) for a point it never
+ * reported; last known, stamped with the answer that carried the value, once
+ * the relay has gone silent or the port is lost. The values are the driver's
+ * record of the relay, as the last answers left it.
  */
 typedef enum VorlanRegister {
     /* No address, byte. Read or write: drives one request to the relay the
