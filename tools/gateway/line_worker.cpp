@@ -1,5 +1,8 @@
 #include "line_worker.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -156,7 +159,8 @@ bool LineWorker::TryOpen(bool& refusedReported) {
         Log(kInfo, "line " + port() + ": open, " + std::to_string(relays_.size()) + " relay(s)");
         return true;
     }
-    portMissing_ = s.message.find("does not exist") != std::string::npos;
+    struct stat st {};
+    portMissing_ = stat(port().c_str(), &st) != 0 && errno == ENOENT;
     if (!refusedReported) Log(kWarning, "line " + port() + ": " + s.message + "; trying again every 2 s");
     refusedReported = true;
     return false;
