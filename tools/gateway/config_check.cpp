@@ -1,6 +1,7 @@
 #include "config_check.h"
 
 #include <sys/resource.h>
+#include <sys/select.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -50,19 +51,38 @@ void CheckPem(const std::string& key, const std::string& path, std::vector<std::
 }
 
 void CheckFileLimit(const GatewayConfig& config, std::vector<std::string>& problems) {
-    const rlim_t need = FilesNeeded(config);
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY && limit.rlim_max < need) {
-        problems.push_back("max_clients = " + std::to_string(config.modbus.maxClients) + " needs " +
-                           std::to_string(need) + " open files, and the limit here is " +
-                           std::to_string(limit.rlim_max));
-    }
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    unsigned long target = 0;
+    const unsigned long hard = limit.rlim_max == RLIM_INFINITY ? ~0ul : limit.rlim_max;
+    if (std::string e = PlanFileLimit(config, limit.rlim_cur, hard, target); !e.empty()) problems.push_back(e);
 }
 
 }  // namespace
 
 unsigned long FilesNeeded(const GatewayConfig& config) {
     return static_cast<unsigned long>(config.modbus.maxClients) + 8 * config.lines.size() + 128;
+}
+
+std::string PlanFileLimit(const GatewayConfig& config, unsigned long current, unsigned long hardMax,
+                          unsigned long& target) {
+    const unsigned long need = FilesNeeded(config);
+    const std::string needs = "max_clients = " + std::to_string(config.modbus.maxClients) + " with " +
+                              std::to_string(config.lines.size()) + " line(s) needs " + std::to_string(need) +
+                              " open files";
+    target = current < need ? need : current;
+    if (config.mqtt.enabled) {
+        if (need > FD_SETSIZE) {
+            return needs + ", and with MQTT on no more than " + std::to_string(FD_SETSIZE) +
+                   " can be used; lower max_clients by " + std::to_string(need - FD_SETSIZE);
+        }
+        target = FD_SETSIZE;
+    }
+    if (target > hardMax) {
+        if (hardMax >= need) target = hardMax;
+        else return needs + ", and the limit here is " + std::to_string(hardMax) + "; raise it (LimitNOFILE)";
+    }
+    return {};
 }
 
 std::vector<std::string> CheckConfiguration(const GatewayConfig& config) {

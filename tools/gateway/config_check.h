@@ -14,6 +14,12 @@ namespace vorlan_gateway {
 // broker, the status page's clients, the driver's files and its own sockets.
 unsigned long FilesNeeded(const GatewayConfig& config);
 
+// The open-file limit to run with, in `target`; empty text when it can be
+// held, else why not. With MQTT on the limit stays at 1024: the MQTT
+// library watches its socket with select, which can't take a descriptor past 1023.
+std::string PlanFileLimit(const GatewayConfig& config, unsigned long current, unsigned long hardMax,
+                          unsigned long& target);
+
 // The problems found, one text each; empty when none.
 std::vector<std::string> CheckConfiguration(const GatewayConfig& config);
 

@@ -30,18 +30,15 @@ nlohmann::json FloatJson(float f) {
 }  // namespace
 
 std::string RaiseFileLimit(const GatewayConfig& config) {
-    const rlim_t need = FilesNeeded(config);
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};
-    if (limit.rlim_cur >= need) return {};
-    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < need) {
-        return "max_clients = " + std::to_string(config.modbus.maxClients) + " needs " + std::to_string(need) +
-               " open files, and the limit is " + std::to_string(limit.rlim_max) +
-               "; raise it (LimitNOFILE) or lower max_clients";
-    }
-    limit.rlim_cur = need;
+    unsigned long target = 0;
+    const unsigned long hard = limit.rlim_max == RLIM_INFINITY ? ~0ul : limit.rlim_max;
+    if (std::string e = PlanFileLimit(config, limit.rlim_cur, hard, target); !e.empty()) return e;
+    if (target == limit.rlim_cur) return {};
+    limit.rlim_cur = target;
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
-        return std::string("the open-file limit can't be raised to ") + std::to_string(need) + ": " + std::strerror(errno);
+        return "the open-file limit can't be set to " + std::to_string(target) + ": " + std::strerror(errno);
     }
     return {};
 }

@@ -1,6 +1,9 @@
 #include "mqtt_link.h"
 
 #include <mosquitto.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <mqtt_protocol.h>
 #include <unistd.h>
 
@@ -72,6 +75,31 @@ void MqttLink::Fault(const std::string& cause) {
 std::string MqttLink::lastError() {
     std::lock_guard<std::mutex> hold(lock_);
     return lastError_;
+}
+
+std::string MqttLink::ProbeBroker() {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = getaddrinfo(config_.host.c_str(), std::to_string(config_.port).c_str(), &hints, &found);
+    if (rc != 0) return std::string("the name can't be resolved: ") + gai_strerror(rc);
+    std::string why = "no address";
+    for (addrinfo* a = found; a; a = a->ai_next) {
+        const int s = socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (s < 0) continue;
+        int err = connect(s, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+        if (err == EINPROGRESS) {
+            pollfd p{s, POLLOUT, 0};
+            socklen_t size = sizeof err;
+            err = poll(&p, 1, 500) == 1 && getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &size) == 0 ? err : ETIMEDOUT;
+        }
+        close(s);
+        why = err == 0 ? "the port takes connections, but no MQTT session comes of them (TLS or broker settings?)"
+                       : std::strerror(err);
+        if (err == 0) break;
+    }
+    freeaddrinfo(found);
+    return why;
 }
 
 bool MqttLink::StartConnecting() {
@@ -161,7 +189,21 @@ void MqttLink::Flush() {
         }
         wake_.wait_for(hold, std::chrono::milliseconds(500),
                        [this] { return stop_ || (connected_ && (!dirty_.empty() || !events_.empty())); });
-        if (stop_ || !connected_) continue;
+        if (stop_) continue;
+        if (!connected_) {
+            if (std::chrono::steady_clock::now() >= nextProbe_) {
+                // The library retries quietly; a look at the broker's port names the cause.
+                hold.unlock();
+                const std::string why = ProbeBroker();
+                if (!connected_ && !stop_) {
+                    Fault("no connection to " + config_.host + ":" + std::to_string(config_.port) + ": " + why);
+                }
+                hold.lock();
+                nextProbe_ = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            }
+            continue;
+        }
+        nextProbe_ = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         // Events first, oldest first: an event isn't dropped once the broker took it.
         while (!events_.empty() && connected_) {
             const auto& e = events_.front();

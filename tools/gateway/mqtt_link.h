@@ -62,6 +62,7 @@ private:
     void Flush();
     bool StartConnecting();
     void Fault(const std::string& cause);
+    std::string ProbeBroker();
 
     MqttConfig config_;
     ControlHandler onControl_;
@@ -83,6 +84,7 @@ private:
     int backoffS_ = 1;            // before the next try of a first connection; doubles up to a minute
     std::string lastError_;       // under lock_
     std::map<std::string, std::chrono::steady_clock::time_point> told_;   // causes logged, when
+    std::chrono::steady_clock::time_point nextProbe_ = std::chrono::steady_clock::now() + std::chrono::seconds(3);
 };
 
 }  // namespace vorlan_gateway
