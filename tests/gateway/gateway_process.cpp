@@ -226,7 +226,7 @@ bool ClosedWithin(int s, int ms, size_t* received) {
 }
 
 std::string Chromium(const std::string& url, const std::string& profileDir, const std::string& screenshot) {
-    if (vorlan_tools_test::RunTool("command -v chromium").code != 0) return {};
+    if (vorlan_tools_test::RunTool("sh -c \"command -v chromium\"").code != 0) return {};
     const std::string flags =
         "--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking "
         "--disable-component-update --disable-sync --user-data-dir=" + vorlan_tools_test::Quote(profileDir);
