@@ -99,13 +99,17 @@ void LineWorker::OnSessionEvent(const std::string& text) {
 
 void LineWorker::Start() { thread_ = std::thread([this] { Run(); }); }
 
-void LineWorker::Stop() {
+void LineWorker::RequestStop() {
     {
         std::lock_guard<std::mutex> hold(queueLock_);
         stop_ = true;
     }
     // Nobody waits for these past now: none of them may reach the line.
     FailQueued(ControlResult::Stopping, kStopping);
+}
+
+void LineWorker::Stop() {
+    RequestStop();
     if (thread_.joinable()) thread_.join();
     FailQueued(ControlResult::Stopping, kStopping);
 }

@@ -52,8 +52,10 @@ public:
     // Creates the component and checks the items; empty text on success.
     std::string Prepare();
     void Start();
-    // Answers every queued control `stopping` at once, cancels one in
-    // progress, and ends the thread.
+    // Answers every queued control `stopping` at once and tells the thread
+    // to end (a control in progress is cancelled); returns without waiting.
+    void RequestStop();
+    // RequestStop, then waits for the thread.
     void Stop();
 
     // Queues a control; refused at once when the line is known lost or busy.

@@ -33,6 +33,7 @@ enum class RelayState {
     Ok,          // answering
     NoAnswer,    // never answered yet, or not since the gateway started
     Stale,       // answered before, failing now: its values are the last known
+    // Backoff (a silent relay asked less often) joins once the driver rests such relays.
 };
 const char* RelayStateName(RelayState s);
 
