@@ -155,6 +155,8 @@ TEST_F(ControlEdges, RetainedControlsAndControlsForALostLineAreRefusedAtOnce) {
         const size_t at = all.rfind("vorlan/lost/1/health ");
         return at != std::string::npos && all.find("\"line_state\":\"open\"", at) > all.find('\n', at);
     })) << ReadFile(gatewayLog_);
+    // A change of quality alone goes out again: the value is now only the last known.
+    EXPECT_TRUE(WaitFor(10, [&] { return has("vorlan/lost/1/YC1 {\"quality\":20,"); })) << ReadFile(messages);
     start = Clock::now();
     s = SendControl(modbusPort_, 1, 1, true);
     EXPECT_EQ(Answer(s, 5000), 11);
