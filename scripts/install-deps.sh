@@ -12,6 +12,7 @@ packages=(
   libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libcairo2-dev fonts-wqy-microhei
   python3 tzdata
   libmodbus-dev libmosquitto-dev mosquitto mosquitto-clients mbpoll
+  libcpp-httplib-dev chromium openssl
 )
 
 missing=()
