@@ -90,9 +90,9 @@ fi
 
 # The packaged programs at work: the simulator on a pseudo-terminal, the host
 # polling it through the packaged library, the gateway's map of a line.
-work=$out/run
-rm -rf "$work"; mkdir -p "$work"
-trap 'stop_simulator' EXIT
+# A short directory: the simulator's link must fit the driver's port name.
+work=$(mktemp -d /tmp/vorlan-deb.XXXXXX)
+trap 'stop_simulator; rm -rf "$work"' EXIT
 "$root/usr/bin/vorlan-host" --version
 start_simulator "$root/usr/bin/vorlan-relaysim" "$work" 1
 cat >"$work/station.toml" <<STATION
@@ -107,7 +107,7 @@ items = ["YC1-YC4"]
 STATION
 "$root/usr/bin/vorlan-host" -s "$work/station.toml" poll -n 4 >"$work/poll.out" 2>&1 \
   || { cat "$work/poll.out"; fail "vorlan-host poll from the package"; }
-grep -q 'YC1=' "$work/poll.out" || { cat "$work/poll.out"; fail "no values polled"; }
+grep -q '^[0-9:.]* relay 1 YC1 = ' "$work/poll.out" || { cat "$work/poll.out"; fail "no values polled"; }
 stop_simulator
 sed -e "s|/dev/ttyUSB0|$line|" "$root/etc/vorlan/gateway/example.toml" >"$work/gateway.toml"
 "$root/usr/bin/vorlan-gateway" -c "$work/gateway.toml" --map >"$work/map.out" 2>&1 \
