@@ -185,9 +185,27 @@ typedef enum VorlanRegister {
 #define VORLAN_TYPE_FLOAT ((int16_t)128)
 #define VORLAN_TYPE_TEXT ((int16_t)256)
 
-/* HostItem.quality as the driver writes it. */
-#define VORLAN_QUALITY_GOOD ((int16_t)192)
+/* HostItem.quality as the driver writes it: OPC-style codes that say how
+ * fresh a served value is.
+ *
+ *   code  name                          value served        timestamp
+ *   0xC0  VORLAN_QUALITY_GOOD           the relay's current  the packet call
+ *   0x20  VORLAN_QUALITY_WAITING        0 (never reported)   the packet call
+ *   0x14  VORLAN_QUALITY_LAST_KNOWN     the last reported    the answer that
+ *                                                            last carried it
+ *   0x00  VORLAN_QUALITY_BAD            (LBTime without an atom)
+ *
+ * A point the relay has never reported since OpenChannel is WAITING whatever
+ * the link does. Once the relay has failed VORLAN_STALE_AFTER_FAILURES
+ * consecutive exchanges, or the port is lost, its reported points turn
+ * LAST_KNOWN; the next answer makes them GOOD again. The line setting
+ * `quality = spec` serves every value GOOD, stamped now, as earlier versions
+ * did. */
+#define VORLAN_QUALITY_GOOD ((int16_t)0xC0)
+#define VORLAN_QUALITY_WAITING ((int16_t)0x20)
+#define VORLAN_QUALITY_LAST_KNOWN ((int16_t)0x14)
 #define VORLAN_QUALITY_BAD ((int16_t)0)
+#define VORLAN_STALE_AFTER_FAILURES 3
 
 /* HostPacket.direction. */
 #define VORLAN_DIRECTION_READ ((int16_t)0)

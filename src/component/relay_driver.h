@@ -62,6 +62,7 @@ protected:
     // The open line's timing profile and what its settings file got wrong.
     bool fastLine_ = false;
     FastTiming fastTiming_;
+    bool specQuality_ = false;  // the line serves every value good, stamped now
     std::vector<std::string> lineNotes_;
 };
 

@@ -52,6 +52,7 @@ LineChannel OpenLineChannel(const ChannelConfig& config, Clock& clock) {
     channel.port = OpenLinePort(config, line, clock);
     channel.fast = line.timing == LineTiming::Fast;
     channel.timing = FastTimingFor(line, SettingsFor(config));
+    channel.specQuality = line.specQuality;
     return channel;
 }
 

@@ -21,6 +21,7 @@ struct LineChannel {
     std::unique_ptr<SerialPort> port;  // null when the port did not open
     bool fast = false;                 // timing = fast
     FastTiming timing;
+    bool specQuality = false;          // quality = spec
     std::vector<std::string> notes;    // what the settings file got wrong
 };
 

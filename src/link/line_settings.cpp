@@ -75,6 +75,12 @@ bool Apply(const IniEntry& e, LineSettings& s, bool& known) {
     if (k == "delay_before_send_ms") return Whole(v, 0, kMaxRtsDelayMs, s.rs485.delayBeforeSendMs);
     if (k == "delay_after_send_ms") return Whole(v, 0, kMaxRtsDelayMs, s.rs485.delayAfterSendMs);
     if (k == "echo") return OnOff(v, s.echo);
+    if (k == "quality") {
+        if (v == "spec") s.specQuality = true;
+        else if (v == "fresh") s.specQuality = false;
+        else return false;
+        return true;
+    }
     known = false;
     return false;
 }
@@ -94,6 +100,7 @@ void ResetKey(const std::string& k, LineSettings& s) {
     else if (k == "delay_before_send_ms") s.rs485.delayBeforeSendMs = d.rs485.delayBeforeSendMs;
     else if (k == "delay_after_send_ms") s.rs485.delayAfterSendMs = d.rs485.delayAfterSendMs;
     else if (k == "echo") s.echo = d.echo;
+    else if (k == "quality") s.specQuality = d.specQuality;
 }
 
 void ApplySection(const IniFile& ini, const std::string& section, LineSettings& s,

@@ -25,6 +25,10 @@ struct LineSettings {
     double guardChars = 3.5;             // quiet time after an answer
     Rs485Settings rs485;
     bool echo = false;                   // the adapter hands back what it sends
+    // quality = spec: every served value good and stamped now, whatever the
+    // relay's answers, for hosts built on that; default: quality that says
+    // how fresh each value is.
+    bool specQuality = false;
 };
 
 constexpr size_t kMaxLineSettingsFile = 64 * 1024;

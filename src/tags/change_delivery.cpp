@@ -241,7 +241,8 @@ int32_t LocalToUtc(SystemTime* t, Clock& clock) {
     return 1;
 }
 
-int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
+int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock,
+                       ServedQuality known) {
     if (packet == nullptr) return 1;
     ChangeQueue& queue = relay.points.changeQueue;
     PacketItems asked(packet);
@@ -259,15 +260,15 @@ int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
         if (front < count && records[front].key == key) {
             SetLong(item, 1);
             Stamp(item, stamps.Of(records[front]));
-            item.quality = kQualityGood;
+            item.quality = known.quality;
             ++front;
             return;
         }
         while (front < count && !asked.Has(records[front].key)) ++front;
         if (front == count) {
             SetLong(item, 0);
-            Stamp(item, stamps.Now());
-            item.quality = kQualityGood;
+            Stamp(item, known.quality == kQualityGood ? stamps.Now() : known.stamp);
+            item.quality = known.quality;
             return;
         }
         uint64_t stamp = 0;
@@ -286,7 +287,7 @@ int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
         }
         SetLong(item, 1);
         Stamp(item, stamp);
-        item.quality = kQualityGood;
+        item.quality = known.quality;
     });
     queue.RemoveFront(front);
     queue.KeepIf([&asked](const StatusChange& c) { return asked.Has(c.key); });
