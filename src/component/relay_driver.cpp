@@ -2,6 +2,7 @@
 
 #include "component/polling_relays.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "faultrec/recording_service.h"
@@ -22,17 +23,46 @@ namespace vorlan {
 CRelayDriverBase::~CRelayDriverBase() = default;
 
 int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
-    if (config == nullptr) return 0;
+    if (config == nullptr) {
+        NoteOpenError(EINVAL, "No channel record was given to OpenChannel.");
+        return 0;
+    }
     std::memcpy(&channel_, config, sizeof channel_);
-    if (config->baudRate < kMinBaudRate || config->baudRate > kMaxBaudRate) return 0;
+    if (OpenError refused; !BaudRateFits(*config, &refused)) {
+        NoteOpenError(refused.code, std::move(refused.text));
+        return 0;
+    }
     LineChannel opened = OpenLineChannel(*config, PortClock());
     lineNotes_ = std::move(opened.notes);
-    if (!opened.port) return 0;  // a port that was open stays open
+    if (!opened.port) {  // a port that was open stays open
+        NoteOpenError(opened.error.code != 0 ? opened.error.code : EIO, std::move(opened.error.text));
+        return 0;
+    }
     port_ = std::move(opened.port);  // the old port, if any, closes here
     fastLine_ = opened.fast;
     fastTiming_ = opened.timing;
     specQuality_ = opened.specQuality;
+    relayZone_ = std::move(opened.relayZone);
+    timeSync_ = opened.timeSync;
+    NoteOpenError(0, {});
     return 1;
+}
+
+void CRelayDriverBase::NoteOpenError(int code, std::string text) {
+    std::lock_guard<std::mutex> guard(openErrorLock_);
+    openErrorCode_ = code;
+    openErrorText_ = std::move(text);
+}
+
+uint32_t CRelayDriverBase::LastOpenError(char* buffer, uint32_t size) const {
+    std::lock_guard<std::mutex> guard(openErrorLock_);
+    const size_t length = openErrorText_.size();
+    if (buffer != nullptr && size > 0) {
+        const size_t copied = length < size ? length : size - 1;
+        std::memcpy(buffer, openErrorText_.data(), copied);
+        buffer[copied] = '\0';
+    }
+    return static_cast<uint32_t>(length);
 }
 
 int32_t CRelayDriverBase::CloseChannel() {
@@ -51,11 +81,29 @@ CRelayDriver::~CRelayDriver() {
     ReleaseRecordingAtoms(state_);
 }
 
-int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config) {
+int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config, int* error) {
     std::lock_guard<std::mutex> guard(lock_);
     const int32_t opened = OpenChannel(config);
+    if (opened == 1) {
+        // The builder and the delivery read the relay clocks from the polling state.
+        state_.relayZone = relayZone_;
+        state_.timeSync = timeSync_;
+    }
     TraceLineNotes();
+    TraceOpenError();
+    if (error != nullptr) *error = opened != 0 ? 0 : openErrorCode_;
     return opened;
+}
+
+void CRelayDriver::TraceOpenError() {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> guard(openErrorLock_);
+        text = openErrorText_;
+    }
+    if (text == tracedOpenError_) return;
+    tracedOpenError_ = text;
+    if (!text.empty()) SendMonitorText(*monitor_, "open refused: " + text);
 }
 
 void CRelayDriver::TraceLineNotes() {

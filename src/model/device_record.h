@@ -11,6 +11,7 @@
 
 #include "model/change_queue.h"
 #include "model/commands.h"
+#include "platform/relay_zone.h"
 #include "vorlan/driver.h"
 
 namespace vorlan {
@@ -157,6 +158,11 @@ struct PollingState {
     int32_t controlWatchDevice = kNone;
     int32_t controlWatchStep = 0;
     bool lineLost = false;  // the port failed; cleared by the next answer taken
+    // The zone the relays' clocks keep, and whether the driver sets their
+    // clocks (off where a station clock does): from the line settings at
+    // OpenChannel.
+    RelayZone relayZone;
+    bool timeSync = true;
 
     // The record `currentDevice` names (always inside the table).
     DeviceRecord& Current() {

@@ -71,8 +71,9 @@ void ChooseRelay(PollingState& s) {
     }
 }
 
-// Stage 2: the command for R, with the builder's own substitutions.
-Request ChooseCommand(DeviceRecord& r) {
+// Stage 2: the command for R, with the builder's own substitutions. No time
+// synchronisation is substituted on a line whose relays follow a station clock.
+Request ChooseCommand(DeviceRecord& r, bool timeSync) {
     if (RecordingHasMoreSamples(r)) {
         r.conversation.nextCommand = Request::RecordingBlock;  // a running retrieval continues on every turn
     }
@@ -84,7 +85,7 @@ Request ChooseCommand(DeviceRecord& r) {
     }
     Request code = r.conversation.nextCommand;
     if (r.conversation.pollCount < INT32_MAX) r.conversation.pollCount += 1;
-    if (r.conversation.pollCount > kTimeSyncInterval && code == Request::GeneralPoll) {
+    if (timeSync && r.conversation.pollCount > kTimeSyncInterval && code == Request::GeneralPoll) {
         code = Request::TimeSync;
         r.conversation.pollCount = 0;
     }
@@ -175,10 +176,11 @@ int32_t RecordingBlockFrame(ByteWriter& w, uint8_t address, const DeviceRecord& 
     return Finish(w);
 }
 
-int32_t TimeSyncFrame(ByteWriter& w, uint8_t address, Clock& clock) {
+// Sets the relay's clock to UTC now as the relays' zone reads it.
+int32_t TimeSyncFrame(ByteWriter& w, uint8_t address, Clock& clock, const RelayZone& zone) {
     const uint8_t bytes[] = {address, Code(Request::TimeSync), static_cast<uint8_t>(kTimeStampSize)};
     w.PutBytes(bytes, sizeof bytes);
-    WriteTimeStamp(w, clock.NowLocal());
+    WriteTimeStamp(w, zone.FieldsAt(clock.NowFileTime()));
     return Finish(w);
 }
 
@@ -196,7 +198,7 @@ int32_t WriteRequestFrame(PollingState& state, Clock& clock, Request code, uint8
     const uint8_t a = r.address;
     switch (code) {
     case Request::Reset: return ResetFrame(w);
-    case Request::TimeSync: return TimeSyncFrame(w, a, clock);
+    case Request::TimeSync: return TimeSyncFrame(w, a, clock, state.relayZone);
     case Request::GeneralPoll:
     case Request::FollowUpPoll:
     case Request::RecordingList: return EmptyFrame(w, a, code);
@@ -314,7 +316,7 @@ int32_t BuildRequest(PollingState& state, Clock& clock, FrameBuffer& buffer) {
     length = 0;
     if (RelayCount(state) == 0) return 0;  // nobody to ask: nothing is built
     ChooseRelay(state);
-    const Request code = ChooseCommand(state.Current());
+    const Request code = ChooseCommand(state.Current(), state.timeSync);
     length = WriteRequestFrame(state, clock, code, frame, capacity);
     SetExpectedLength(code, expectedLength);
     AfterRequest(state, code, length);

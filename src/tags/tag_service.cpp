@@ -89,7 +89,7 @@ void ServeStatusChanges(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
         return;
     }
     relay.host.bwyxPhase = 1;
-    DeliverChanges(relay, packet, ctx.clock, known);
+    DeliverChanges(relay, packet, ctx.clock, ctx.state.relayZone, known);
 }
 
 }  // namespace

@@ -120,9 +120,16 @@ TEST_F(RequestBuilder, BroadcastResetIsOneShot) {
     EXPECT_EQ(Build(), Framed("02 83 00"));
 }
 
+uint64_t FileTimeOf(const SystemTime& utc) {
+    uint64_t ft = 0;
+    EXPECT_TRUE(SystemTimeToFileTime(utc, ft));
+    return ft;
+}
+
 TEST_F(RequestBuilder, TimeSynchronisationEvery300Requests) {
     Register(1);
-    clock.SetLocal(SystemTime{2003, 7, 2, 15, 8, 30, 5, 250});
+    // UTC now, written as the relays' zone (UTC+8 unless set) reads it.
+    clock.SetFileTime(FileTimeOf(SystemTime{2003, 7, 2, 15, 0, 30, 5, 250}));
     const std::string poll = "01 83 00 30 F0";
     const std::string sync = Framed("01 81 09 03 20 07 15 08 30 05 50 02");
     for (int call = 1; call <= 602; ++call) {

@@ -2,6 +2,8 @@
 // reassembly behind the progress bar, GBK texts, the check of edited
 // settings before a write.
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -176,4 +178,23 @@ TEST(PortNames, TheToolMapsNamesAsTheDriverDoes) {
     EXPECT_EQ(vorlan_host::PortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(vorlan_host::PortDevicePath("/dev/serial/by-id/usb-Maker_Adapter_A1B2C3-if00-port0"),
               "/dev/serial/by-id/usb-Maker_Adapter_A1B2C3-if00-port0");
+}
+
+// Joining a group is advised only where that group may open the device and
+// is not root's; otherwise the tool says plainly who may.
+TEST(PortPermissions, GroupAdvisedOnlyWhereAGroupMayOpenTheDevice) {
+    using vorlan_host::PermissionAdvice;
+    const std::string dialout = PermissionAdvice("/dev/ttyUSB0", S_IFCHR | 0660, "root", 20, "dialout");
+    EXPECT_NE(dialout.find("add your user to the 'dialout' group"), std::string::npos) << dialout;
+
+    const std::string pty = PermissionAdvice("/dev/pts/3", S_IFCHR | 0600, "root", 0, "root");
+    EXPECT_EQ(pty.find("group (sudo"), std::string::npos) << pty;
+    EXPECT_NE(pty.find("(crw------- root root): only root may open it, no group gives access"), std::string::npos)
+        << pty;
+
+    const std::string rootGroup = PermissionAdvice("/dev/ttyS0", S_IFCHR | 0660, "root", 0, "root");
+    EXPECT_EQ(rootGroup.find("usermod"), std::string::npos) << rootGroup;
+    EXPECT_NE(rootGroup.find("only root and the root group may open it"), std::string::npos) << rootGroup;
+
+    EXPECT_EQ(vorlan_host::DriverReasonAsClause("The port /dev/x does not exist."), "the port /dev/x does not exist");
 }

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -367,14 +368,28 @@ TEST_F(HostTruth, CtrlCEndsARecordingWithItsOwnMessageAndCode) {
     EXPECT_EQ(r.output.find("not completed"), std::string::npos) << r.output;
 }
 
-TEST_F(HostTruth, APortThatMayNotBeOpenedNamesTheGroupToJoin) {
+TEST_F(HostTruth, APortThatMayNotBeOpenedSaysWhoMayOpenIt) {
     const std::string unprivileged = Unprivileged();
     if (unprivileged.empty() || geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
     StartLine("--relays 1", {1});
     chmod(dir_.path().c_str(), 0755);
-    const Result r = RunTool(unprivileged + HostCommand("probe"), env_);
+    // A pseudo-terminal only its owner may open: no group to join.
+    chmod(sim_->path().c_str(), 0600);
+    Result r = RunTool(unprivileged + HostCommand("probe"), env_);
     EXPECT_EQ(r.code, 4) << r.output;
-    EXPECT_NE(r.output.find("permission denied on " + sim_->path() + ": add your user to the '"), std::string::npos)
+    EXPECT_NE(r.output.find("permission denied on " + sim_->path() + " (crw-------"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("no group gives access"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("usermod"), std::string::npos) << r.output;
+
+    // A device its group may open: that group is the advice.
+    const struct group* dialout = getgrnam("dialout");
+    if (dialout == nullptr) return;
+    ASSERT_EQ(chown(sim_->path().c_str(), 0, dialout->gr_gid), 0);
+    chmod(sim_->path().c_str(), 0660);
+    r = RunTool(unprivileged + HostCommand("probe"), env_);
+    EXPECT_EQ(r.code, 4) << r.output;
+    EXPECT_NE(r.output.find("permission denied on " + sim_->path() + ": add your user to the 'dialout' group"),
+              std::string::npos)
         << r.output;
-    EXPECT_NE(r.output.find("usermod -aG"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("usermod -aG dialout"), std::string::npos) << r.output;
 }

@@ -125,11 +125,20 @@ Status HostSession::OpenChannel() {
     config.parity = static_cast<uint8_t>(station_.channel.parity);
     config.stopBits = static_cast<int16_t>(station_.channel.stopBits);
     config.replyTimeout = static_cast<int16_t>(station_.channel.replyTimeoutMs);
+    errno = 0;
     if (driver_->lpVtbl->OpenChannel(driver_, 0, &config)) {
         channelOpen_ = true;
         return Status::Ok();
     }
+    const int refusal = errno;
     const std::string path = PortPath();
+    if (refusal == EACCES || refusal == EPERM) {
+        if (std::string advice = PortPermissionAdvice(path); !advice.empty()) return {kExitPort, advice};
+    }
+    // The driver's own reason; the guesses below serve libraries without it.
+    if (const std::string reason = library_.LastOpenError(driver_); !reason.empty()) {
+        return {kExitPort, DriverReasonAsClause(reason)};
+    }
     if (!PortPresent()) return {kExitPort, "the port " + path + " does not exist"};
     if (std::string advice = PortPermissionAdvice(path); !advice.empty()) return {kExitPort, advice};
     if (access(path.c_str(), R_OK | W_OK) != 0) {

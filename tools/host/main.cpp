@@ -1,12 +1,14 @@
 // vorlan-host: a commissioning host that drives the driver through its host
 // interface as a SCADA would: poll, write, settings, recordings, probe, and
-// the monitor; plus the picture, summary and table of a COMTRADE recording.
+// the monitor; plus the picture, summary, table and analysis of a COMTRADE
+// recording.
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 
 #include "commands.h"
+#include "comtrade_options.h"
 
 namespace {
 
@@ -82,24 +84,13 @@ int main(int argc, char** argv) {
     recordCmd->add_option("--timeout", record.timeout, "seconds for the whole fetch")->capture_default_str();
 
     PlotOptions plot;
-    CLI::App* plotCmd = app.add_subcommand("plot", "draw a COMTRADE recording as SVG and PNG");
-    plotCmd->add_option("cfg", plot.cfg, "the recording's .CFG or .CFF file")->required();
-    plotCmd->add_option("-o,--out", plot.out, "base name of the pictures (default: the file's)");
-    plotCmd->add_option("--width", plot.width, "picture width in pixels")->capture_default_str();
-    plotCmd->add_option("--encoding", plot.encoding, "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
-
+    CLI::App* plotCmd = AddPlotCommand(app, plot);
     InfoOptions info;
-    CLI::App* infoCmd = app.add_subcommand("info", "summarise a COMTRADE recording (--json for one JSON object)");
-    infoCmd->add_option("file", info.file, "the recording's .CFG or .CFF file")->required();
-    infoCmd->add_option("--encoding", info.encoding, "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
-
+    CLI::App* infoCmd = AddInfoCommand(app, info);
     ExportOptions exportTable;
-    CLI::App* exportCmd = app.add_subcommand("export", "a COMTRADE recording's samples as a CSV table");
-    exportCmd->add_option("file", exportTable.file, "the recording's .CFG or .CFF file")->required();
-    exportCmd->add_flag("--csv", exportTable.csv, "comma-separated values (the default)");
-    exportCmd->add_option("-o,--out", exportTable.out, "write the table here (default: standard output)");
-    exportCmd->add_option("--encoding", exportTable.encoding,
-                          "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
+    CLI::App* exportCmd = AddExportCommand(app, exportTable);
+    AnalyseOptions analyse;
+    CLI::App* analyseCmd = AddAnalyseCommand(app, analyse);
 
     MonitorOptions monitor;
     CLI::App* monitorCmd = app.add_subcommand("monitor", "print the driver's trace lines with a timestamp");
@@ -137,6 +128,7 @@ int main(int argc, char** argv) {
     if (*plotCmd) return RunPlot(common, plot);
     if (*infoCmd) return RunInfo(common, info);
     if (*exportCmd) return RunExport(common, exportTable);
+    if (*analyseCmd) return RunAnalyse(common, analyse);
     if (*monitorCmd) return RunMonitor(common, monitor);
     if (*probeCmd) return RunProbe(common, probe);
     if (*scanCmd) return RunScan(common, scan);
