@@ -381,6 +381,44 @@ TEST(HostStationFile, MistakesGiveClearErrorsAndTheirExitCodes) {
     EXPECT_EQ(r.code, 3);
 }
 
+TEST(HostStationFile, RejectionsComeARangeToALineWithWhatTheRegisterTakes) {
+    TempDir dir;
+    SimulatorProcess sim("--relays 1,2,3");
+    const std::string station = dir.path() + "/s.toml";
+    std::string text = "[driver]\nlibrary = \"" + LibraryPath() + "\"\n[channel]\nport = \"" + sim.path() +
+                       "\"\nbaud = 9601\n";
+    for (int a = 1; a <= 3; ++a) text += "[[relay]]\naddress = " + std::to_string(a) + "\nitems = [\"YM1-YM40\"]\n";
+    WriteFile(station, text);
+    const Result r = RunTool(ToolPath("vorlan-host") + " -s " + Quote(station) + " poll -n 1");
+    EXPECT_EQ(r.code, 5) << r.output;
+    EXPECT_NE(r.output.find("the driver rejected 60 item(s):"), std::string::npos) << r.output;
+    size_t lines = 0;
+    for (size_t at = r.output.find("'YM21-YM40': "); at != std::string::npos;
+         at = r.output.find("'YM21-YM40': ", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 3u) << r.output;
+    EXPECT_NE(r.output.find("line 8, relay 1: 'YM21-YM40': "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("; YM takes 1..20"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("'YM22"), std::string::npos) << r.output;
+    // The odd rate is taken, with a word about it.
+    EXPECT_NE(r.output.find("s.toml: line 5: baud 9601 is not a standard rate"), std::string::npos) << r.output;
+}
+
+TEST(HostCommandLine, AnUnknownSubcommandIsNamedWithTheValidOnes) {
+    for (const std::string arguments : {"frobnicate", "-s station.toml frobnicate --json"}) {
+        const Result r = RunTool(ToolPath("vorlan-host") + " " + arguments);
+        EXPECT_EQ(r.code, 2) << arguments;
+        EXPECT_NE(r.output.find("'frobnicate' is not a subcommand; the subcommands are: poll, write, settings,"),
+                  std::string::npos)
+            << r.output;
+        EXPECT_NE(r.output.find("channel-file"), std::string::npos) << r.output;
+    }
+    const Result none = RunTool(ToolPath("vorlan-host") + " --json");
+    EXPECT_EQ(none.code, 2);
+    EXPECT_NE(none.output.find("A subcommand is required"), std::string::npos) << none.output;
+}
+
 TEST(HostStationFile, BusyPortIsTold) {
     TempDir dir;
     SimulatorProcess sim("--relays 1");

@@ -152,7 +152,29 @@ TEST_F(HostTruth, NothingOnTheLineShowsNoValuesAndFails) {
     EXPECT_EQ(r.code, 1) << r.output;
     EXPECT_EQ(r.output.find(" = "), std::string::npos) << r.output;  // no value lines at all
     EXPECT_NE(r.output.find("relay 1 (relay 1): no answer yet"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("no relay answered"), std::string::npos) << r.output;
+    // What to look at when a whole line is silent: settings, wiring, addresses.
+    EXPECT_NE(r.output.find("answered (9600 baud, 8 data bits, no parity, 1 stop bit): check that the relays use "
+                            "the same baud rate and parity, the wiring"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("addresses are the relays' own"), std::string::npos) << r.output;
+    // The same from a probe and a scan that find nobody.
+    for (const char* command : {"probe", "scan --from 1 --to 2"}) {
+        const Result other = Host(command);
+        EXPECT_EQ(other.code, 1) << command << other.output;
+        EXPECT_NE(other.output.find("the wiring"), std::string::npos) << command << other.output;
+    }
+}
+
+TEST_F(HostTruth, CtrlCEndsAPollWithItsSummaryAnd130) {
+    StartLine("--relays 1", {1});
+    const Result r = RunTool("bash -c " + Quote(HostCommand("poll") +
+                                                " & pid=$!; sleep 3; kill -INT $pid; wait $pid; echo status=$?"),
+                             env_);
+    EXPECT_NE(r.output.find("status=130"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("relay 1 (relay 1): "), std::string::npos) << r.output;  // the summary still comes
+    // A poll that runs to its count is a success.
+    EXPECT_EQ(Host("poll -n 2").code, 0);
 }
 
 TEST_F(HostTruth, RecordRefusesAtOnceWhereTheDriverCouldWriteNoFiles) {

@@ -320,7 +320,9 @@ int RunPoll(const CommonOptions& common, const PollOptions& options) {
     }
     view.Summary();
     if (OutputGone()) return kExitPipeClosed;
-    return view.Answers() > 0 ? kExitOk : Fail({kExitFailed, "no relay answered"});
+    if (view.Answers() == 0) return Fail({kExitFailed, NoAnswerHint(session.station().channel)});
+    // Stopped by Ctrl-C or SIGTERM: the run was cut short, as the exit code says.
+    return StopRequested() ? kExitInterrupted : kExitOk;
 }
 
 }  // namespace vorlan_host

@@ -5,8 +5,33 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+
 #include "commands.h"
 #include "comtrade_options.h"
+
+namespace {
+
+// A word where the subcommand goes that names none is reported as such, with
+// the subcommands there are; other mistakes get CLI11's own message.
+int ReportParseError(CLI::App& app, const CLI::ParseError& e) {
+    if (app.get_subcommands().empty()) {
+        for (const std::string& word : app.remaining()) {
+            if (word.empty() || word[0] == '-') continue;
+            std::string names;
+            for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+                names += (names.empty() ? "" : ", ") + sub->get_name();
+            }
+            std::fprintf(stderr, "vorlan-host: '%s' is not a subcommand; the subcommands are: %s\n", word.c_str(),
+                         names.c_str());
+            return vorlan_host::kExitUsage;
+        }
+    }
+    const int code = app.exit(e);
+    return code == 0 ? vorlan_host::kExitOk : vorlan_host::kExitUsage;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace vorlan_host;
@@ -94,8 +119,7 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitUsage;
+        return ReportParseError(app, e);
     }
     if (*pollCmd) return RunPoll(common, poll);
     if (*writeCmd) return RunWrite(common, write);
