@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the whole-process benchmarks share: a driver on a serial path with
 // the real clock, host packets, thread CPU time, resident memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-host info, export and analyse of a large COMTRADE recording: one
 // million samples of 30 analog and 2 digital channels in BINARY (74 MB), as
 // the built program runs them. Wall time and peak resident memory of each,

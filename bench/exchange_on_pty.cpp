@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An answered exchange on a pseudo-terminal against the simulator: wall time
 // beyond the protocol's own pauses (150 ms before reading, 250 ms after a
 // complete answer), and the driver's CPU time per exchange. A bare loop that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-gateway under load: 4 lines of 32 simulated relays, 50 Modbus TCP
 // clients each polling 10 times a second, and an MQTT subscriber on a
 // mosquitto broker. Prints the Modbus answer time (median, 99th

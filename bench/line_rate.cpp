@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How much of a 9600-baud line the two timing profiles use: three relays
 // with a 20 ms turnaround behind the simulator, which paces its answers at
 // the wire rate, on a pseudo-terminal. For each profile: answered exchanges

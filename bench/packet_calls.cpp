@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Packet calls through CRelayDriver::ProcessPacket: time per item of reads
 // served from memory, beside a bare loop that writes the same value, quality
 // and timestamp fields into the same host items, and heap allocations per

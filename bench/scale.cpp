@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scale: 32 components in one process, each on its own pseudo-terminal with
 // a simulator of 32 relays, each polled by its own host thread. The aggregate
 // exchange rate is set beside 32 times the rate of one component polled

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Setting answers against the setting database: a coded list of 120 entries
 // against a catalogue of 300 rows (delete, then 120 inserts), and a float
 // layout that updates 200 catalogue rows, on SQLite and on PostgreSQL. Time

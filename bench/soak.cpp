@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The long fault soak: three simulated relays on a pseudo-terminal, answers
 // dropped (5%), with a bad CRC (5%), from another address (2%), split or
 // behind line noise (2%). After the run the host must read what each relay

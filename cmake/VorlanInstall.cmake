@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts under the prefix; the Debian packages
 # (debian/) are made of the same installed files.
 include(CMakePackageConfigHelpers)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Manual pages of the programs, made by help2man from their own --help, with
 # the sections --help has no room for in tools/<dir>/<program>.h2m.
 #   VORLAN_MANPAGES: AUTO (when help2man is there), ON (required) or OFF.

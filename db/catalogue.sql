@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: Apache-2.0
 -- Sample point catalogue for the relay types the relay simulator reports.
 -- UTF-8 here; scripts/make-setting-db.sh converts it to GBK for SQLite, and a
 -- PostgreSQL database (UTF8) takes it as it is through psql.

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: Apache-2.0
 -- Setting database, PostgreSQL. Create the database with UTF8 encoding; the
 -- driver's DSN sets the client encoding to GBK, so texts arrive as GBK bytes.
 -- No key: the driver addresses rows by their column values.

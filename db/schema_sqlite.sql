@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: Apache-2.0
 -- Setting database, SQLite. Texts are stored as the host's GBK bytes.
 -- No key: the driver addresses rows by their column values.
 

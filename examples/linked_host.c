@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /*
  * A host linked against libvorlan instead of loading it: creates one
  * component and lists the register catalogue it hands out.

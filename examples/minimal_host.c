@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /*
  * A minimal host: loads the driver, registers one relay, polls it ten times
  * and prints its first four measurements (YC1 to YC4).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every answer through ParseAnswer and ParseProbeAnswer over a device table of
 // several relays in varied states. The setting database is absent (never
 // connected); recording files go to a temporary directory.

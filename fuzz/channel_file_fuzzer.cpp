@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The channel configuration file reader over arbitrary bytes: every token it
 // keeps is a run of non-space bytes of the input, at most 64 bytes long and
 // never ending inside a GBK character.

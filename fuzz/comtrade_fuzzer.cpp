@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The COMTRADE reader over arbitrary bytes. The first byte picks the layout:
 // even, a configuration and a data file split at the first "\n#DAT\n";
 // odd, one .CFF. A recording that reads has one value per sample in every

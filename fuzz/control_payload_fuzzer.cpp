@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MQTT control payloads as any client may send them: arbitrary bytes through
 // the parser. A payload taken must be a whole control: an action and an id
 // of printable bytes within the bound.

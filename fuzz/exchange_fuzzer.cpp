@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exchange's framing fed arbitrary byte arrivals through the fake clock
 // and the scripted port. The frame buffer is allocated at its exact capacity
 // so that any write past it is caught.

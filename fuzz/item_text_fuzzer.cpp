@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Register texts through CheckItem and address texts through AddDevice:
 // arbitrary bytes, with or without a terminating NUL inside the host's field.
 

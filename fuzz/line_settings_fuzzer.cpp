@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line settings file as any bytes: the INI reading and the settings for
 // a port must take every input without reading out of bounds, and every
 // value they hand on stays within its range.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bytes as a Modbus TCP client may send them, through the gateway's framing
 // and request handling, with the replies read back from a socket pair. Every
 // whole frame gets exactly one reply that echoes its transaction id, unit and

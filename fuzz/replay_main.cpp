@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plain replay driver: runs every corpus file named on the command line (or
 // found in a directory named there) through the fuzz entry point, so the
 // corpus also runs in the ordinary build without libFuzzer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Zone files as any bytes: the reader must take every input without reading
 // out of bounds, and a zone it accepts answers every conversion with offsets
 // within its bounds.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The benchmark suite in one command: builds the benchmarks (optimised) and
 # the long fault soak (with AddressSanitizer, for LeakSanitizer's verdict),
 # then prints every figure beside its target.

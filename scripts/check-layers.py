@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Fails when a folder of src/ includes a folder above it, or when folders
 include each other in a circle. The floors, from the bottom up:
 

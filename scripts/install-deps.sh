@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the build, the tests and the tools need.
 # Idempotent: apt-get update and install run only when something is missing.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The main job: sets up a fresh machine, builds the driver and the tools, and
 # runs the commissioning host against three simulated relays on a
 # pseudo-terminal: probe, polling, a remote control, a zone's settings read

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Creates a local SQLite setting database from db/ and an odbc.ini that names
 # it as the data source "rldb", without root. Prints the exports to use.
 #   scripts/make-setting-db.sh [DIR]      (default: build/settingdb)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The test command: installs what the build needs, builds the driver, tools,
 # tests, sanitizer builds and fuzzers, runs the sanitizer suites and a short
 # run of every fuzzer, and ends with the whole test suite and CTest's summary.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The class object of "Vorlan.RelayPro": one static instance that creates
 // components. It lives as long as the library; its references are counted

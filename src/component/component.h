@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The creatable component "Vorlan.RelayPro": one per serial channel. It owns
 // its protocol driver object and exposes it through IDeviceDriver,

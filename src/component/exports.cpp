@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's C entry points.
 
 #include "vorlan/driver.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The register catalogue handed to the host, the check of an item's register
 // text and data type, and the error texts.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Counts what keeps the library loaded: living components and the host's
 // LockServer locks. DllCanUnloadNow answers from it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Per-relay counts of what the line did. The packet cycle, under the driver's
 // lock, is the only writer; hosts read them from any thread without waiting,

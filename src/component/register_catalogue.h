@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The fixed catalogue of the registers a host item can name. The host gets a
 // pointer to its first entry; the position is the register index

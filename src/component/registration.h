@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Registration of "Vorlan.RelayPro" in the registration file, an INI file in
 // which each component has a section named by its programmatic identifier.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "component/relay_driver.h"
 
 #include "component/polling_relays.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The protocol driver object each component owns: the port, the last error,
 // the device table with the polling state, the setting database and the lock

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The channel configuration file: the station name and the channel rows the
 // relay protocol doesn't carry. GBK text read as bytes, tokens separated by

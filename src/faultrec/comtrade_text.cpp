@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "faultrec/comtrade_text.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The text of the two recording files (COMTRADE, ASCII data), every line
 // ended by CR LF.

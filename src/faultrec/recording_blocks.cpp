@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Answer 0xCB: a block of samples of the recording being fetched.
 
 #include <new>

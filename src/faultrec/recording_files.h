@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Writing a complete recording as its configuration (.CFG) and data (.DAT)
 // files.

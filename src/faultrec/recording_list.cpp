@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Answer 0xC9: the relay's list of fault recordings.
 
 #include "model/recording_limits.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Fault recordings: the list answer, the block answers and the files written
 // when a recording is complete.

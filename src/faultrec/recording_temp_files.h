@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The hidden temporary files a recording is written to before it is renamed
 // into place: ".<final name>.tmp-<process id>-<n>", where the final name is a

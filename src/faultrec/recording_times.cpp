@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "faultrec/recording_times.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Frames an answer as its bytes come in, for both timing profiles: the
 // length follows from byte 2. A whole frame from another address is dropped

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A port on a 2-wire adapter that hands back every byte it sends: after each
 // write the echo is read back and compared, so the exchange sees only the

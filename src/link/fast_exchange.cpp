@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "link/fast_exchange.h"
 
 #include "link/answer_framing.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The fast timing profile's exchange: instead of the fixed pauses it waits on
 // the port, reads as the answer arrives and returns once the answer is whole

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Writes one request and collects the relay's answer into the same buffer,
 // with the protocol's fixed pauses and deadlines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Opening a channel with its line settings: the settings file is read, the
 // port opened with RS-485 direction control when asked (a port without it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The line settings file: how the exchange times a line (the standard fixed
 // pauses or the fast profile), RS-485 direction control, local echo, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Mirrors a frame as hexadecimal text to the host's monitor, in lines of 80
 // characters.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the frame exchange needs to know of the relays on the line, and
 // nothing more: the device table stays above the link.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A non-owning view of bytes and a bounded writer. Every frame is built and
 // read through them, so nothing is read or written outside its buffer.

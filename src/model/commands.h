@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The command codes of the relay protocol: byte 1 of every frame.
 

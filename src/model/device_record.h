@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Everything the driver knows about one relay, and the polling fields the
 // driver shares across relays. Plain data in parts, one per subsystem that

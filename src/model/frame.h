@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The frame on the line: address, command, length n, n data bytes, CRC-16/ARC
 // low byte first. The same layout in both directions.

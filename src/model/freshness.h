@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // How fresh a relay's values are: the packet cycle notes every exchange, the
 // host's registers ask whether what the relay last reported still stands.

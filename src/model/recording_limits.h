@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // How far a retrieval goes. A recording holds the samples 0..239, so a list
 // entry that announces more is fetched and written as 240 samples: the last

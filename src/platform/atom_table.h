@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A process-wide table of reference-counted texts named by 16-bit atoms
 // (from 0xC000), through which recording-time texts reach the host.

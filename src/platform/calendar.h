@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Calendar time in the fields the host's platform uses (year, month, day of
 // week, day, hour, minute, second, milliseconds) and its conversion to a

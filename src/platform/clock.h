@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Time for the driver: a wrapping millisecond tick with a sleep for the
 // exchange's pauses and deadlines, and the wall clock for timestamps.

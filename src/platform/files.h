@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Whole files: read one with a size bound, write one so that readers see the
 // old content or the new, never a half-written file, and flush to disk.

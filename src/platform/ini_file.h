@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A small INI reader: "[section]" headers, "key = value" lines, comments
 // after ';' or '#'. Keys are lower-cased; sections and values are kept as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/linux_custom_speed.h"
 
 #include <asm/termbits.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Baud rates that have no termios constant, through the kernel's BOTHER
 // speed. Kept apart because <asm/termbits.h> clashes with <termios.h>.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/linux_device_identity.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What makes a serial device the same device after it vanished and a device
 // under its path is back: a kernel name such as /dev/ttyUSB0 or /dev/pts/4

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/linux_monitor_sink.h"
 
 #include <sys/socket.h>

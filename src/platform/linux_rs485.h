@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Switches a serial descriptor to RS-485 direction control (TIOCSRS485).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A serial device on Linux (on-board UART, USB adapter or pseudo-terminal),
 // held exclusively, raw and non-blocking. Exclusive against every kind of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The channel's line settings as termios flags: raw and 8-bit clean, receiver
 // on, modem lines ignored, hardware flow control left as the port had it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Where the monitor trace lines go: the host's monitor, if one listens.
 

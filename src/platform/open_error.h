@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Why a port did not open, for the host: the errno value it reads after
 // OpenChannel, and an English sentence naming the port and the cause.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The zone the relays' clocks keep: a fixed offset from UTC, or a named zone
 // read from the system's zone files (TZif). Conversions are arithmetic on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // RS-485 direction control as the kernel offers it for a serial port: the
 // driver raises RTS while sending and drops it after, with optional delays.

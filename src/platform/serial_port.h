@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The serial port as the frame exchange sees it: write a request, learn how
 // many bytes wait, wait until bytes arrive, read what waits without blocking,

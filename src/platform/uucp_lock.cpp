@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/uucp_lock.h"
 
 #include "platform/open_error.h"

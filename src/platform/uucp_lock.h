@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The lock file convention that terminal programs share for serial devices:
 // LCK..<device name> in /run/lock holding the owner's PID as ten ASCII

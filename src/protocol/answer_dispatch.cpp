@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "protocol/answer_dispatch.h"
 
 #include "model/frame.h"

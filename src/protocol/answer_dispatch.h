@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Checks an answer, finds the answering relay by address and acts on its code.
 

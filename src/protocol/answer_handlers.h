@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The answers the dispatcher hands to the settings and fault-recording
 // services. Each works on the record of the answering (current) relay and is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Which answers may move a relay's conversation, and when: an answer counts
 // only for the request it answers. Answers that only carry data are taken

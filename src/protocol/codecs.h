@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The number encodings inside frame data: BCD bytes and time stamps,
 // one's-complement measurements, counters, packed-decimal and float settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one owner of a relay's remote-control steps. The host's YK writes, the
 // request builder, the answer pairing and the packet cycle ask here; nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one way the other subsystems change what a relay is asked next: the
 // conversation belongs to the protocol, which also sets it from answers.

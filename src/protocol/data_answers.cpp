@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "protocol/data_answers.h"
 
 #include "model/freshness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The answers whose values the dispatcher stores itself: 0x06 (measurements,
 // status points, counters) and 0xB1 (time-tagged status changes). Both work

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Chooses the relay served next and writes its request into the frame buffer.
 

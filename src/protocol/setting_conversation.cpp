@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "protocol/setting_conversation.h"
 
 #include "protocol/conversation.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one owner of a relay's setting state (register DZWR): the host's zone
 // and write requests, the builder's zone switch and the answers ask here.

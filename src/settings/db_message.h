@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one message the driver writes itself: the setting database could not be
 // connected. There is no desktop to show a box on, so it goes to standard

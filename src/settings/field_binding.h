@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The bound columns of a recordset: which member of the derived class holds
 // which column, and the moves of a value between a member and the database.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A database error: what failed and the data source's diagnostics for it.
 

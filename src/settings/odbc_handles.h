@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The ODBC C API in small owning wrappers: environment, connection (with a
 // transaction guard) and statement. Every failure throws OdbcError.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A recordset on one table of the setting database: the bound columns of a
 // derived class, a filter and a sort text, requery, a walk over the rows,

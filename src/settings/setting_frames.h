@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The device-record side of the two setting answers: what a coded list (0xBD)
 // or a float layout (0xAD) puts into the relay's setting slots. Nothing here

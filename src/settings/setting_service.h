@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The setting database of the driver object and the setting answers, reloads
 // and writes that use it.

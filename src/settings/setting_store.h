@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The setting database of one driver object: the connection to "rldb" and
 // the recordsets on its two tables, owned together and released in the order

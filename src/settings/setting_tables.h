@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The database side of the setting answers and of the reload before a write.
 // Each function works inside the caller's transaction and throws OdbcError on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The SQL texts a recordset runs. Table and column names come in already
 // quoted; values never appear in the text: every value is a "?" marker,

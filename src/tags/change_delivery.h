@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Hands queued status changes to the items of a BWYX read packet.
 

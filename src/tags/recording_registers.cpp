@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "faultrec/recording_service.h"
 #include "platform/atom_table.h"
 #include "tags/host_items.h"

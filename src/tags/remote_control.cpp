@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tags/host_items.h"
 #include "tags/tag_registers.h"
 #include "protocol/control_conversation.h"

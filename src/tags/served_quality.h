@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The quality and timestamp a served value carries: good and stamped now
 // while the relay answers, waiting for data before it ever reported the

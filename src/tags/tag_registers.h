@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The registers the tag service serves, grouped by concern (their indexes are
 // VorlanRegister in vorlan/driver.h). Each function works on the packet's

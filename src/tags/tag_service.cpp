@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tags/tag_service.h"
 
 #include "platform/atom_table.h"

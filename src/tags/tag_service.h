@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Serves one host packet: copies a relay's stored values into the packet's
 // items or turns a host write into a change of the relay's record; for Send

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /*
  * A host written in C: loads the built library with dlopen and uses only its
  * exports and interface tables, as a supervisory-control host would.

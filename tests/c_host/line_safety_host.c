@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /*
  * A C host on a pseudo-terminal checks what reaches the line: nothing but the
  * registered relays and the reset is ever addressed, a cancel stands whatever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The packet cycle through CRelayDriver: a fake clock, a scripted line and
 // three relays at addresses 1, 2 and 3.
 

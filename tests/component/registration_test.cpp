@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registration file's text: our section replaced, everything else kept.
 
 #include <gtest/gtest.h>

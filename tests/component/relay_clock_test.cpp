@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The relays' clocks through the packet calls: the line settings read at
 // OpenChannel (on a pseudo-terminal) choose the zone the time
 // synchronisation writes and status-change times are read in, and whether

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A throw-away PostgreSQL server for the setting database tests.
 #   pg_server.sh start STATE_FILE   initdb in a fresh temp dir, start on a Unix
 #                                   socket only, create the database "rldb" with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The setting database cases on PostgreSQL through psqlODBC, and what
 // happens when the server goes away in the middle of a run.
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Loads a COMTRADE (1991, ASCII) configuration and data file pair the way an
 independent reader does and prints a one-line summary; fails on any mismatch."""
 import datetime

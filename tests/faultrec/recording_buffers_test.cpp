@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sample buffers of a retrieval: allocated by the host's LBStart write,
 // released once the files are written, and a failed allocation failing only
 // that retrieval. Allocation failure is injected through this program's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A fault recording listed and fetched through the host's registers, with a
 // relay on a real pseudo-terminal, and its files written.
 

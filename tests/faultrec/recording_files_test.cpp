@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The configuration and data files of a complete recording, and what happens
 // when they can't be written.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Fault-recording answers and a scratch recording directory for the tests.
 

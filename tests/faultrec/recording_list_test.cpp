@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The list answer (0xC9) and its time texts.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Block answers (0xCB): storing samples, continuing and completing a retrieval.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The gateway's configuration, register map and control payloads, without
 // a line: refusals name the file, the line and the key; the map puts every
 // point where the README says; a control payload is taken only when whole.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Remote controls that nobody may wait for any more: past their deadline in
 // the queue, queued when the gateway stops, aimed at a line known lost, or
 // sent as retained MQTT messages. None of them may reach the relay, each is

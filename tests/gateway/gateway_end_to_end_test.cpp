@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-gateway as built, against the simulator on pseudo-terminals, a
 // mosquitto broker on a free port, mbpoll as the Modbus client and
 // mosquitto_sub / mosquitto_pub as the MQTT clients.

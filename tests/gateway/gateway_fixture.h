@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The fixture of the gateway tests that run real parts: the simulator in
 // this process on a pseudo-terminal, the gateway as built, a mosquitto

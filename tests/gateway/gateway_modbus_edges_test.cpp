@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Modbus server against clients that misbehave: more connections than
 // allowed, headers that are not Modbus TCP, garbage, function codes with the
 // top bit set, requests cut in two, and clients that say nothing.

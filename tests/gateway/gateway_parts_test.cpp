@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The gateway's parts that need no line: Modbus TCP framing, which reads the
 // quality of the values allows, the audit line's quoting, listen texts and
 // the open-file limit it plans.

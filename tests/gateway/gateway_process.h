@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The real parts the gateway tests run: the gateway itself, a mosquitto
 // broker on a free local port, mosquitto_sub in the background, and mbpoll.

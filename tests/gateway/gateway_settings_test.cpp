@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Settings met at start: listen addresses in every form, what can't be bound
 // refused with the reason, --check and --map finding mistakes without
 // opening a port, and MQTT faults (TLS above all) that are logged and

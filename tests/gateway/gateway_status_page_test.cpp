@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The status page in a real headless Chromium: every line and relay with its
 // state, and a relay that falls silent shown as such once the page reloads.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Debian packages: built by dpkg-buildpackage from a copy of the source
 # tree, checked by lintian (no error, no warning), their contents and control
 # fields checked, then unpacked into a throw-away root and run from there: the

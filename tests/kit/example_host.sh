@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The example host against the simulator: by the library's path, and by the
 # registration file the library writes for itself.
 #   example_host.sh SIMULATOR MINIMAL_HOST LIBRARY

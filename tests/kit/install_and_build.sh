@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # cmake --install into a throw-away prefix, then the example hosts built
 # against the installed files only: through pkg-config and through
 # find_package(Vorlan). The built tree is reused; nothing is rebuilt.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Shell helpers for the kit tests: the relay simulator in the background on a
 # pseudo-terminal reached through a short link. Sourced, not run.
 

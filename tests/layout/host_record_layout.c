@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* The host records must sit at the host's byte offsets with 4-byte pointers.
  * Built with -m32; a wrong offset stops the compilation. */
 #include <stddef.h>

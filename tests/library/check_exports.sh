@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # The library exports exactly the C entry points of the host interface.
 set -eu
 expected="DllCanUnloadNow DllGetClassObject DllRegisterServer VorlanGetAtomName VorlanGetLastError VorlanGetRelayStats"

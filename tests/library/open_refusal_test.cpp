@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Why OpenChannel refused, as a host learns it through the C interface:
 // errno and VorlanGetLastError for each kind of refusal, on real
 // pseudo-terminals, with lock files in a private lock directory.

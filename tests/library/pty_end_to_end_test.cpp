@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two relays on a real pseudo-terminal answer the polling with data and
 // status changes; a host drives the real library through its interfaces and
 // reads the values back.

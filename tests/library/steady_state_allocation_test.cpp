@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The steady-state packet cycle (Send with an answer, YC, YX and YM reads)
 // never touches the heap: counted with a replaced global operator new.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Local echo on a 2-wire adapter: the request's own bytes are read back and
 // dropped before the answer; an echo that differs fails the exchange with
 // the read error, in both timing profiles.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fast profile's rules on the fake clock: every wait is the scripted
 // port moving the clock, so the deadlines are checked to the millisecond.
 

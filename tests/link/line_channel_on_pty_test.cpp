@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line settings at OpenChannel on real pseudo-terminals: RS-485 asked
 // of a port without it, notes about the file to the monitor, and a 2-wire
 // adapter's echo played by the peer under the fast profile.

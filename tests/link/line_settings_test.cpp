@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line settings file: every key, values that are not taken, the port's
 // own section over [default], and where the file is looked for.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The relay probe end to end: the driver on a real pseudo-terminal, the test
 // playing the relay on the other side.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide atom table through which recording times reach the host.
 
 #include "platform/atom_table.h"

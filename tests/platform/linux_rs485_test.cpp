@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RS-485 direction control through the terminal control seam: what the
 // kernel would be told, and a port that has no RS-485 mode.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The relays' zone: fixed offsets and zone names as written in the line
 // settings, named zones against the C library's own reading of the same
 // zone files (the test sets TZ only to ask the library; the zone itself never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The port against other programs on pseudo-terminals: lock files of the kind
 // terminal programs write, and the exclusive flag after we close.
 #include "platform/uucp_lock.h"

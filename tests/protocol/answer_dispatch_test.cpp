@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Answers through ParseAnswer and ParseProbeAnswer: what each code stores,
 // which request it leaves the relay, and what a bad answer must not touch.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wire encodings, from the relay protocol's reference vectors and the
 // edges where a value no longer fits.
 

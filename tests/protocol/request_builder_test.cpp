@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every request frame byte for byte, and the choice of relay and command
 // across calls: rotation, out-of-turn follow-ups, the control watch, time
 // synchronisation and the setting operations.

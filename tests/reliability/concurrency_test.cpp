@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One component used by four host threads at once through the loaded
 // library: two poll with Send packets, one probes, one reads registers. The
 // relays on the pseudo-terminal check that one exchange ends before the next

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Relays on the far side of a pseudo-terminal that also watch the line: a
 // request that arrives while the previous one is still being answered means

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole packet cycle under the fast profile against the simulated relays
 // on a pseudo-terminal, their answers paced at 9600 baud after a 20 ms
 // turnaround: every request answered, none timed out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The packet cycle against three simulated relays whose answers are dropped,
 // spoiled, misaddressed, split or wrapped in noise, on a fake clock so that
 // thousands of exchanges take moments. Afterwards the host must read what

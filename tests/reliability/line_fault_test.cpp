@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An adapter unplugged mid-run: the relays' side of the pseudo-terminal goes
 // away, packets fail with 0, and once a line is back under the same name the
 // polling carries on without the host reopening the channel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The shared library as a host loads it: one component through the class
 // object, both driver interfaces, a channel on a serial path.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A serial port on a fake clock whose far end is the simulated relays behind
 // a soak ledger: each request is answered with the shaped chunks, each chunk

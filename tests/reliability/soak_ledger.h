@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The relays' side of a fault soak: answers each request with the simulated
 // relays, shapes the answer with the fault injector, and keeps the books the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the driver acts on and what it reports, through the C interface with a
 // scripted relay on a real pseudo-terminal, in both timing profiles: an
 // answer counts only for the request it answers, a failed control never runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // With no data source "rldb": one attempt, one line on standard error, no
 // handles kept, and the setting answers still fill the device record.
 #include <gtest/gtest.h>

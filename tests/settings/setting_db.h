@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A private setting database for one test, reachable as the data source
 // "rldb" through an odbc.ini of its own (ODBCINI and ODBCSYSINI point at it),

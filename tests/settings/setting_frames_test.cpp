@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the setting answers put into the device record, with no database:
 // the walk of a coded list, the counts of a float layout and their limits.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The setting database cases, the same on every database: included by the
 // SQLite tests (test_settings) and the PostgreSQL tests (test_settings_pg),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The setting database cases on SQLite through its ODBC driver.
 #include "settings/setting_scenarios.h"
 

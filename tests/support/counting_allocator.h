@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Counts heap allocations by replacing the global operator new. Include it in
 // exactly one source file of a program; AllocationCount() reads the count.

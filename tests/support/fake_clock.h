@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A clock that advances only when slept or told to, so timing rules are
 // tested exactly and at once.

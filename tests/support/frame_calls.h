@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The packet cycle's steps called on a caller's bytes, as the tests hold
 // them: the frame buffer made around them and its lengths copied back.

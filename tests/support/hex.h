@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Frames written as hex strings in tests: "01 83 00 30 F0".
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A serial port that answers each request at once with the frame prepared for
 // the request's address, without allocating: for steady-state measurements.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Plays the host's monitor: a datagram socket bound in the abstract
 // namespace under a name unique to the test, collecting one line per datagram.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A real pseudo-terminal: the driver opens `path`, the test plays the relay
 // on `peer` (raw mode, non-blocking).

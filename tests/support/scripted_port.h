@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A serial port whose answers arrive at scripted ticks of a FakeClock.
 // Waiting on it moves the clock to the next arrival, so the fast exchange's

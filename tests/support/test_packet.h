@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A host packet with its linked item list, built the way the host lays it out.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The status change queue and its delivery into BWYX items, relay times read
 // in the relays' default zone, UTC+8.
 

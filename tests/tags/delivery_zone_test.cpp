@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Delivered change times in the relays' zone, whatever zone the host runs
 // in: UTC is the relay time less the zone's offset, items with no change are
 // stamped with UTC now, and a host in Shanghai gets the stamps the C

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tag service register by register, on a device table in memory.
 
 #include "tags/tag_service.h"

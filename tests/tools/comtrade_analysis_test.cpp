@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The analysis of recordings with known content: sinusoids of given RMS,
 // angle and harmonics, a balanced set, a single-phase fault, a step in
 // magnitude, and digital channels with status words.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-host info, export and plot run as the built program on recordings
 // the test generator writes, compared with what the generator put in.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The COMTRADE reader on files the test generator writes: every revision and
 // data format, missing values, several rates, timestamps, the .CFF, text
 // encodings, and damaged files refused with where and what.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Writes COMTRADE test recordings from what a test puts in: configuration
 // lines of the 1991, 1999 and 2013 layouts, data in the four formats with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host tool's own judgements: GBK or not, a relay's state from the
 // driver's counts, lines cut to a terminal's width, the channel file
 // template as the driver's reader takes it.

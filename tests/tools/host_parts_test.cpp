@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host tool's parts on their own: item ranges, station files, the trace
 // reassembly behind the progress bar, GBK texts, the check of edited
 // settings before a write.

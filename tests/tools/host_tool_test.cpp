@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-host against vorlan-relaysim over a pseudo-terminal, both run as
 // the built programs: polling, a remote control, settings on SQLite, a
 // recording with its files and plot, the monitor, and station files with

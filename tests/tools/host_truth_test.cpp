@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-host telling the truth as a newcomer meets it: per-relay counts and
 // states from the driver (an absent relay, a relay falling silent), record
 // refusing at once where no files can be written and not waiting long when

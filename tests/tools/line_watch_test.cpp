@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the host tool tells about its line from the outcome of Send packets:
 // each change once, the port's loss ahead of mere silence.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-relaysim as a command: usage mistakes all end with exit code 2,
 // --link replaces a stale link but never a file; a relay that falls silent,
 // and a hung-up line that is waited on, not spun on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulator in-process: reproducible faults, answers the driver can
 // read, settings that survive a write, recordings in the block layout.
 

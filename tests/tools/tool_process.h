@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Runs the built tools as subprocesses: the simulator in the background,
 // vorlan-host to completion with its output and exit code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What an engineer reads from a fault recording: the one-cycle RMS of each
 // analog channel over time, its fundamental phasor (RMS magnitude, angle

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The configuration file (.CFG, or the CFG section of a .CFF) of the 1991,
 // 1999 and 2013 revisions, its texts already in UTF-8.

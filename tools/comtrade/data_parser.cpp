@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "data_parser.h"
 
 #include <cerrno>

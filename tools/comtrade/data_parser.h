@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The data file (.DAT, or the DAT section of a .CFF) in its four formats,
 // read in chunks and handed on in blocks of samples, so memory stays bounded

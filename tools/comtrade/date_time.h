@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The start and trigger lines of a configuration file: a date (month first
 // in the 1991 revision, day first in later ones, two- or four-digit year) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Reads a COMTRADE recording: FILE.CFG with the data file beside it, or a
 // single FILE.CFF. On refusal the text names the file, the line or byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A COMTRADE recording as read: the configuration's fields with texts in
 // UTF-8, and the samples with their times on one axis, seconds from the

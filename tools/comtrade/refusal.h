@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Why a file was refused: the file, the line or byte offset, what was
 // expected there and what was found.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Sample times from the rate table: each segment starts where the previous
 // one ended, and each sample lasts one period of its own segment's rate.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Texts of a configuration file: UTF-8 when the bytes are valid UTF-8, else
 // GBK when they are valid GBK, else Latin-1 (every byte is a character).

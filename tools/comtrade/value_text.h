@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Numbers of a recording as text, to the resolution the file gives them: a
 // channel's step (its multiplier, for data stored as whole numbers), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What was odd about a file that could still be read: each kind of quirk is
 // reported once, where it first occurs (file and line or byte), with how many

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One line per remote control, carried out or refused: when, from where
 // (the Modbus client's address, or the MQTT topic), which relay and point,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "config_check.h"
 
 #include <sys/resource.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Everything about a configuration that can be known without opening a
 // port: the driver and its catalogue's verdict on every item, the listen

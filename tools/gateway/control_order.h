@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A remote control as the lines take it: which point, which way, by when
 // someone still waits for it, and where its outcome goes.

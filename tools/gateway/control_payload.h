@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The payload of an MQTT control message on .../YK<n>/set: "close", "open",
 // the same as a JSON text, or {"action":"close","id":"..."}. Anything else

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The whole service: the lines, the Modbus server, the MQTT link and the
 // status page wired together, started and stopped in order.

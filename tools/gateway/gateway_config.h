@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The gateway's configuration file (TOML): the driver, one or more serial
 // lines written as the commissioning host's station (channel and relays) in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One serial line: one component of the driver, polled by its own thread
 // with Send packets as fast as the line allows, the relays' values read from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Listening addresses as the configuration writes them: a name, an IPv4 or
 // an IPv6 address, resolved once at start.

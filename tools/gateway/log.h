@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Log lines on standard error: time, level and text. The level is set once
 // at start (-v raises it); lines above it are not written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-gateway: the relays of one or more serial lines served over Modbus
 // TCP and MQTT, through the driver's C interface like any host.
 

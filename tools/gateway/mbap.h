@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Modbus TCP framing: the MBAP header (transaction id, protocol id 0, length
 // of unit id and PDU) in front of each request, checked before the request

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One whole Modbus TCP request (MBAP header and PDU): reads are answered at
 // once from the relays' points; a coil write is handed back as a control

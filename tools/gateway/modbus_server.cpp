@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "modbus_server.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The Modbus TCP server: one thread with epoll accepts every client and
 // answers its requests. Reads come from the relays' points in memory; a coil

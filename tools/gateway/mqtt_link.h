@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The MQTT side: values as retained messages, status-change events and
 // control results with QoS 1, the gateway's status with a last will, and

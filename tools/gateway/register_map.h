@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The Modbus register map of one relay (unit id = the relay's unit):
 //   input registers  YCn  at 2(n-1), IEEE float, two registers

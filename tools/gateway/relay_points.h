@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the gateway holds for one relay: which points its configuration
 // names, their latest values from the driver, and the driver's statistics.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The driver's per-relay statistics (VorlanGetRelayStats), looked up in the
 // loaded library like its other entry points; an older driver without it

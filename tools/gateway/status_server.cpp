@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "status_server.h"
 
 #include <httplib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The status page over HTTP: every line and relay with its state and
 // counters, the latest values with their quality, the Modbus clients, the

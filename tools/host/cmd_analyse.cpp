@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // analyse: what an engineer reads from a fault recording (RMS, phasors,
 // sequence components, harmonics, digital changes), as text, one JSON object
 // or the RMS and phasor series as a CSV table. The samples are streamed.

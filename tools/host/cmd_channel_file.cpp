@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // channel-file: writes a template of the channel configuration file the
 // driver reads when it writes a recording, or checks the file in place.
 // The driver reads the file as bare white-space separated tokens and knows

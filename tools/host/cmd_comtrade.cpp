@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // plot, info and export: what a COMTRADE recording holds, as a picture, a
 // summary or a table. info and export stream the samples, so a recording of
 // any size takes memory for one block only.

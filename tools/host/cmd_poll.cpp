@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // poll: paces the polling with Send packets and shows every relay's values,
 // each relay with the driver's own account of its link: values of a relay
 // that never answered are not shown, and those of one that stopped answering

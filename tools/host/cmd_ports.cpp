@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ports: the serial ports of this machine, from sysfs: kernel name, the
 // stable /dev/serial/by-id name, the kernel driver and, for USB adapters,
 // vendor and product.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // record: lists a relay's fault recordings and fetches one with a progress
 // bar, then names the recording files the driver wrote. A fetch starts only
 // where the driver can write the files, and its end is waited for a few

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // scan: probes a range of addresses on the station's channel and lists the
 // relays that answer. The driver probes only relays registered with it, so
 // the addresses are registered in components of their own, 32 at a time,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // settings: reads a zone's settings from a relay into the setting database
 // and shows them; shows the changes the edits make, stores them and writes
 // them back, following the write.

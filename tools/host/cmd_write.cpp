@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // write: one-shot writes, followed by reading the registers until the
 // outcome shows (YK until 40 or 41, DZWR until 3, ...).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The sub-commands of vorlan-host. Each returns an exit code (exit_codes.h).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // How the COMTRADE commands read a recording: whole (plot) or streamed
 // (info, export, analyse), a refusal as exit code 7, and the quirks read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "comtrade_options.h"
 
 namespace vorlan_host {

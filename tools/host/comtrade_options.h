@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The command-line options of the COMTRADE commands (plot, info, export,
 // analyse), kept beside the commands rather than in main.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Draws a COMTRADE recording with cairo: one lane per analog channel with
 // gaps where values are missing, the status channels as step traces, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Asks before anything goes to a relay that operates a breaker or changes
 // its settings: on a terminal the user says yes; without a terminal only

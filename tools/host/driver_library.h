@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Loads the driver the way a host does: by its programmatic identifier
 // through the registration file, or by a library path, then creates a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Exit codes of vorlan-host, one per kind of trouble, so scripts can tell
 // a bad station file from a missing port or a relay that doesn't answer.

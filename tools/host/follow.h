@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Following a one-shot write: keep the polling going with Send packets
 // until a register shows the outcome or the time is up.

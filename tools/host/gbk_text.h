@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The driver's texts and the setting names are GBK bytes; terminals, JSON and
 // the pictures want UTF-8.

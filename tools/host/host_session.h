@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One component on one channel, driven as a SCADA host drives it: relays
 // registered with AddDevice, items checked with CheckItem and grouped into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "item_explanation.h"
 
 namespace vorlan_host {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // English for the driver's item rejections, which it gives in Chinese, and
 // the list of a station's rejected items, a run of addresses to a line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Follows the outcome of the Send packets on one line and words the moments
 // worth telling: the port gone, the line silent, the line answering again.

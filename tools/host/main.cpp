@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-host: a commissioning host that drives the driver through its host
 // interface as a SCADA would: poll, write, settings, recordings, probe, and
 // the monitor; plus the picture, summary, table and analysis of a COMTRADE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The host's monitor: a datagram socket in the abstract namespace that the
 // driver sends its trace lines to, one line per datagram.

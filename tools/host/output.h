@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Where results go: standard output, as text or as JSON lines that each carry
 // a "type" and a "time" in ISO 8601 with the local offset. Progress and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The packets a host hands the driver: a HostPacket with the items and list
 // nodes it points at, built for the Send register or for checked items.

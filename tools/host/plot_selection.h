@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What plot draws of a recording: the channels named with --channels, the
 // samples between --from and --to (seconds from the trigger), and with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The channel's port name as the driver takes it: at most 31 characters.
 // Longer names (the /dev/serial/by-id/ links) are resolved to their device

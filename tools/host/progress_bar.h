@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A progress line on standard error (standard output keeps the results): a
 // bar redrawn in place on a terminal, a line every tenth otherwise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Where the driver writes fault recordings and what it needs there: the
 // directory (which it never creates) and the channel configuration file it

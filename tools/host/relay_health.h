@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the driver knows about each relay's link: its own counts (the driver
 // chooses whom each Send packet serves, so only it can credit the right

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Fitting text to a terminal: its size, and lines cut to its width (CJK
 // characters take two columns).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The host's own view of the setting database: the settings the driver
 // stored for a relay type, and the operator's edits before a write.

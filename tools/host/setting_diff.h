@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The operator's edits of a zone's settings as the changes they make: each
 // setting whose value differs from what the relay sent, shown with its old

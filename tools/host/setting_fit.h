@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Whether an edited coded-list setting can go to the relay as it is: the
 // relay takes a packed-decimal value with the slot's decimals, of three

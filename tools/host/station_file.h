@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The station file (TOML): how to load the driver, the channel, the relays
 // by address and the items of each relay as register texts with data types.

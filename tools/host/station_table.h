@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The station reader on an already parsed table, for programs whose own
 // files carry stations inside them with a few keys of their own.

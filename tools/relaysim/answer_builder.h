@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The relays of one line answering requests: finds the addressed relay and
 // builds its answer frame from its state.

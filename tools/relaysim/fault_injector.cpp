@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "fault_injector.h"
 
 #include "model/frame.h"

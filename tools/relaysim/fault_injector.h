@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Turns an answer frame into what actually goes on the line: on time or
 // late, whole or split, with a bad CRC, another relay's address, stray bytes

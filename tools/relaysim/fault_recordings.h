@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Synthetic fault recordings: a single-phase fault on a 50 Hz line, sampled
 // at 1 kHz, with 16 analog channels and two digital bytes per sample.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The relays' side of the line: collects request bytes into frames, hands
 // each request to the relays and schedules the shaped answer for writing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vorlan-relaysim: simulated relays on one serial line, for trying the driver
 // and a host configuration without a relay on the desk.
 

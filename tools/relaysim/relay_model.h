@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One simulated relay: measurements that move, status inputs that change now
 // and then (kept as time-stamped reports), counters that count, its own clock,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A relay's protection settings, zone by zone, and their two wire layouts:
 // the coded list (answer 0xBD, packed-decimal values of two bytes, then of

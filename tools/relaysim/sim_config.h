@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What a simulated line is made of: the serial side, the relays on it and
 // the faults to inject. Filled from command-line options and TOML files.

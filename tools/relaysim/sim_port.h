@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The simulator's end of the line: a new pseudo-terminal (the driver opens
 // its other side) or a real serial device, raw and non-blocking.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A small deterministic generator (SplitMix64). The same seed gives the same
 // sequence on every machine and standard library, so simulated lines replay.

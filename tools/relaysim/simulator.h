@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A whole simulated line in one object: the port, the relays, the fault
 // injector and the loop. Runs in the calling thread or on its own thread,
