@@ -28,6 +28,7 @@ void Check(const comtrade::Recording& r) {
     if (r.rates.empty() || static_cast<long>(n) != r.rates.back().lastSample) std::abort();
     (void)comtrade::IsoText(r.startNs);
     (void)comtrade::IsoText(r.triggerNs);
+    (void)r.TriggerSeconds();
 }
 
 }  // namespace
