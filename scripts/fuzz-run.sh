@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by scripts/test.sh (the short fuzz stage), scripts/fuzz.sh (the long
 # campaign) and the check that a planted finding fails a run. Source it; it
 # defines functions only.
