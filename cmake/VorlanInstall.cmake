@@ -1,5 +1,5 @@
-# What `cmake --install` puts under the prefix, and the Debian package made
-# of it by `cpack -G DEB`.
+# What `cmake --install` puts under the prefix; the Debian packages
+# (debian/) are made of the same installed files.
 include(CMakePackageConfigHelpers)
 
 set(VORLAN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vorlan)
@@ -37,21 +37,22 @@ install(FILES ${CMAKE_SOURCE_DIR}/examples/CMakeLists.txt
   ${CMAKE_SOURCE_DIR}/examples/minimal_host.c ${CMAKE_SOURCE_DIR}/examples/linked_host.c
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
-# Debian package. The shared-library dependencies are worked out from the
-# installed files when dpkg-shlibdeps is there.
-set(CPACK_PACKAGE_NAME vorlan)
-set(CPACK_PACKAGE_VENDOR "Vorlan")
-set(CPACK_PACKAGE_CONTACT "Vorlan developers <dev@vorlan.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-find_program(VORLAN_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(VORLAN_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The gateway with its systemd unit, sample configuration and registration
+# file; the paths in them follow the prefix given at install time.
+set(VORLAN_SYSTEMD_UNIT_DIR "" CACHE STRING
+  "Where the gateway's unit goes (default: /lib/systemd/system for the prefix /usr, else PREFIX/lib/systemd/system)")
+if(TARGET vorlan-gateway)
+  install(TARGETS vorlan-gateway RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  file(READ ${CMAKE_SOURCE_DIR}/include/vorlan/driver.h VORLAN_HEADER_TEXT)
+  string(REGEX MATCH "/\\* ({[0-9A-F-]+}) \\*/[\r\n]+static const VorlanGuid CLSID_VorlanRelayPro"
+         VORLAN_CLSID_MATCH "${VORLAN_HEADER_TEXT}")
+  if(NOT CMAKE_MATCH_1)
+    message(FATAL_ERROR "CLSID_VorlanRelayPro not found in include/vorlan/driver.h")
+  endif()
+  set(VORLAN_CLSID ${CMAKE_MATCH_1})
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/InstallGatewayFiles.cmake.in
+    ${CMAKE_BINARY_DIR}/InstallGatewayFiles.cmake @ONLY)
+  install(SCRIPT ${CMAKE_BINARY_DIR}/InstallGatewayFiles.cmake)
 endif()
-set(CPACK_GENERATOR DEB)
-set(CPACK_SOURCE_GENERATOR "")
-include(CPack)
+
+include(${CMAKE_CURRENT_LIST_DIR}/VorlanManPages.cmake)

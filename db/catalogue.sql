@@ -15,6 +15,10 @@ INSERT INTO "RelayName" VALUES ('s', 0, 210, 1, 7, '重合闸时限');
 INSERT INTO "RelayName" VALUES ('V', 0, 210, 1, 8, '低电压定值');
 INSERT INTO "RelayName" VALUES ('A', 0, 210, 1, 9, '过负荷定值');
 INSERT INTO "RelayName" VALUES ('s', 0, 210, 1, 10, '过负荷时限');
+-- One-digit settings (one value byte).
+INSERT INTO "RelayName" VALUES ('次', 0, 210, 1, 11, '重合闸次数');
+INSERT INTO "RelayName" VALUES ('', 0, 210, 1, 12, '过负荷返回系数');
+INSERT INTO "RelayName" VALUES ('°', 0, 210, 1, 13, '零序方向角偏移');
 
 -- Type 31: float layout (0xAD), 8 numeric values and 4 byte values.
 INSERT INTO "RelayName" VALUES ('A', 0, 31, 1, 1, '差动启动电流');

@@ -10,6 +10,7 @@
  */
 #define _POSIX_C_SOURCE 200809L
 #include <dlfcn.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -66,8 +67,19 @@ int main(int argc, char **argv) {
     channel.baudRate = 9600;
     channel.byteSize = 8;
     channel.stopBits = 1;
-    if (!d->AddDevice(driver, relay, &address) || !d->OpenChannel(driver, 0, &channel)) {
-        fprintf(stderr, "relay address %s or port %s refused\n", relay, argv[1]);
+    if (!d->AddDevice(driver, relay, &address)) {
+        fprintf(stderr, "relay address %s refused\n", relay);
+        d->Release(driver);
+        return 4;
+    }
+    if (!d->OpenChannel(driver, 0, &channel)) {
+        /* errno says what happened (ENOENT, EBUSY, ...); the driver says why. */
+        const int error = errno;
+        char why[256] = "";
+        uint32_t (*lastError)(IDeviceDriver *, char *, uint32_t) =
+            (uint32_t (*)(IDeviceDriver *, char *, uint32_t))dlsym(lib, "VorlanGetLastError");
+        if (lastError != NULL) lastError(driver, why, sizeof why);
+        fprintf(stderr, "port %s refused: %s (%s)\n", argv[1], why, strerror(error));
         d->Release(driver);
         return 4;
     }

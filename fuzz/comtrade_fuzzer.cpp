@@ -25,7 +25,7 @@ void Check(const comtrade::Recording& r) {
     for (const auto& s : r.states) {
         if (s.size() != n) std::abort();
     }
-    if (r.rates.empty() || static_cast<long>(n) != r.rates.back().lastSample) std::abort();
+    if (r.rates.empty() || static_cast<long>(n) != r.rates.back().lastSample || r.samplesInFile != n) std::abort();
     (void)comtrade::IsoText(r.startNs);
     (void)comtrade::IsoText(r.triggerNs);
     (void)r.TriggerSeconds();

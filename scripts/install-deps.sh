@@ -11,7 +11,9 @@ packages=(
   clang-14 libclang-rt-14-dev valgrind
   libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libcairo2-dev fonts-wqy-microhei
   python3 tzdata
+  debhelper dpkg-dev lintian help2man
   libmodbus-dev libmosquitto-dev mosquitto mosquitto-clients mbpoll
+  libcpp-httplib-dev chromium openssl
 )
 
 missing=()

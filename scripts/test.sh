@@ -23,6 +23,9 @@ cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/test -j "$jobs"
 
 if [ "${VORLAN_QUICK:-0}" != 1 ]; then
+  step "Debian packages: dpkg-buildpackage, lintian with no error or warning, unpacked and run"
+  tests/kit/deb_package.sh . build/deb
+
   step "AddressSanitizer and UndefinedBehaviorSanitizer: whole suite"
   cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVORLAN_SANITIZE=address,undefined \
         -DVORLAN_BENCH=OFF -DVORLAN_TOOLS=ON >/dev/null

@@ -97,9 +97,12 @@ static const VorlanGuid IID_IDispatch = {
  * Per register: what an item holds (the value area's first bytes, in the
  * machine's byte order), the data-type bit CheckItem accepts, the data
  * addresses, and what a read (direction 0) and a write (direction 1) do.
- * "Stamped" items get the time of the packet call as their timestamp (UTC),
- * and quality VORLAN_QUALITY_GOOD; the values are the driver's record of the
- * relay, as the last answers left it (zero before the relay has answered).
+ * "Stamped" items carry the quality that says how fresh their value is (see
+ * VORLAN_QUALITY_GOOD below): good and stamped with the time of the packet
+ * call (UTC) while the relay answers; waiting (value 0) for a point it never
+ * reported; last known, stamped with the answer that carried the value, once
+ * the relay has gone silent or the port is lost. The values are the driver's
+ * record of the relay, as the last answers left it.
  */
 typedef enum VorlanRegister {
     /* No address, byte. Read or write: drives one request to the relay the
@@ -146,8 +149,14 @@ typedef enum VorlanRegister {
      * long 0 or 1). Address p (1..10000) shows point p-1 going to 0, address
      * 10000+p point p-1 going to 1. Reads alternate: the first read gives 0 in
      * every item (no stamp), the next delivers queued changes as 1 stamped
-     * with the change's time (see docs/host-guide.md on relay clocks) and 0
-     * stamped now for the rest. Writes do nothing. */
+     * with the change's time and 0 stamped now (UTC) for the rest. Writes do
+     * nothing. The relay's time is read in the zone its clock keeps: UTC+8
+     * unless the line settings' relay_time_zone names another (an offset or
+     * a zone name); a time the zone skips takes the offset after the change,
+     * a repeated one the offset before it, and a time no calendar holds is
+     * stamped now. The driver sets the relays' clocks to UTC now in that zone
+     * unless the line's time_sync is off (see docs/host-guide.md on relay
+     * clocks). */
     VORLAN_REG_BWYX = 12,
     /* Setting write, long. Read: the setting state (VORLAN_SETTING_*), no
      * stamp. Write VORLAN_SETTING_WRITE (2): the edited settings of the
@@ -185,9 +194,27 @@ typedef enum VorlanRegister {
 #define VORLAN_TYPE_FLOAT ((int16_t)128)
 #define VORLAN_TYPE_TEXT ((int16_t)256)
 
-/* HostItem.quality as the driver writes it. */
-#define VORLAN_QUALITY_GOOD ((int16_t)192)
+/* HostItem.quality as the driver writes it: OPC-style codes that say how
+ * fresh a served value is.
+ *
+ *   code  name                          value served        timestamp
+ *   0xC0  VORLAN_QUALITY_GOOD           the relay's current  the packet call
+ *   0x20  VORLAN_QUALITY_WAITING        0 (never reported)   the packet call
+ *   0x14  VORLAN_QUALITY_LAST_KNOWN     the last reported    the answer that
+ *                                                            last carried it
+ *   0x00  VORLAN_QUALITY_BAD            (LBTime without an atom)
+ *
+ * A point the relay has never reported since OpenChannel is WAITING whatever
+ * the link does. Once the relay has failed VORLAN_STALE_AFTER_FAILURES
+ * consecutive exchanges, or the port is lost, its reported points turn
+ * LAST_KNOWN; the next answer makes them GOOD again. The line setting
+ * `quality = spec` serves every value GOOD, stamped now, as earlier versions
+ * did. */
+#define VORLAN_QUALITY_GOOD ((int16_t)0xC0)
+#define VORLAN_QUALITY_WAITING ((int16_t)0x20)
+#define VORLAN_QUALITY_LAST_KNOWN ((int16_t)0x14)
 #define VORLAN_QUALITY_BAD ((int16_t)0)
+#define VORLAN_STALE_AFTER_FAILURES 3
 
 /* HostPacket.direction. */
 #define VORLAN_DIRECTION_READ ((int16_t)0)
@@ -412,7 +439,8 @@ typedef struct IDeviceDriverVtbl {
      * another program, not a terminal, settings refused); a port already
      * open stays open then. OpenChannel and CloseChannel wait for a packet
      * call running on another thread (up to its exchange's length, 2.4 s for
-     * a setting read), so the port never changes under an exchange. */
+     * a setting read), so the port never changes under an exchange. On 0,
+     * errno and VorlanGetLastError say why (see the end of this file). */
     int32_t (*OpenChannel)(IDeviceDriver *self, intptr_t reserved, const ChannelConfig *config);
     /* Closes the port, if one is open; returns 1. */
     int32_t (*CloseChannel)(IDeviceDriver *self);
@@ -524,6 +552,37 @@ VORLAN_API int32_t VorlanGetRelayStats(IDeviceDriver *driver, int32_t deviceInde
  * a terminating NUL, cut to fit `size`. Returns the text's length, or 0 for an
  * unknown atom. */
 VORLAN_API uint32_t VorlanGetAtomName(uint16_t atom, char *buffer, uint32_t size);
+
+/* ---- Why OpenChannel refused ----
+ *
+ * When OpenChannel returns 0 it leaves errno (of the calling thread) set to
+ * what happened:
+ *   ENOENT  the device does not exist;
+ *   EBUSY   another program holds the port: a lock file in the lock
+ *           directory (/run/lock, or $VORLAN_LOCK_DIR) naming a live process,
+ *           an flock or the exclusive flag on the terminal; also a lock file
+ *           that is not a regular file (a FIFO, a directory, a link), which
+ *           counts as held and is never waited on, and a port this process
+ *           has open already;
+ *   EACCES  this user may not open the device (EPERM likewise);
+ *   ENOTTY  the path is not a terminal (a regular file, a directory, a FIFO);
+ *   EINVAL  bad settings: a baud rate outside VORLAN_MIN_BAUD..VORLAN_MAX_BAUD,
+ *           a byte size or parity out of range, settings or RS-485 direction
+ *           control the device refuses, or no record;
+ *   others  as open(2) gave them (ENXIO, ENODEV, EIO for a vanished device).
+ * errno is left alone when OpenChannel returns 1.
+ *
+ * VorlanGetLastError copies the reason for this component's last refused
+ * OpenChannel as one English sentence naming the port and the cause
+ * (for a live lock the holder's PID and process name, e.g. "The port
+ * /dev/ttyUSB0 is in use by process 4242 (minicom), which holds the lock file
+ * /run/lock/LCK..ttyUSB0."), with a terminating NUL, cut to fit `size`
+ * (`buffer` may be null with `size` 0 to learn the length). Returns the
+ * sentence's full length, or 0 when the last OpenChannel succeeded, none was
+ * made, or `driver` is null (`buffer` then holds ""). Any thread, any time:
+ * it never waits for a packet call. The same sentence goes to the monitor
+ * trace once, as "open refused: <sentence>". */
+VORLAN_API uint32_t VorlanGetLastError(IDeviceDriver *driver, char *buffer, uint32_t size);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,6 @@
 #include "component/component.h"
 
+#include <cerrno>
 #include <new>
 
 #include "component/guid.h"
@@ -59,7 +60,12 @@ int16_t CheckItem(IDeviceDriver* self, const ItemConfig* config, ItemRef* ref) {
 int32_t ReservedA6(IDeviceDriver*, intptr_t, intptr_t, intptr_t) { return 1; }
 
 int32_t OpenChannel(IDeviceDriver* self, intptr_t, const ChannelConfig* config) {
-    return Shielded<int32_t>(0, [&] { return RelayPro::Of(self).OpenChannel(config); });
+    int error = ENOMEM;  // what an exception out of the opening can only be
+    const int32_t opened =
+        Shielded<int32_t>(0, [&] { return RelayPro::Of(self).OpenChannel(config, &error); });
+    // Last, so that nothing on the way back changes it.
+    if (opened == 0) errno = error != 0 ? error : EIO;
+    return opened;
 }
 
 int32_t CloseChannel(IDeviceDriver* self) {
@@ -197,8 +203,8 @@ uint32_t RelayPro::Release() {
     return left;
 }
 
-int32_t RelayPro::OpenChannel(const ChannelConfig* config) {
-    return core_->OpenChannelLocked(config);
+int32_t RelayPro::OpenChannel(const ChannelConfig* config, int* error) {
+    return core_->OpenChannelLocked(config, error);
 }
 
 }  // namespace vorlan

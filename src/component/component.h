@@ -28,7 +28,8 @@ public:
 
     CRelayDriver& Core() { return *core_; }
     // OpenChannel: the driver keeps a copy of the host's record and opens the port.
-    int32_t OpenChannel(const ChannelConfig* config);
+    // On refusal `error` gets the errno value for the host.
+    int32_t OpenChannel(const ChannelConfig* config, int* error = nullptr);
 
     // An interface part: the host sees its first word, the table pointer.
     template <typename Interface>

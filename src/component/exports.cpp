@@ -36,6 +36,16 @@ int32_t VorlanGetRelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRe
     return stats.Read(deviceIndex, *out) ? 1 : 0;
 }
 
+uint32_t VorlanGetLastError(IDeviceDriver* driver, char* buffer, uint32_t size) {
+    if (buffer != nullptr && size > 0) buffer[0] = '\0';
+    if (driver == nullptr) return 0;
+    try {
+        return vorlan::RelayPro::Of(driver).Core().LastOpenError(buffer, size);
+    } catch (...) {
+        return 0;
+    }
+}
+
 uint32_t VorlanGetAtomName(uint16_t atom, char* buffer, uint32_t size) {
     return vorlan::AtomGetName(atom, buffer, size);
 }

@@ -2,6 +2,7 @@
 
 #include "component/polling_relays.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "faultrec/recording_service.h"
@@ -11,24 +12,57 @@
 #include "tags/tag_service.h"
 #include "protocol/answer_dispatch.h"
 #include "model/frame.h"
-#include "protocol/request_builder.h"
+#include "model/freshness.h"
+#include "protocol/answer_pairing.h"
+#include "protocol/control_conversation.h"
 #include "protocol/conversation.h"
+#include "protocol/request_builder.h"
 
 namespace vorlan {
 
 CRelayDriverBase::~CRelayDriverBase() = default;
 
 int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
-    if (config == nullptr) return 0;
+    if (config == nullptr) {
+        NoteOpenError(EINVAL, "No channel record was given to OpenChannel.");
+        return 0;
+    }
     std::memcpy(&channel_, config, sizeof channel_);
-    if (config->baudRate < kMinBaudRate || config->baudRate > kMaxBaudRate) return 0;
+    if (OpenError refused; !BaudRateFits(*config, &refused)) {
+        NoteOpenError(refused.code, std::move(refused.text));
+        return 0;
+    }
     LineChannel opened = OpenLineChannel(*config, PortClock());
     lineNotes_ = std::move(opened.notes);
-    if (!opened.port) return 0;  // a port that was open stays open
+    if (!opened.port) {  // a port that was open stays open
+        NoteOpenError(opened.error.code != 0 ? opened.error.code : EIO, std::move(opened.error.text));
+        return 0;
+    }
     port_ = std::move(opened.port);  // the old port, if any, closes here
     fastLine_ = opened.fast;
     fastTiming_ = opened.timing;
+    specQuality_ = opened.specQuality;
+    relayZone_ = std::move(opened.relayZone);
+    timeSync_ = opened.timeSync;
+    NoteOpenError(0, {});
     return 1;
+}
+
+void CRelayDriverBase::NoteOpenError(int code, std::string text) {
+    std::lock_guard<std::mutex> guard(openErrorLock_);
+    openErrorCode_ = code;
+    openErrorText_ = std::move(text);
+}
+
+uint32_t CRelayDriverBase::LastOpenError(char* buffer, uint32_t size) const {
+    std::lock_guard<std::mutex> guard(openErrorLock_);
+    const size_t length = openErrorText_.size();
+    if (buffer != nullptr && size > 0) {
+        const size_t copied = length < size ? length : size - 1;
+        std::memcpy(buffer, openErrorText_.data(), copied);
+        buffer[copied] = '\0';
+    }
+    return static_cast<uint32_t>(length);
 }
 
 int32_t CRelayDriverBase::CloseChannel() {
@@ -47,11 +81,29 @@ CRelayDriver::~CRelayDriver() {
     ReleaseRecordingAtoms(state_);
 }
 
-int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config) {
+int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config, int* error) {
     std::lock_guard<std::mutex> guard(lock_);
     const int32_t opened = OpenChannel(config);
+    if (opened == 1) {
+        // The builder and the delivery read the relay clocks from the polling state.
+        state_.relayZone = relayZone_;
+        state_.timeSync = timeSync_;
+    }
     TraceLineNotes();
+    TraceOpenError();
+    if (error != nullptr) *error = opened != 0 ? 0 : openErrorCode_;
     return opened;
+}
+
+void CRelayDriver::TraceOpenError() {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> guard(openErrorLock_);
+        text = openErrorText_;
+    }
+    if (text == tracedOpenError_) return;
+    tracedOpenError_ = text;
+    if (!text.empty()) SendMonitorText(*monitor_, "open refused: " + text);
 }
 
 void CRelayDriver::TraceLineNotes() {
@@ -80,6 +132,10 @@ int32_t CRelayDriver::AddDevice(const char* addressText, int32_t* address) {
     }
     std::lock_guard<std::mutex> guard(lock_);
     if (state_.deviceCount >= kMaxDevices) return 0;
+    // One record per address: a second would never get an answer of its own.
+    for (int32_t i = 0; i < state_.deviceCount; ++i) {
+        if (state_.devices[static_cast<size_t>(i)].address == value) return 0;
+    }
     if (address != nullptr) *address = static_cast<int32_t>(value);
     DeviceRecord& record = state_.devices[static_cast<size_t>(state_.deviceCount)];
     record.address = static_cast<uint8_t>(value);
@@ -105,7 +161,7 @@ int32_t CRelayDriver::CanMerge(const ItemRef* ref, int32_t direction, HostPacket
 }
 
 int32_t CRelayDriver::ServePacket(HostPacket* packet, FrameBuffer& frame, int32_t origin) {
-    TagContext ctx{state_, *clock_, &settings_};
+    TagContext ctx{state_, *clock_, &settings_, specQuality_};
     return vorlan::ServePacket(ctx, packet, frame, origin);
 }
 
@@ -120,16 +176,28 @@ int32_t CRelayDriver::ExchangeFrame(FrameBuffer& frame) {
 
 int32_t CRelayDriver::ParseAnswer(HostPacket* /*packet*/, const uint8_t* frame, int32_t length) {
     const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-    return vorlan::ParseAnswer(state_, *this, ByteView(frame, size));
+    return vorlan::ParseAnswer(state_, *this, ByteView(frame, size), clock_->NowFileTime());
 }
 
 namespace {
 
 // After a failed exchange the relay starts again with the general poll, and a
-// pending control selection is cancelled.
+// control not yet executed is dropped.
 void MarkForFreshStart(DeviceRecord& relay) {
     AskNext(relay, Request::GeneralPoll);
-    relay.control.ykState = 255;
+    ControlExchangeFailed(relay);
+    ExchangeEnded(relay);
+}
+
+bool PortFailed(ExchangeOutcome outcome) {
+    return outcome == ExchangeOutcome::WriteFailed || outcome == ExchangeOutcome::ReadFailed;
+}
+
+// Whether the exchange reached the line for a relay, so its failure counts
+// against that relay.
+bool ReachedRelay(ExchangeOutcome outcome) {
+    return outcome != ExchangeOutcome::NothingSent && outcome != ExchangeOutcome::Refused &&
+           outcome != ExchangeOutcome::Broadcast;
 }
 
 // Device index of the registered relay with `address`, or -1.
@@ -160,16 +228,21 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
 
     if (ExchangeFrame(frame) == 0) {
         linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
+        if (PortFailed(lastOutcome_)) state_.lineLost = true;
         MarkForFreshStart(packetRelay);
         if (sent) {
-            if (DeviceRecord* served = state_.FindDevice(requestAddress)) MarkForFreshStart(*served);
+            if (DeviceRecord* served = state_.FindDevice(requestAddress)) {
+                MarkForFreshStart(*served);
+                if (ReachedRelay(lastOutcome_)) NoteExchangeFailed(*served);
+            }
         }
         return 0;
     }
-    const int32_t parsed = ParseAnswer(packet, bytes, frame.length);
-    const bool taken = parsed == 1 && frame.length > 0 && bytes[0] == requestAddress;
+    const size_t size = frame.length > 0 ? static_cast<size_t>(frame.length) : 0;
+    const AnswerVerdict verdict = TakeAnswer(state_, *this, ByteView(bytes, size), clock_->NowFileTime());
+    const bool taken = verdict == AnswerVerdict::Taken || verdict == AnswerVerdict::PurposeFailed;
     linkStats_.Note(target, lastOutcome_, taken, clock_->NowFileTime());
-    if (parsed == 0) return 0;
+    if (verdict == AnswerVerdict::Refused || verdict == AnswerVerdict::PurposeFailed) return 0;
 
     if (packetRelay.conversation.unansweredCount > 10) {
         packetRelay.conversation.unansweredCount = 0;
@@ -190,6 +263,10 @@ int32_t CRelayDriver::ProbeDevice(intptr_t /*reserved*/, int32_t address, intptr
     const int32_t target = RegisteredIndex(state_, relayAddress);
     if (ExchangeFrame(frame) == 0) {
         linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
+        if (PortFailed(lastOutcome_)) state_.lineLost = true;
+        if (target >= 0 && ReachedRelay(lastOutcome_)) {
+            NoteExchangeFailed(state_.devices[static_cast<size_t>(target)]);
+        }
         return 0;
     }
     const int32_t parsed = ParseProbeAnswer(relayAddress, bytes, frame.length);
@@ -199,7 +276,7 @@ int32_t CRelayDriver::ProbeDevice(intptr_t /*reserved*/, int32_t address, intptr
 
 int32_t CRelayDriver::ParseProbeAnswer(uint8_t address, const uint8_t* frame, int32_t length) {
     const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-    return vorlan::ParseProbeAnswer(state_, *this, address, ByteView(frame, size));
+    return vorlan::ParseProbeAnswer(state_, *this, address, ByteView(frame, size), clock_->NowFileTime());
 }
 
 void CRelayDriver::StoreCodedSettings(DeviceRecord& relay, ByteView frame) {

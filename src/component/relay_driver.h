@@ -47,6 +47,11 @@ public:
     int32_t OpenChannel(const ChannelConfig* config);
     int32_t CloseChannel();
 
+    // The last OpenChannel refusal as a sentence (empty once a port opened),
+    // copied with a NUL into `buffer` cut to fit `size`; returns its length.
+    // Takes only the text's own lock, never the packet lock.
+    uint32_t LastOpenError(char* buffer, uint32_t size) const;
+
     int32_t PortHandle() const { return port_ ? 1 : -1; }
     int32_t ErrorIndex() const { return errorIndex.load(); }
 
@@ -62,7 +67,19 @@ protected:
     // The open line's timing profile and what its settings file got wrong.
     bool fastLine_ = false;
     FastTiming fastTiming_;
+    bool specQuality_ = false;  // the line serves every value good, stamped now
+    // The open line's relay clocks: their zone, and whether the driver sets them.
+    RelayZone relayZone_;
+    bool timeSync_ = true;
     std::vector<std::string> lineNotes_;
+    // Why the last OpenChannel refused; the text under its own lock, which
+    // hosts read from any thread.
+    int openErrorCode_ = 0;
+    std::string openErrorText_;
+    mutable std::mutex openErrorLock_;
+
+private:
+    void NoteOpenError(int code, std::string text);
 };
 
 // Not final: tests stand in for single steps of the packet cycle.
@@ -83,8 +100,9 @@ public:
     // The probe's answer check with this driver's answer handlers.
     int32_t ParseProbeAnswer(uint8_t address, const uint8_t* frame, int32_t length);
 
-    // Configuration and packet calls from the component take the lock.
-    int32_t OpenChannelLocked(const ChannelConfig* config);
+    // Configuration and packet calls from the component take the lock. On
+    // refusal `error` gets the errno value for the host.
+    int32_t OpenChannelLocked(const ChannelConfig* config, int* error = nullptr);
     int32_t CloseChannelLocked();
 
     // Per-relay link counts; readable from any thread.
@@ -100,6 +118,8 @@ public:
 private:
     // The settings file's notes to the monitor, once for as long as they repeat.
     void TraceLineNotes();
+    // A refusal's reason to the monitor, once for as long as it repeats.
+    void TraceOpenError();
 
     void StoreCodedSettings(DeviceRecord& relay, ByteView frame) override;
     void StoreSettingValues(DeviceRecord& relay, ByteView frame) override;
@@ -112,6 +132,7 @@ private:
     LinkStatsTable linkStats_;
     ExchangeOutcome lastOutcome_ = ExchangeOutcome::NothingSent;
     std::vector<std::string> tracedLineNotes_;
+    std::string tracedOpenError_;
     std::mutex lock_;
     // Declared last so that the database goes first, then the lock, then the records.
     SettingService settings_;

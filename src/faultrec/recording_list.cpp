@@ -2,6 +2,7 @@
 
 #include "model/recording_limits.h"
 #include "faultrec/recording_service.h"
+#include "model/freshness.h"
 #include "faultrec/recording_times.h"
 
 namespace vorlan {
@@ -20,7 +21,9 @@ int32_t FindRecording(const DeviceRecord& relay, int32_t number) {
 
 void StoreRecordingList(DeviceRecord& relay, ByteView frame, Clock& clock) {
     const size_t payload = frame.at(2);
-    if (frame.size() < kPayloadOffset || frame.at(0) != relay.address || payload == 0) return;
+    if (frame.size() < kPayloadOffset || frame.at(0) != relay.address) return;
+    relay.recording.lbListReported = ReportedAt(clock.NowFileTime());
+    if (payload == 0) return;
 
     size_t entries = payload / kListEntrySize;
     if (entries > kRecordingListSize) entries = kRecordingListSize;

@@ -1,6 +1,6 @@
 #include "link/fast_exchange.h"
 
-#include <cstring>
+#include "link/answer_framing.h"
 
 namespace vorlan {
 namespace {
@@ -9,6 +9,7 @@ constexpr size_t kReadCap = 512;            // a read of exactly this much is dr
 constexpr int32_t kHeaderBytes = 3;         // address, command, data count
 constexpr int32_t kFrameOverheadBytes = 5;  // header + 2 CRC bytes
 constexpr int32_t kLongAnswer = 243 + kFrameOverheadBytes;
+constexpr size_t kMaxAnswerBytes = 255 + kFrameOverheadBytes;
 
 // Wraps with the 32-bit tick.
 bool Reached(uint32_t now, uint32_t deadline) {
@@ -17,38 +18,16 @@ bool Reached(uint32_t now, uint32_t deadline) {
 
 enum class Collected { Whole, TimedOut, PortFailed };
 
-struct Collecting {
-    uint8_t* frame;
-    size_t capacity;
-    int32_t length = 0;
-    int32_t expected = 0;  // 0 while the length byte has not arrived
-};
-
-// Appends bytes (those beyond the caller's buffer are dropped) and applies the
-// framing: the length follows from byte 2; a whole frame from the relay is
-// cut to its length, one from another address is dropped. True when done.
-bool TakeBytes(Collecting& a, const uint8_t* bytes, size_t got, uint8_t address) {
-    const size_t room = a.capacity - static_cast<size_t>(a.length);
-    const size_t keep = got < room ? got : room;
-    std::memcpy(a.frame + a.length, bytes, keep);
-    a.length += static_cast<int32_t>(keep);
-    if (a.expected == 0 && a.length >= kHeaderBytes) a.expected = a.frame[2] + kFrameOverheadBytes;
-    if (a.expected == 0 || a.length < a.expected) return false;
-    if (a.frame[0] == address) {
-        a.length = a.expected;  // stray bytes after the frame are cut
-    } else {
-        a.length = 0;  // a whole answer from another relay is discarded
-        a.expected = 0;
-    }
-    return true;
-}
-
 // Wakes for the first bytes, sleeps through the wire time of what is still
 // missing (the header, then the rest of the frame) and reads it in one go,
 // so a frame costs a few wake-ups, not one per byte.
-Collected CollectAnswer(ExchangeContext& ctx, const FastTiming& t, uint8_t address,
-                        uint32_t deadline, Collecting& a) {
+Collected CollectAnswer(ExchangeContext& ctx, const FastTiming& t, uint32_t firstDeadline,
+                        AnswerFraming& a) {
     uint8_t readBuffer[kReadCap];
+    uint32_t deadline = firstDeadline;
+    // Bytes that keep coming (noise, a chatty neighbour) never hold the line
+    // longer than the longest answer could take after the first deadline.
+    const uint32_t lastDeadline = firstDeadline + WireMs(t, kMaxAnswerBytes) + t.slowAnswerTimeoutMs;
     for (;;) {
         const uint32_t now = ctx.clock.TickMs();
         if (Reached(now, deadline)) return Collected::TimedOut;
@@ -58,7 +37,7 @@ Collected CollectAnswer(ExchangeContext& ctx, const FastTiming& t, uint8_t addre
 
         size_t waiting = 0;
         if (!ctx.port->BytesWaiting(waiting)) return Collected::PortFailed;
-        const int32_t missing = (a.expected > 0 ? a.expected : kHeaderBytes) - a.length;
+        const int32_t missing = (a.expected() > 0 ? a.expected() : kHeaderBytes) - a.length();
         if (missing > 0 && waiting < static_cast<size_t>(missing)) {
             ctx.clock.SleepMs(WireMs(t, static_cast<size_t>(missing) - waiting));
         }
@@ -66,9 +45,12 @@ Collected CollectAnswer(ExchangeContext& ctx, const FastTiming& t, uint8_t addre
         if (!ctx.port->Read(readBuffer, sizeof readBuffer, got)) return Collected::PortFailed;
         if (got == 0) continue;
         if (got == kReadCap) continue;  // an overrun, not an answer
-        if (TakeBytes(a, readBuffer, got, address)) return Collected::Whole;
-        const uint32_t gap = a.expected == kLongAnswer ? t.slowAnswerTimeoutMs : t.interCharTimeoutMs;
-        deadline = ctx.clock.TickMs() + gap;
+        if (a.Take(readBuffer, got)) return Collected::Whole;
+        // The rest of a started frame gets the character gap; after another
+        // relay's frame the wait for the own answer goes on to its deadline.
+        const uint32_t gap = a.expected() == kLongAnswer ? t.slowAnswerTimeoutMs : t.interCharTimeoutMs;
+        deadline = a.length() > 0 ? ctx.clock.TickMs() + gap : firstDeadline;
+        if (Reached(deadline, lastDeadline)) deadline = lastDeadline;
     }
 }
 
@@ -103,13 +85,15 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, FrameB
     // The write returns once the request is queued; the relay hears it whole later.
     const uint32_t firstDeadline = ctx.clock.TickMs() + WireMs(timing, static_cast<size_t>(length)) +
                                    (slowAnswer ? timing.slowAnswerTimeoutMs : timing.answerTimeoutMs);
-    Collecting answer{frame, capacity};
+    AnswerFraming answer(frame, capacity, relay.address);
     length = 0;
-    const Collected collected = CollectAnswer(ctx, timing, relay.address, firstDeadline, answer);
-    length = answer.length;  // a time-out leaves what was collected, as the standard exchange does
+    const Collected collected = CollectAnswer(ctx, timing, firstDeadline, answer);
+    length = answer.length();  // a time-out leaves what was collected, as the standard exchange does
     if (collected == Collected::TimedOut) {
         ctx.errorIndex = kErrorReplyTimeout;
-        ctx.outcome = ExchangeOutcome::TimedOut;
+        // Only other relays' frames came: the relay asked did not answer.
+        ctx.outcome = answer.sawForeign() && length == 0 ? ExchangeOutcome::ForeignAnswer
+                                                         : ExchangeOutcome::TimedOut;
         return 0;
     }
     if (collected == Collected::PortFailed) {
@@ -119,7 +103,7 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, FrameB
     }
     AwaitQuietLine(ctx, timing);
 
-    ctx.outcome = length > 0 ? ExchangeOutcome::Answered : ExchangeOutcome::ForeignAnswer;
+    ctx.outcome = ExchangeOutcome::Answered;
     TraceExchange(ctx, relay, 'R', frame, length);
     return 1;
 }

@@ -1,7 +1,6 @@
 #include "link/frame_exchange.h"
 
-#include <cstring>
-
+#include "link/answer_framing.h"
 #include "link/monitor_trace.h"
 #include "model/commands.h"
 #include "model/frame.h"
@@ -87,17 +86,24 @@ int32_t ExchangeFrame(ExchangeContext& ctx, FrameBuffer& buffer) {
     if (start != RequestStart::Sent) return start == RequestStart::Done ? 1 : 0;
 
     length = 0;
-    int32_t expected = 0;  // answer length, 0 while unknown
-    uint32_t deadline = ctx.clock.TickMs() + kFirstDeadlineMs;
+    AnswerFraming answer(frame, capacity, relay.address);
+    const uint32_t firstDeadline = ctx.clock.TickMs() + kFirstDeadlineMs;
+    // Bytes that keep coming (noise, a chatty neighbour) never hold the line
+    // past the time a slow answer may take.
+    const uint32_t lastDeadline = firstDeadline + kSlowAnswerPauseMs + kEndPauseMs;
+    uint32_t deadline = firstDeadline;
     uint8_t readBuffer[kReadCap];
     for (;;) {
         if (Later(ctx.clock.TickMs(), deadline)) {
+            length = answer.length();
             ctx.errorIndex = kErrorReplyTimeout;
-            ctx.outcome = ExchangeOutcome::TimedOut;
+            // Only other relays' frames came: the relay asked did not answer.
+            ctx.outcome = answer.sawForeign() && length == 0 ? ExchangeOutcome::ForeignAnswer
+                                                             : ExchangeOutcome::TimedOut;
             return 0;
         }
         ctx.clock.SleepMs(kPollPauseMs);
-        if (expected == kLongAnswer || relay.slowAnswer) {
+        if (answer.expected() == kLongAnswer || relay.slowAnswer) {
             ctx.clock.SleepMs(kSlowAnswerPauseMs);
         }
 
@@ -119,34 +125,18 @@ int32_t ExchangeFrame(ExchangeContext& ctx, FrameBuffer& buffer) {
         }
         if (got == kReadCap) continue;  // an overrun, not an answer
 
-        // Bytes beyond the caller's buffer are dropped; such an answer fails its check.
-        const size_t room = capacity - static_cast<size_t>(length);
-        const size_t keep = got < room ? got : room;
-        std::memcpy(frame + length, readBuffer, keep);
-        length += static_cast<int32_t>(keep);
-
-        // Framing: the answer's length follows from its byte 2. It runs once
-        // at least 3 bytes beyond the known length have arrived.
-        if (length - expected >= 3) {
-            expected = frame[2] + 5;
-            if (length >= expected) {
-                if (frame[0] == relay.address) {
-                    length = expected;  // stray bytes after the frame are cut
-                } else {
-                    length = 0;  // a whole answer from another relay is discarded
-                    expected = 0;
-                }
-            }
-        }
-
-        if (length >= expected) {
+        if (answer.Take(readBuffer, got)) {
             ctx.clock.SleepMs(kEndPauseMs);
             break;
         }
-        deadline = ctx.clock.TickMs() + kPartialDeadlineMs;
+        // The rest of a started frame gets a short while; after another
+        // relay's frame the wait for the own answer goes on to its deadline.
+        deadline = answer.length() > 0 ? ctx.clock.TickMs() + kPartialDeadlineMs : firstDeadline;
+        if (Later(deadline, lastDeadline)) deadline = lastDeadline;
     }
+    length = answer.length();
 
-    ctx.outcome = length > 0 ? ExchangeOutcome::Answered : ExchangeOutcome::ForeignAnswer;
+    ctx.outcome = ExchangeOutcome::Answered;
     TraceExchange(ctx, relay, 'R', frame, length);
     return 1;
 }

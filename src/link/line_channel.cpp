@@ -38,8 +38,8 @@ FastTiming FastTimingFor(const LineSettings& line, const SerialSettings& serial)
 }
 
 std::unique_ptr<SerialPort> OpenLinePort(const ChannelConfig& config, const LineSettings& line,
-                                         Clock& clock) {
-    std::unique_ptr<SerialPort> port = OpenChannelPort(config, clock, line.rs485);
+                                         Clock& clock, OpenError* why) {
+    std::unique_ptr<SerialPort> port = OpenChannelPort(config, clock, line.rs485, why);
     if (!port || !line.echo) return port;
     const FastTiming t = FastTimingFor(line, SettingsFor(config));
     return std::make_unique<EchoSuppressingPort>(std::move(port), clock, t.charTimeUs, t.interCharTimeoutMs);
@@ -49,26 +49,30 @@ LineChannel OpenLineChannel(const ChannelConfig& config, Clock& clock) {
     LineChannel channel;
     const std::string portName(config.portName, strnlen(config.portName, kPortNameChars));
     const LineSettings line = LoadLineSettings(portName, channel.notes);
-    channel.port = OpenLinePort(config, line, clock);
+    channel.port = OpenLinePort(config, line, clock, &channel.error);
     channel.fast = line.timing == LineTiming::Fast;
     channel.timing = FastTimingFor(line, SettingsFor(config));
+    channel.specQuality = line.specQuality;
+    channel.relayZone = line.relayZone;
+    channel.timeSync = line.timeSync;
     return channel;
 }
 
-void SendLineNotes(MonitorSink& monitor, const std::vector<std::string>& notes) {
+void SendMonitorText(MonitorSink& monitor, const std::string& text) {
     constexpr size_t kLine = 80;
     const std::string indent = "   ";
-    for (const std::string& note : notes) {
-        const std::string text = "line settings: " + note;
-        size_t at = 0;
-        while (at < text.size()) {
-            const std::string lead = at == 0 ? "" : indent;
-            const size_t take = std::min(kLine - lead.size(), text.size() - at);
-            const std::string line = lead + text.substr(at, take);
-            monitor.SendLine(line.c_str(), line.size());
-            at += take;
-        }
+    size_t at = 0;
+    while (at < text.size()) {
+        const std::string lead = at == 0 ? "" : indent;
+        const size_t take = std::min(kLine - lead.size(), text.size() - at);
+        const std::string line = lead + text.substr(at, take);
+        monitor.SendLine(line.c_str(), line.size());
+        at += take;
     }
+}
+
+void SendLineNotes(MonitorSink& monitor, const std::vector<std::string>& notes) {
+    for (const std::string& note : notes) SendMonitorText(monitor, "line settings: " + note);
 }
 
 }  // namespace vorlan

@@ -54,8 +54,8 @@ bool Decimal(const std::string& v, double high, double& out) {
     return true;
 }
 
-// Applies one key; false when the value is not taken.
-bool Apply(const IniEntry& e, LineSettings& s, bool& known) {
+// Applies one key; false when the value is not taken (`why` may say why).
+bool Apply(const IniEntry& e, LineSettings& s, bool& known, std::string& why) {
     known = true;
     const std::string& k = e.key;
     const std::string& v = e.value;
@@ -75,6 +75,14 @@ bool Apply(const IniEntry& e, LineSettings& s, bool& known) {
     if (k == "delay_before_send_ms") return Whole(v, 0, kMaxRtsDelayMs, s.rs485.delayBeforeSendMs);
     if (k == "delay_after_send_ms") return Whole(v, 0, kMaxRtsDelayMs, s.rs485.delayAfterSendMs);
     if (k == "echo") return OnOff(v, s.echo);
+    if (k == "quality") {
+        if (v == "spec") s.specQuality = true;
+        else if (v == "fresh") s.specQuality = false;
+        else return false;
+        return true;
+    }
+    if (k == "relay_time_zone") return RelayZone::FromText(v, s.relayZone, why);
+    if (k == "time_sync") return OnOff(v, s.timeSync);
     known = false;
     return false;
 }
@@ -94,6 +102,9 @@ void ResetKey(const std::string& k, LineSettings& s) {
     else if (k == "delay_before_send_ms") s.rs485.delayBeforeSendMs = d.rs485.delayBeforeSendMs;
     else if (k == "delay_after_send_ms") s.rs485.delayAfterSendMs = d.rs485.delayAfterSendMs;
     else if (k == "echo") s.echo = d.echo;
+    else if (k == "quality") s.specQuality = d.specQuality;
+    else if (k == "relay_time_zone") s.relayZone = d.relayZone;
+    else if (k == "time_sync") s.timeSync = d.timeSync;
 }
 
 void ApplySection(const IniFile& ini, const std::string& section, LineSettings& s,
@@ -101,8 +112,9 @@ void ApplySection(const IniFile& ini, const std::string& section, LineSettings& 
     for (const IniEntry& e : ini.entries) {
         if (e.section != section) continue;
         bool known = false;
+        std::string why;
         LineSettings tried = s;
-        if (Apply(e, tried, known)) {
+        if (Apply(e, tried, known, why)) {
             s = tried;
             continue;
         }
@@ -112,7 +124,8 @@ void ApplySection(const IniFile& ini, const std::string& section, LineSettings& 
             continue;
         }
         ResetKey(e.key, s);
-        notes.push_back(where + "bad value '" + e.value + "' for " + e.key + ", default used");
+        notes.push_back(where + "bad value '" + e.value + "' for " + e.key +
+                        (why.empty() ? "" : " (" + why + ")") + ", default used");
     }
 }
 

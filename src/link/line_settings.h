@@ -1,6 +1,7 @@
 #pragma once
 // The line settings file: how the exchange times a line (the standard fixed
-// pauses or the fast profile), RS-485 direction control and local echo. Read
+// pauses or the fast profile), RS-485 direction control, local echo, the
+// zone the relays' clocks keep and whether the driver sets them. Read
 // at OpenChannel from $VORLAN_LINES, else $XDG_CONFIG_HOME/vorlan/lines.ini
 // (~/.config when unset), else /etc/vorlan/lines.ini. A port's own section
 // wins over [default]; a missing file gives every default; a bad value
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/ini_file.h"
+#include "platform/relay_zone.h"
 #include "platform/rs485_settings.h"
 
 namespace vorlan {
@@ -25,6 +27,12 @@ struct LineSettings {
     double guardChars = 3.5;             // quiet time after an answer
     Rs485Settings rs485;
     bool echo = false;                   // the adapter hands back what it sends
+    // quality = spec: every served value good and stamped now, whatever the
+    // relay's answers, for hosts built on that; default: quality that says
+    // how fresh each value is.
+    bool specQuality = false;
+    RelayZone relayZone;                 // relay_time_zone: UTC+8 unless set
+    bool timeSync = true;                // time_sync: off where a station clock sets the relays
 };
 
 constexpr size_t kMaxLineSettingsFile = 64 * 1024;

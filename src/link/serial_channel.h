@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/open_error.h"
 #include "platform/serial_port.h"
 #include "vorlan/driver.h"
 
@@ -23,11 +24,16 @@ std::string DevicePathFor(const char* portName);
 // value one; byte size and parity are passed on unchanged.
 SerialSettings SettingsFor(const ChannelConfig& config);
 
+// True when the channel's baud rate is one OpenChannel accepts; otherwise
+// `why` (when given) says so, with EINVAL.
+bool BaudRateFits(const ChannelConfig& config, OpenError* why = nullptr);
+
 // Checks the baud rate and opens and configures the port, with `rs485`
-// direction control when on; null on failure. The driver's `clock` times the
-// port's waits and paces the reopening of a vanished device; it must outlive
-// the port.
+// direction control when on; null on failure, and `why` (when given) then
+// says why. The driver's `clock` times the port's waits and paces the
+// reopening of a vanished device; it must outlive the port.
 std::unique_ptr<SerialPort> OpenChannelPort(const ChannelConfig& config, Clock& clock,
-                                            const Rs485Settings& rs485 = Rs485Settings{});
+                                            const Rs485Settings& rs485 = Rs485Settings{},
+                                            OpenError* why = nullptr);
 
 }  // namespace vorlan

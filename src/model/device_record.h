@@ -11,6 +11,7 @@
 
 #include "model/change_queue.h"
 #include "model/commands.h"
+#include "platform/relay_zone.h"
 #include "vorlan/driver.h"
 
 namespace vorlan {
@@ -37,13 +38,24 @@ struct Conversation {
     int32_t pollCount = 0;              // requests since the last time synchronisation
     int32_t unansweredCount = 0;
     int32_t writeConfirmCountdown = 0;  // 0x8F on the second request after a 0x8C
+    // The request on the line whose answer is due; None between exchanges.
+    // Kept by protocol/answer_pairing.h: an answer that moves a conversation
+    // counts only for the request it answers.
+    Request awaiting = Request::None;
+    int32_t failedExchanges = 0;        // in a row, since the last answer taken
+    uint64_t lastAnswerTime = 0;        // UTC FILETIME of the last answer taken; 0: never
 };
 
-// The values the relay reported, stored by the answer dispatch.
+// The values the relay reported, stored by the answer dispatch, each with
+// the time (UTC FILETIME) of the answer that last carried it; 0: never
+// reported since the channel opened. Status points arrive in groups of 8.
 struct PointValues {
     std::array<float, kYcCount> ycValue{};
     std::array<uint8_t, kYxCount> yxState{};
     std::array<uint32_t, kYmCount> ymValue{};
+    std::array<uint64_t, kYcCount> ycReported{};
+    std::array<uint64_t, kYxGroups> yxReported{};
+    std::array<uint64_t, kYmCount> ymReported{};
     ChangeQueue changeQueue;
 };
 
@@ -64,12 +76,25 @@ struct SettingTable {
     int32_t rtuType = 0;                         // the relay type its settings carry
 };
 
-// A remote control in progress, from the host's YK writes.
+// Where a remote control stands. Each step allows exactly one next frame:
+// a select only while one is wanted, an execute only after that select's
+// confirmation, a result only while the executed control awaits it.
+enum class ControlStep : uint8_t {
+    None,
+    SelectWanted,   // the host selected; 0x98 goes out at the relay's next turn
+    SelectSent,     // 0x98 on the line; only its 0xC8 moves on
+    ExecuteWanted,  // the select was confirmed; 0x9A goes out once
+    ExecuteSent,    // 0x9A went out; its 0xCA is awaited while the watch runs
+};
+
+// A remote control in progress, from the host's YK writes. Changed only
+// through protocol/control_conversation.h.
 struct ControlSelection {
     int32_t ykPoint = 0;
     int32_t ykCommand = 0;
     int32_t ykState = 255;                      // 1 while a selection waits to go out
     int32_t ykAction = VORLAN_YK_ACTION_NONE;   // host-visible progress
+    ControlStep step = ControlStep::None;
 };
 
 // The samples of the recording being fetched, by sample number.
@@ -97,6 +122,7 @@ struct RecordingRetrieval {
     std::array<uint32_t, kRecordingListSize> lbSecond{};
     std::array<uint32_t, kRecordingListSize> lbFraction{};
     int32_t lbFilesWritten = 0;
+    uint64_t lbListReported = 0;  // UTC FILETIME of the last list answer; 0: never
 };
 
 // What the host's register service keeps per relay.
@@ -131,13 +157,19 @@ struct PollingState {
     uint8_t controlWatch = 0;
     int32_t controlWatchDevice = kNone;
     int32_t controlWatchStep = 0;
+    bool lineLost = false;  // the port failed; cleared by the next answer taken
+    // The zone the relays' clocks keep, and whether the driver sets their
+    // clocks (off where a station clock does): from the line settings at
+    // OpenChannel.
+    RelayZone relayZone;
+    bool timeSync = true;
 
     // The record `currentDevice` names (always inside the table).
     DeviceRecord& Current() {
         return devices[static_cast<size_t>(ClampIndex(currentDevice))];
     }
 
-    // First registered relay with `address`, made the current one; null if none.
+    // The registered relay with `address`, made the current one; null if none.
     DeviceRecord* FindDevice(uint8_t address) {
         const int32_t count = deviceCount < kMaxDevices ? deviceCount : kMaxDevices;
         for (int32_t i = 0; i < count; ++i) {

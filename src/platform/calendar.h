@@ -28,6 +28,16 @@ constexpr uint64_t kFileTimeUnixEpochSeconds = 11'644'473'600ULL;
 // ms < 1000, year 1601..30827).
 bool SystemTimeToFileTime(const SystemTime& t, uint64_t& out);
 
+// Seconds since 1970 of calendar fields read as UTC. Fields past their range
+// count on as the calendar does: month 13 is January of the next year, day 32
+// of January is the first of February, hour 24 the next day.
+int64_t FieldSeconds(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
+                     int64_t second);
+
+// The calendar fields (day of week included) of `seconds` since 1970 read
+// as UTC, with `ms`.
+SystemTime CalendarFields(int64_t seconds, int32_t ms);
+
 // The local calendar fields of `seconds` since 1970 (localtime_r), with `ms`.
 // False when the C library can't convert them.
 bool LocalCalendar(time_t seconds, int32_t ms, SystemTime& out);

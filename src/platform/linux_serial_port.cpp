@@ -4,10 +4,12 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/linux_custom_speed.h"
 #include "platform/linux_rs485.h"
@@ -16,21 +18,84 @@
 namespace vorlan {
 namespace {
 
-bool Configure(int fd, const SerialSettings& settings) {
+void Refuse(OpenError* why, const std::string& path, int code, const std::string& clause) {
+    if (why != nullptr) why->Set(code, "The port " + path + " " + clause + ".");
+}
+
+std::string KindOf(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return "a file of unknown kind";
+    if (S_ISREG(st.st_mode)) return "a regular file";
+    if (S_ISDIR(st.st_mode)) return "a directory";
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    if (S_ISBLK(st.st_mode)) return "a block device";
+    return "a character device";
+}
+
+// Why open() of the device failed, with the errno the host reads.
+void RefuseOpen(OpenError* why, const std::string& path, int error) {
+    switch (error) {
+        case ENOENT:
+            Refuse(why, path, ENOENT, "does not exist");
+            return;
+        case EACCES:
+        case EPERM:
+            Refuse(why, path, error, "can't be opened: permission denied for this user");
+            return;
+        case EBUSY:
+            Refuse(why, path, EBUSY, "is in use: another program has it open exclusively");
+            return;
+        case EISDIR:
+            Refuse(why, path, ENOTTY, "is a directory, not a terminal");
+            return;
+        case ENXIO:
+        case ENODEV:
+            Refuse(why, path, error, "has no device behind it (unplugged, or no hardware at that address)");
+            return;
+        default:
+            Refuse(why, path, error, std::string("can't be opened: ") + EnglishError(error));
+            return;
+    }
+}
+
+// Applies `settings`; 0, or the errno for the host with `clause` saying why.
+int Configure(int fd, const SerialSettings& settings, std::string& clause) {
     termios t{};
-    if (tcgetattr(fd, &t) != 0) return false;  // not a terminal
-    if (!ApplyLineSettings(t, settings)) return false;
+    if (tcgetattr(fd, &t) != 0) {
+        clause = "is not a terminal";
+        return ENOTTY;
+    }
+    if (!ApplyLineSettings(t, settings)) {
+        clause = "can't take the settings: " +
+                 (settings.byteSize < 5 || settings.byteSize > 8
+                      ? "byte size " + std::to_string(settings.byteSize) + " is not 5..8"
+                      : "parity " + std::to_string(settings.parity) + " is not 0..4");
+        return EINVAL;
+    }
     speed_t speed = B9600;
     const bool standard = StandardSpeed(settings.baudRate, speed);
-    if (standard && (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0)) return false;
-    if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
+    const std::string baud = "the baud rate " + std::to_string(settings.baudRate);
+    if (standard && (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0)) {
+        clause = "refuses " + baud;
+        return EINVAL;
+    }
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        const int error = errno;
+        clause = std::string("refuses the line settings (") + EnglishError(error) + ")";
+        return error == EIO || error == ENXIO || error == ENODEV ? error : EINVAL;
+    }
     if (!standard && (settings.baudRate <= 0 ||
                       !SetCustomSpeed(fd, static_cast<uint32_t>(settings.baudRate)))) {
-        return false;
+        clause = "refuses " + baud;
+        return EINVAL;
     }
-    if (!ApplyRs485(fd, settings.rs485)) return false;
+    if (!ApplyRs485(fd, settings.rs485)) {
+        clause = "does not take the RS-485 direction control the line settings ask for";
+        return EINVAL;
+    }
     tcflush(fd, TCIOFLUSH);
-    return true;
+    return 0;
 }
 
 // The device is gone (unplugged, or the pseudo-terminal's other side closed).
@@ -46,29 +111,48 @@ bool DeviceLost(int error) {
 }  // namespace
 
 int OpenSerialDevice(const std::string& path, const SerialSettings& settings,
-                     const DeviceIdentity* mustBe, bool* setExclusive) {
+                     const DeviceIdentity* mustBe, bool* setExclusive, OpenError* why) {
     if (setExclusive != nullptr) *setExclusive = false;
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        RefuseOpen(why, path, errno);
+        return -1;
+    }
     if (mustBe != nullptr && !MayReopenAs(*mustBe, IdentityOf(path, fd))) {
+        close(fd);
+        Refuse(why, path, ENODEV, "no longer leads to the device first opened");
+        return -1;
+    }
+    if (!isatty(fd)) {
+        Refuse(why, path, ENOTTY, "is " + KindOf(fd) + ", not a terminal");
         close(fd);
         return -1;
     }
     // TIOCEXCL keeps other openers out, except root; the lock stops root too.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isatty(fd)) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         close(fd);
+        if (error == EWOULDBLOCK) {
+            Refuse(why, path, EBUSY, "is in use: another program holds an exclusive lock (flock) on it");
+        } else {
+            Refuse(why, path, error, std::string("can't be locked: ") + EnglishError(error));
+        }
         return -1;
     }
     // A flag someone else set is left as it was found.
     int wasExclusive = 0;
     if (ioctl(fd, TIOCGEXCL, &wasExclusive) != 0) wasExclusive = 0;
     if (ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
         close(fd);
+        Refuse(why, path, error, std::string("can't be made exclusive: ") + EnglishError(error));
         return -1;
     }
     const bool clear = wasExclusive == 0;
-    if (!Configure(fd, settings)) {
+    std::string clause;
+    if (const int error = Configure(fd, settings, clause); error != 0) {
         CloseSerialDevice(fd, clear);
+        Refuse(why, path, error, clause);
         return -1;
     }
     if (setExclusive != nullptr) *setExclusive = clear;
@@ -83,11 +167,21 @@ void CloseSerialDevice(int fd, bool clearExclusive) {
 
 std::unique_ptr<LinuxSerialPort> LinuxSerialPort::Open(const std::string& path,
                                                        const SerialSettings& settings,
-                                                       Clock& clock) {
+                                                       Clock& clock, OpenError* why) {
+    if (why != nullptr) why->Clear();
+    // A missing device is said as such, whatever lies in the lock directory.
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+        RefuseOpen(why, path, ENOENT);
+        return nullptr;
+    }
     UucpLock lock;
-    if (lock.Take(path) == UucpLock::Outcome::HeldByOther) return nullptr;
+    if (lock.Take(path) == UucpLock::Outcome::HeldByOther) {
+        Refuse(why, path, EBUSY, lock.Why());
+        return nullptr;
+    }
     bool clearExclusive = false;
-    const int fd = OpenSerialDevice(path, settings, nullptr, &clearExclusive);
+    const int fd = OpenSerialDevice(path, settings, nullptr, &clearExclusive, why);
     if (fd < 0) return nullptr;  // the lock file goes with `lock`
     DeviceIdentity identity = IdentityOf(path, fd);
     return std::unique_ptr<LinuxSerialPort>(new LinuxSerialPort(

@@ -15,6 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/linux_device_identity.h"
+#include "platform/open_error.h"
 #include "platform/serial_port.h"
 #include "platform/uucp_lock.h"
 
@@ -24,10 +25,13 @@ class LinuxSerialPort final : public SerialPort {
 public:
     // Opens the existing device at `path` and applies `settings`; null when
     // the device can't be opened, is held by another opener (or locked by a
-    // live process's lock file), is not a terminal or refuses the settings. `clock` paces the reopening and must
-    // outlive the port.
+    // live process's lock file, or by a lock file that can't be judged), is
+    // not a terminal or refuses the settings; `why` (when given) then says
+    // which, with the errno a host reads. `clock` paces the reopening and
+    // must outlive the port. Never blocks on the lock directory.
     static std::unique_ptr<LinuxSerialPort> Open(const std::string& path,
-                                                 const SerialSettings& settings, Clock& clock);
+                                                 const SerialSettings& settings, Clock& clock,
+                                                 OpenError* why = nullptr);
     ~LinuxSerialPort() override;
     LinuxSerialPort(const LinuxSerialPort&) = delete;
     LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
@@ -70,9 +74,11 @@ private:
 // Opens `path` exclusively and configures it; returns the descriptor or -1.
 // With `mustBe`, a device that may not stand in for that one is closed again
 // before anything is set on it. `setExclusive` tells whether this call set
-// TIOCEXCL (false when the device was exclusive already).
+// TIOCEXCL (false when the device was exclusive already). On failure `why`
+// (when given) says why.
 int OpenSerialDevice(const std::string& path, const SerialSettings& settings,
-                     const DeviceIdentity* mustBe = nullptr, bool* setExclusive = nullptr);
+                     const DeviceIdentity* mustBe = nullptr, bool* setExclusive = nullptr,
+                     OpenError* why = nullptr);
 
 // Closes a descriptor from OpenSerialDevice. With `clearExclusive` it first
 // takes TIOCEXCL off: the flag belongs to the terminal, not the descriptor,

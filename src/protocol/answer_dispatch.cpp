@@ -1,7 +1,11 @@
 #include "protocol/answer_dispatch.h"
 
-#include "protocol/data_answers.h"
 #include "model/frame.h"
+#include "model/freshness.h"
+#include "protocol/answer_pairing.h"
+#include "protocol/control_conversation.h"
+#include "protocol/data_answers.h"
+#include "protocol/setting_conversation.h"
 
 namespace vorlan {
 
@@ -31,14 +35,15 @@ void ResetStay(PollingState& state, Caller caller) {
 // Acts on the code of `frame`, a checked answer of `relay`, the current relay.
 // The handler runs first, then the relay's next request is set.
 void Dispatch(PollingState& state, AnswerHandlers& handlers, DeviceRecord& relay, ByteView frame,
-              Caller caller) {
+              uint64_t answerTime, Caller caller) {
     switch (static_cast<Answer>(frame.at(1))) {
     case Answer::Nothing:
         relay.conversation.nextCommand = Request::GeneralPoll;
         ResetStay(state, caller);
         break;
     case Answer::Data:
-        StoreData(relay, frame);
+        if (WriteAcknowledged(relay, frame)) SettingWriteAcknowledged(relay);
+        StoreData(relay, frame, answerTime);
         relay.conversation.nextCommand = Request::GeneralPoll;
         ResetStay(state, caller);
         break;
@@ -64,18 +69,14 @@ void Dispatch(PollingState& state, AnswerHandlers& handlers, DeviceRecord& relay
         relay.conversation.nextCommand = Request::GeneralPoll;
         break;
     case Answer::ControlSelected:
-        relay.conversation.nextCommand = Request::ControlExecute;
+        ControlSelectConfirmed(relay);
         GrantPriority(state, caller);
         break;
     case Answer::RecordingList:
         handlers.StoreRecordingList(relay, frame);  // the list is asked again until a retrieval starts
         break;
     case Answer::ControlResult:
-        if (frame.at(2) >= 3) {
-            const uint8_t done = frame.at(kControlResultOffset);
-            if (done == VORLAN_YK_CLOSE) relay.control.ykAction = VORLAN_YK_ACTION_CLOSE_CONFIRMED;
-            if (done == VORLAN_YK_OPEN) relay.control.ykAction = VORLAN_YK_ACTION_OPEN_CONFIRMED;
-        }
+        ControlResultTaken(relay, frame.at(kControlResultOffset));
         relay.conversation.nextCommand = Request::GeneralPoll;
         break;
     case Answer::RecordingBlock:
@@ -90,29 +91,65 @@ void Dispatch(PollingState& state, AnswerHandlers& handlers, DeviceRecord& relay
 // The frame at the start of a checked buffer, without any bytes after it.
 ByteView FrameOf(ByteView checked) { return checked.Sub(0, checked.at(2) + kFrameOverhead); }
 
+// Acts on a checked answer of `relay` when its conversation waits for it;
+// an answer it doesn't wait for is refused and the relay starts afresh.
+AnswerVerdict TakeAnswer(PollingState& state, AnswerHandlers& handlers, DeviceRecord& relay,
+                         ByteView checked, uint64_t answerTime, Caller caller) {
+    const ByteView frame = FrameOf(checked);
+    const bool awaited = AnswerAwaited(relay, frame);
+    if (awaited) {
+        Dispatch(state, handlers, relay, frame, answerTime, caller);
+        NoteAnswerTaken(state, relay, answerTime);
+    } else {
+        relay.conversation.nextCommand = Request::GeneralPoll;
+        NoteExchangeFailed(relay);
+    }
+    const bool served = ExchangeEnded(relay);
+    if (!awaited) return AnswerVerdict::Refused;
+    return served ? AnswerVerdict::Taken : AnswerVerdict::PurposeFailed;
+}
+
 }  // namespace
 
-int32_t ParseAnswer(PollingState& state, AnswerHandlers& handlers, ByteView answer) {
-    if (answer.empty()) return 1;  // the request is repeated on the relay's next turn
+AnswerVerdict TakeAnswer(PollingState& state, AnswerHandlers& handlers, ByteView answer,
+                         uint64_t answerTime) {
+    if (answer.empty()) return AnswerVerdict::NothingDue;
+    DeviceRecord& asked = state.Current();
     if (CheckFrame(answer) == 0) {
-        state.Current().conversation.nextCommand = Request::GeneralPoll;  // the relay the request went to starts afresh
-        return 0;
+        asked.conversation.nextCommand = Request::GeneralPoll;  // the relay the request went to starts afresh
+        NoteExchangeFailed(asked);
+        ExchangeEnded(asked);
+        return AnswerVerdict::Refused;
     }
+    const int32_t askedIndex = state.currentDevice;
     DeviceRecord* relay = state.FindDevice(answer.at(0));
-    if (relay == nullptr) return 0;
-    Dispatch(state, handlers, *relay, FrameOf(answer), Caller::Packet);
-    relay->conversation.unansweredCount = 0;
-    return 1;
+    if (relay == nullptr || relay->conversation.awaiting == Request::None) {
+        // A relay that was asked nothing: its frame answers no request.
+        state.currentDevice = askedIndex;
+        NoteExchangeFailed(asked);
+        ExchangeEnded(asked);
+        return AnswerVerdict::Refused;
+    }
+    const AnswerVerdict verdict = TakeAnswer(state, handlers, *relay, answer, answerTime, Caller::Packet);
+    if (verdict != AnswerVerdict::Refused) relay->conversation.unansweredCount = 0;
+    return verdict;
+}
+
+int32_t ParseAnswer(PollingState& state, AnswerHandlers& handlers, ByteView answer,
+                    uint64_t answerTime) {
+    const AnswerVerdict verdict = TakeAnswer(state, handlers, answer, answerTime);
+    return verdict == AnswerVerdict::Taken || verdict == AnswerVerdict::NothingDue ? 1 : 0;
 }
 
 int32_t ParseProbeAnswer(PollingState& state, AnswerHandlers& handlers, uint8_t address,
-                         ByteView answer) {
+                         ByteView answer, uint64_t answerTime) {
     if (answer.empty() || answer.at(0) != address) return 0;
     DeviceRecord* relay = state.FindDevice(address);
     if (relay == nullptr) return 0;
     if (CheckFrame(answer) == 0) return 0;
-    Dispatch(state, handlers, *relay, FrameOf(answer), Caller::Probe);
-    return 1;
+    relay->conversation.awaiting = Request::GeneralPoll;  // the probe is a general poll
+    const AnswerVerdict verdict = TakeAnswer(state, handlers, *relay, answer, answerTime, Caller::Probe);
+    return verdict == AnswerVerdict::Taken ? 1 : 0;
 }
 
 }  // namespace vorlan

@@ -86,42 +86,61 @@ float DecodeSettingBcd(const uint8_t* bytes, size_t count, uint8_t& decimals) {
 
 namespace {
 
-// The bytes of EncodeSettingBcd, fitting or not.
-void PackSettingBcd(float value, uint8_t decimals, uint8_t out[2]) {
-    out[0] = 0;
-    out[1] = 0;
+// Digits a packed-decimal value of `count` bytes holds: two per byte but the
+// last, which has one beside the decimals and the sign.
+uint32_t SettingBcdLimit(size_t count) { return count == 1 ? 10 : kSettingBcdLimit; }
+
+// The bytes of an encoded setting value of `count` bytes (1 or 2), fitting
+// or not. The sign is taken from the sign bit, so -0 read from a relay goes
+// back as it came.
+void PackSettingBcd(float value, uint8_t decimals, uint8_t* out, size_t count) {
+    for (size_t i = 0; i < count; ++i) out[i] = 0;
     const double v = value;
     if (!(v >= -999.0 && v <= 999.0) || decimals > kMaxSettingDecimals) return;
-    const bool negative = v < 0;
     const double scaled = std::fabs(v) * kPowersOfTen[decimals] + 0.01;
-    if (scaled >= kSettingBcdLimit) return;  // needs a fourth digit: treated as out of range
+    if (scaled >= SettingBcdLimit(count)) return;  // needs another digit: treated as out of range
     const uint32_t m = static_cast<uint32_t>(scaled);
-    out[0] = ToBcd(m % 100);
-    out[1] = static_cast<uint8_t>(m / 100);
-    if (negative) out[1] |= 0x80;
-    out[1] |= static_cast<uint8_t>(decimals << 4);
+    uint8_t& last = out[count - 1];
+    if (count == 1) {
+        last = static_cast<uint8_t>(m);
+    } else {
+        out[0] = ToBcd(m % 100);
+        last = static_cast<uint8_t>(m / 100);
+    }
+    if (std::signbit(v)) last |= 0x80;
+    last |= static_cast<uint8_t>(decimals << 4);
 }
 
-}  // namespace
-
-bool SettingFitsBcd(float value, uint8_t decimals) {
-    if (!std::isfinite(value) || decimals > kMaxSettingDecimals) return false;
-    uint8_t bytes[2];
-    PackSettingBcd(value, decimals, bytes);
+bool Carries(const uint8_t* bytes, size_t count, float value, uint8_t decimals) {
     uint8_t decodedDecimals = 0;
-    const float decoded = DecodeSettingBcd(bytes, sizeof bytes, decodedDecimals);
+    const float decoded = DecodeSettingBcd(bytes, count, decodedDecimals);
     // Compared as floats: -0 and 0 are the same setting.
     return decodedDecimals == decimals && decoded == value;
 }
 
-double LargestSettingBcd(uint8_t decimals) {
-    if (decimals > kMaxSettingDecimals) return 0.0;
-    return (kSettingBcdLimit - 1) / kPowersOfTen[decimals];
+}  // namespace
+
+bool SettingFitsBcd(float value, uint8_t decimals, size_t count) {
+    if (count != 1 && count != 2) return false;
+    if (!std::isfinite(value) || decimals > kMaxSettingDecimals) return false;
+    uint8_t bytes[2];
+    PackSettingBcd(value, decimals, bytes, count);
+    return Carries(bytes, count, value, decimals);
+}
+
+double LargestSettingBcd(uint8_t decimals, size_t count) {
+    if (decimals > kMaxSettingDecimals || (count != 1 && count != 2)) return 0.0;
+    return (SettingBcdLimit(count) - 1) / kPowersOfTen[decimals];
 }
 
 bool EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]) {
-    PackSettingBcd(value, decimals, out);
-    return SettingFitsBcd(value, decimals);
+    PackSettingBcd(value, decimals, out, 2);
+    return SettingFitsBcd(value, decimals, 2);
+}
+
+bool EncodeSettingBcdByte(float value, uint8_t decimals, uint8_t& out) {
+    PackSettingBcd(value, decimals, &out, 1);
+    return SettingFitsBcd(value, decimals, 1);
 }
 
 void PutFloat(float value, uint8_t out[4]) {

@@ -32,14 +32,21 @@ float DecodeSettingBcd(const uint8_t* bytes, size_t count, uint8_t& decimals);
 // decimals, hundreds). Values out of range (|value| x 10^decimals of 1000
 // or more, NaN, decimals above 7) give 00 00. Returns SettingFitsBcd: false
 // when the bytes don't carry `value` exactly, so a caller never sends them.
+// The sign bit follows the float's, so a -0 the relay sent goes back as -0.
 bool EncodeSettingBcd(float value, uint8_t decimals, uint8_t out[2]);
-// True when three digits with `decimals` decimals carry `value` exactly: the
-// relay decodes the very float that was encoded. A fourth digit (12.5 with 2
-// decimals), a value beyond +-999, more decimals than the slot holds (12.345
-// with 2), NaN and infinities don't fit.
-bool SettingFitsBcd(float value, uint8_t decimals);
-// The largest magnitude three digits carry with `decimals` decimals: 999/10^d.
-double LargestSettingBcd(uint8_t decimals);
+// The one-byte value: one digit in the low nibble, the decimals in bits 4..6,
+// the sign in bit 7 (0x15 is 0.5, 0x87 is -7), as DecodeSettingBcd reads
+// it. Out of range gives 00. Returns SettingFitsBcd(value, decimals, 1).
+bool EncodeSettingBcdByte(float value, uint8_t decimals, uint8_t& out);
+// True when a value of `count` bytes (2: three digits, 1: one digit) with
+// `decimals` decimals carries `value` exactly: the relay decodes the very
+// float that was encoded. Another digit (12.5 with 2 decimals in two bytes,
+// 12 in one), a value beyond +-999, more decimals than the slot holds
+// (12.345 with 2), NaN and infinities don't fit; other counts never do.
+bool SettingFitsBcd(float value, uint8_t decimals, size_t count = 2);
+// The largest magnitude `count` bytes carry with `decimals` decimals:
+// 999/10^d for two bytes, 9/10^d for one.
+double LargestSettingBcd(uint8_t decimals, size_t count = 2);
 
 // Little-endian IEEE-754 single, whatever the machine's byte order.
 void PutFloat(float value, uint8_t out[4]);

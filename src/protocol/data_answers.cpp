@@ -1,5 +1,6 @@
 #include "protocol/data_answers.h"
 
+#include "model/freshness.h"
 #include "protocol/codecs.h"
 #include "model/frame.h"
 
@@ -17,13 +18,11 @@ constexpr int32_t kChangeToOne = 10000;  // added to the key of a change to 1
 
 }  // namespace
 
-int32_t StoreData(DeviceRecord& relay, ByteView frame) {
+int32_t StoreData(DeviceRecord& relay, ByteView frame, uint64_t answerTime) {
     if (frame.at(0) != relay.address) return 0;
     const size_t n = frame.at(2);
-    if (n == 0) {
-        if (relay.settings.settingState == VORLAN_SETTING_WRITING) relay.settings.settingState = VORLAN_SETTING_ACKNOWLEDGED;  // the write was acknowledged
-        return 1;
-    }
+    if (n == 0) return 1;  // nothing carried
+    const uint64_t reported = ReportedAt(answerTime);
     const uint8_t type = frame.at(kFrameHeader);
     const size_t triples = (n - 1) / kDataTriple;
     for (size_t i = 0; i < triples; ++i) {
@@ -33,15 +32,22 @@ int32_t StoreData(DeviceRecord& relay, ByteView frame) {
         const uint8_t hi = frame.at(at + 2);
         switch (type) {
         case kMeasurements:
-            if (index < relay.points.ycValue.size()) relay.points.ycValue[index] = DecodeMeasurement(lo, hi);
+            if (index < relay.points.ycValue.size()) {
+                relay.points.ycValue[index] = DecodeMeasurement(lo, hi);
+                relay.points.ycReported[index] = reported;
+            }
             break;
         case kStatusPoints:
             if (index < static_cast<size_t>(kYxGroups)) {
                 for (size_t j = 0; j < 8; ++j) relay.points.yxState[8 * index + j] = (hi >> j) & 1u;
+                relay.points.yxReported[index] = reported;
             }
             break;
         case kCounters:
-            if (index < relay.points.ymValue.size()) relay.points.ymValue[index] = DecodeCounter(lo, hi);
+            if (index < relay.points.ymValue.size()) {
+                relay.points.ymValue[index] = DecodeCounter(lo, hi);
+                relay.points.ymReported[index] = reported;
+            }
             break;
         default:
             return 1;  // a type the driver doesn't use

@@ -10,10 +10,10 @@
 
 namespace vorlan {
 
-// Answer 0x06. An entry index or group number beyond its table is ignored.
-// A 0x06 without data confirms a pending setting write (settingState 2 -> 3).
+// Answer 0x06. An entry index or group number beyond its table is ignored;
+// each stored value is stamped reported at `answerTime`.
 // 0 when the frame's address is not the relay's, else 1.
-int32_t StoreData(DeviceRecord& relay, ByteView frame);
+int32_t StoreData(DeviceRecord& relay, ByteView frame, uint64_t answerTime);
 
 // Answer 0xB1: queues one change per differing bit of each group, in group
 // and bit order, up to the first group whose old and new states are equal.

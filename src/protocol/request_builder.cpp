@@ -1,11 +1,13 @@
 #include "protocol/request_builder.h"
 
-#include <cmath>
 #include <cstring>
 
-#include "model/recording_limits.h"
-#include "protocol/codecs.h"
 #include "model/frame.h"
+#include "model/recording_limits.h"
+#include "protocol/answer_pairing.h"
+#include "protocol/codecs.h"
+#include "protocol/control_conversation.h"
+#include "protocol/setting_conversation.h"
 
 namespace vorlan {
 
@@ -36,6 +38,9 @@ void ChooseRelay(PollingState& s) {
     if (s.currentDevice >= count || s.currentDevice < 0) s.currentDevice = 0;
 
     if (s.controlWatchDevice != kNone && !Registered(s.controlWatchDevice, count)) {
+        if (s.controlWatchDevice >= 0 && s.controlWatchDevice < kMaxDevices) {
+            ControlWatchEnded(s.devices[static_cast<size_t>(s.controlWatchDevice)]);
+        }
         s.controlWatch = 0;
         s.controlWatchStep = 0;
         s.controlWatchDevice = kNone;
@@ -45,6 +50,7 @@ void ChooseRelay(PollingState& s) {
         const int32_t step = s.controlWatchStep;
         if (step == kLastWatchStep) {
             s.currentDevice = s.controlWatchDevice;
+            ControlWatchEnded(s.devices[static_cast<size_t>(s.controlWatchDevice)]);
             s.controlWatchStep = 0;
             s.controlWatch = 0;
             s.controlWatchDevice = kNone;
@@ -65,18 +71,21 @@ void ChooseRelay(PollingState& s) {
     }
 }
 
-// Stage 2: the command for R, with the builder's own substitutions.
-Request ChooseCommand(DeviceRecord& r) {
+// Stage 2: the command for R, with the builder's own substitutions. No time
+// synchronisation is substituted on a line whose relays follow a station clock.
+Request ChooseCommand(DeviceRecord& r, bool timeSync) {
     if (RecordingHasMoreSamples(r)) {
         r.conversation.nextCommand = Request::RecordingBlock;  // a running retrieval continues on every turn
     }
-    if (r.settings.settingState == VORLAN_SETTING_SWITCHING) {
-        r.conversation.nextCommand = Request::SettingRead;
-        r.settings.settingState = VORLAN_SETTING_REQUESTED;
+    SettingReadDue(r);
+    // A control step goes out only while it is the control's next one: a
+    // select the host still wants, an execute its select's confirmation asked for.
+    if (!ControlRequestAllowed(r, r.conversation.nextCommand)) {
+        r.conversation.nextCommand = Request::GeneralPoll;
     }
     Request code = r.conversation.nextCommand;
     if (r.conversation.pollCount < INT32_MAX) r.conversation.pollCount += 1;
-    if (r.conversation.pollCount > kTimeSyncInterval && code == Request::GeneralPoll) {
+    if (timeSync && r.conversation.pollCount > kTimeSyncInterval && code == Request::GeneralPoll) {
         code = Request::TimeSync;
         r.conversation.pollCount = 0;
     }
@@ -115,36 +124,36 @@ int32_t EmptyFrame(ByteWriter& w, uint8_t address, Request code) {
     return Finish(w);
 }
 
-// Low byte of the value cut toward zero; a value beyond any integer gives 0.
-uint8_t TruncatedLowByte(float value) {
-    const double t = std::trunc(static_cast<double>(value));
-    if (!(t > -2147483648.0 && t < 2147483648.0)) return 0;
-    return static_cast<uint8_t>(static_cast<int32_t>(t));
-}
-
 int32_t SlotCount(int32_t n) {
     if (n <= 0) return 0;
     return n < kSettingSlots ? n : kSettingSlots;
 }
 
-// False when a packed-decimal value doesn't fit its slot exactly: the table
-// is then refused whole rather than sent with that setting changed.
+// The descriptor as the relay sent it, with bit 7 following the (possibly
+// edited) flag: clear when the setting is on.
+uint8_t WriteDescriptor(const DeviceRecord& r, size_t k) {
+    const uint8_t descriptor = r.settings.settingDescriptor[k];
+    return r.settings.settingFlag[k] != 0 ? static_cast<uint8_t>(descriptor & 0x7F)
+                                          : static_cast<uint8_t>(descriptor | 0x80);
+}
+
+// Entries of one and two value bytes go back in the encoding they were read
+// in: code, descriptor, packed-decimal value. False when a value doesn't fit
+// its slot exactly: the table is then refused whole rather than sent with
+// that setting changed.
 bool PutPackedDecimalEntries(ByteWriter& w, const DeviceRecord& r) {
     const int32_t count = SlotCount(r.settings.settingCount);
     for (int32_t i = 0; i < count && w.ok(); ++i) {
         const size_t k = static_cast<size_t>(i);
-        if (r.settings.settingLength[k] == 2) {
-            uint8_t descriptor = r.settings.settingDescriptor[k];
-            descriptor = r.settings.settingFlag[k] != 0 ? static_cast<uint8_t>(descriptor & 0x7F)
-                                               : static_cast<uint8_t>(descriptor | 0x80);
-            uint8_t value[2];
-            if (!EncodeSettingBcd(r.settings.settingValue[k], r.settings.settingDecimals[k], value)) return false;
-            const uint8_t entry[] = {r.settings.settingCode[k], descriptor, value[0], value[1]};
-            w.PutBytes(entry, sizeof entry);
-        } else if (r.settings.settingLength[k] == 1) {
-            const uint8_t entry[] = {1, r.settings.settingDescriptor[k], TruncatedLowByte(r.settings.settingValue[k])};
-            w.PutBytes(entry, sizeof entry);
-        }
+        const uint8_t length = r.settings.settingLength[k];
+        if (length != 1 && length != 2) continue;
+        const float value = r.settings.settingValue[k];
+        const uint8_t decimals = r.settings.settingDecimals[k];
+        uint8_t entry[4] = {r.settings.settingCode[k], WriteDescriptor(r, k), 0, 0};
+        const bool fits = length == 2 ? EncodeSettingBcd(value, decimals, entry + 2)
+                                      : EncodeSettingBcdByte(value, decimals, entry[2]);
+        if (!fits) return false;
+        w.PutBytes(entry, 2 + static_cast<size_t>(length));
     }
     return true;
 }
@@ -167,10 +176,11 @@ int32_t RecordingBlockFrame(ByteWriter& w, uint8_t address, const DeviceRecord& 
     return Finish(w);
 }
 
-int32_t TimeSyncFrame(ByteWriter& w, uint8_t address, Clock& clock) {
+// Sets the relay's clock to UTC now as the relays' zone reads it.
+int32_t TimeSyncFrame(ByteWriter& w, uint8_t address, Clock& clock, const RelayZone& zone) {
     const uint8_t bytes[] = {address, Code(Request::TimeSync), static_cast<uint8_t>(kTimeStampSize)};
     w.PutBytes(bytes, sizeof bytes);
-    WriteTimeStamp(w, clock.NowLocal());
+    WriteTimeStamp(w, zone.FieldsAt(clock.NowFileTime()));
     return Finish(w);
 }
 
@@ -188,7 +198,7 @@ int32_t WriteRequestFrame(PollingState& state, Clock& clock, Request code, uint8
     const uint8_t a = r.address;
     switch (code) {
     case Request::Reset: return ResetFrame(w);
-    case Request::TimeSync: return TimeSyncFrame(w, a, clock);
+    case Request::TimeSync: return TimeSyncFrame(w, a, clock, state.relayZone);
     case Request::GeneralPoll:
     case Request::FollowUpPoll:
     case Request::RecordingList: return EmptyFrame(w, a, code);
@@ -244,15 +254,20 @@ void AfterRequest(PollingState& state, Request code, int32_t length) {
         }
         break;
     case Request::ZoneSwitch:
-        r.settings.settingState = VORLAN_SETTING_SWITCHING;  // the zone's settings are read next
+        ZoneSwitchWritten(r);  // the zone's settings are read next
         break;
     case Request::ControlExecute:
+        if (state.controlWatchDevice != kNone && state.controlWatchDevice != state.currentDevice &&
+            state.controlWatchDevice >= 0 && state.controlWatchDevice < kMaxDevices) {
+            ControlWatchEnded(state.devices[static_cast<size_t>(state.controlWatchDevice)]);
+        }
         state.controlWatch = 1;
         state.controlWatchDevice = state.currentDevice;
         break;
     default:
         break;
     }
+    if (length > 0 && code != Request::Reset) RequestWritten(r, code);
     r.conversation.unansweredCount = (r.conversation.unansweredCount % kUnansweredWrap) + 1;
 }
 
@@ -301,7 +316,7 @@ int32_t BuildRequest(PollingState& state, Clock& clock, FrameBuffer& buffer) {
     length = 0;
     if (RelayCount(state) == 0) return 0;  // nobody to ask: nothing is built
     ChooseRelay(state);
-    const Request code = ChooseCommand(state.Current());
+    const Request code = ChooseCommand(state.Current(), state.timeSync);
     length = WriteRequestFrame(state, clock, code, frame, capacity);
     SetExpectedLength(code, expectedLength);
     AfterRequest(state, code, length);

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-#include "protocol/codecs.h"
 #include "model/frame.h"
+#include "protocol/codecs.h"
+#include "protocol/setting_conversation.h"
 
 namespace vorlan {
 
@@ -99,8 +100,6 @@ bool DecodeSettingValues(DeviceRecord& relay, ByteView frame, SettingValueCounts
     return true;
 }
 
-void MarkSettingsReceived(DeviceRecord& relay) {
-    if (relay.settings.settingState != VORLAN_SETTING_WRITING) relay.settings.settingState = VORLAN_SETTING_RECEIVED;
-}
+void MarkSettingsReceived(DeviceRecord& relay) { SettingsReceived(relay); }
 
 }  // namespace vorlan

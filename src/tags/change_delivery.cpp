@@ -2,91 +2,12 @@
 
 #include <cstddef>
 #include <cstring>
-#include <ctime>
 
-#include "platform/local_zone.h"
 #include "tags/host_items.h"
 
 namespace vorlan {
 
 namespace {
-
-// Relay clocks run at UTC+8; their times are shifted back by this much.
-constexpr time_t kRelayZoneOffsetSeconds = 8 * 3600;
-// The calendar conversion counts from 1970; an earlier date comes from a relay
-// whose clock was never set. The upper bound is the FILETIME calendar's.
-constexpr int32_t kFirstYear = 1970;
-constexpr int32_t kLastYear = 30827;
-
-// The local calendar fields of `t` as seconds since 1970, less eight hours.
-// False when the calendar can't represent the date.
-bool ShiftedSeconds(const SystemTime& t, time_t& out) {
-    if (t.year < kFirstYear || t.year > kLastYear) return false;
-    time_t seconds = 0;
-    if (!LocalCalendarSeconds(t, seconds) || seconds < kRelayZoneOffsetSeconds) return false;
-    out = seconds - kRelayZoneOffsetSeconds;
-    return true;
-}
-
-// Stores the local calendar fields of `seconds`; milliseconds and day of week stay.
-bool StoreLocalFields(time_t seconds, SystemTime& t) {
-    SystemTime local;
-    if (!LocalCalendar(seconds, t.milliseconds, local)) return false;
-    local.dayOfWeek = t.dayOfWeek;
-    t = local;
-    return true;
-}
-
-bool ConvertInPlace(SystemTime& t) {
-    time_t seconds = 0;
-    return ShiftedSeconds(t, seconds) && StoreLocalFields(seconds, t);
-}
-
-// The FILETIME of a relay-local calendar time; the current time when the
-// date can't be represented.
-uint64_t RelayTimeToFileTime(SystemTime t, Clock& clock) {
-    uint64_t fileTime = 0;
-    if (LocalToUtc(&t, clock) == 1 && SystemTimeToFileTime(t, fileTime)) return fileTime;
-    SystemTime now = clock.NowLocal();
-    if (LocalToUtc(&now, clock) == 1 && SystemTimeToFileTime(now, fileTime)) return fileTime;
-    return clock.NowFileTime();
-}
-
-// Where the zone keeps one offset for this long either side of an instant,
-// the library's round trip for it (mktime, less eight hours, localtime_r)
-// comes to the fields less eight hours: the instant mktime finds is the only
-// one with those fields (offsets differ by at most 50 h) and the instant
-// eight hours before it has the same offset.
-constexpr int64_t kSteadyMargin = 56 * 3600;
-
-// The FILETIME of relay-local fields by arithmetic, exactly as
-// RelayTimeToFileTime would give it, where the zone is steady around them.
-// False for fields outside their ordinary ranges and near a change of
-// offset: those go the library's way.
-bool SteadyZoneStamp(const SystemTime& t, LocalZoneCache& zone, uint64_t& stamp) {
-    if (t.year < kFirstYear || t.year > kLastYear || t.month < 1 || t.month > 12 || t.day < 1 ||
-        t.day > 31 || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 ||
-        t.second > 59 || t.milliseconds < 0 || t.milliseconds > 999) {
-        return false;
-    }
-    const int64_t local = FieldSeconds(t.year, t.month, t.day, t.hour, t.minute, t.second);
-    int64_t offset = 0;
-    if (!zone.SteadyOffset(local, kSteadyMargin, offset)) return false;
-    if (local - offset < kRelayZoneOffsetSeconds) return false;  // ShiftedSeconds refuses it
-    const int64_t shifted = local - kRelayZoneOffsetSeconds;
-    stamp = static_cast<uint64_t>(shifted + static_cast<int64_t>(kFileTimeUnixEpochSeconds)) *
-                kFileTimeTicksPerSecond +
-            static_cast<uint64_t>(t.milliseconds) * 10'000u;
-    return true;
-}
-
-// The stamp of relay-local fields: by arithmetic where it can, else through
-// the library.
-uint64_t RelayStamp(const SystemTime& t, LocalZoneCache& zone, Clock& clock) {
-    uint64_t stamp = 0;
-    if (SteadyZoneStamp(t, zone, stamp)) return stamp;
-    return RelayTimeToFileTime(t, clock);
-}
 
 // The keys a packet's items ask for (item address - 1), looked up in O(1),
 // from one walk of the host's list; the items are then handed out in list
@@ -178,13 +99,10 @@ private:
 };
 
 // The stamps of one delivery. The changes of one report share their time, so
-// each distinct relay time (and the current time) is converted once. The
-// zone is looked up once, at the start.
+// each distinct relay time (and the current time) is converted once.
 class DeliveryStamps {
 public:
-    explicit DeliveryStamps(Clock& clock) : clock_(clock), zone_(ThreadLocalZone()) {
-        zone_.Refresh(clock.TickMs());
-    }
+    DeliveryStamps(Clock& clock, const RelayZone& zone) : clock_(clock), zone_(zone) {}
 
     uint64_t Of(const StatusChange& c) {
         if (haveLast_ && SameTime(c, last_)) return lastStamp_;
@@ -192,7 +110,7 @@ public:
     }
     uint64_t Now() {
         if (!haveNow_) {
-            now_ = RelayStamp(clock_.NowLocal(), zone_, clock_);
+            now_ = clock_.NowFileTime();
             haveNow_ = true;
         }
         return now_;
@@ -207,16 +125,17 @@ private:
         return std::memcmp(reinterpret_cast<const unsigned char*>(&a) + kTimeAt,
                            reinterpret_cast<const unsigned char*>(&b) + kTimeAt, kTimeBytes) == 0;
     }
-    // Out of line: the common case above stays small.
+    // Out of line: the common case above stays small. A relay time no
+    // calendar holds (an unset clock, fields out of range) is stamped now.
     __attribute__((noinline)) uint64_t Convert(const StatusChange& c) {
         last_ = c;
-        lastStamp_ = RelayStamp(TimeOf(c), zone_, clock_);
+        if (!zone_.FileTimeOf(TimeOf(c), lastStamp_)) lastStamp_ = Now();
         haveLast_ = true;
         return lastStamp_;
     }
 
     Clock& clock_;
-    LocalZoneCache& zone_;
+    const RelayZone& zone_;
     bool haveLast_ = false;
     StatusChange last_;
     uint64_t lastStamp_ = 0;
@@ -226,26 +145,12 @@ private:
 
 }  // namespace
 
-int32_t LocalToUtc(SystemTime* t, Clock& clock) {
-    if (t == nullptr) return 0;
-    if (ConvertInPlace(*t)) return 1;
-    // Unrepresentable: the current local time takes its place.
-    SystemTime now = clock.NowLocal();
-    if (!ConvertInPlace(now)) now = clock.NowLocal();
-    t->year = now.year;
-    t->month = now.month;
-    t->day = now.day;
-    t->hour = now.hour;
-    t->minute = now.minute;
-    t->second = now.second;
-    return 1;
-}
-
-int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
+int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock, const RelayZone& zone,
+                       ServedQuality known) {
     if (packet == nullptr) return 1;
     ChangeQueue& queue = relay.points.changeQueue;
     PacketItems asked(packet);
-    DeliveryStamps stamps(clock);
+    DeliveryStamps stamps(clock, zone);
 
     // Records that no item of this packet asks for are dropped: those at the
     // front as the delivery reaches them, the rest at the end. Delivered
@@ -259,15 +164,15 @@ int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
         if (front < count && records[front].key == key) {
             SetLong(item, 1);
             Stamp(item, stamps.Of(records[front]));
-            item.quality = kQualityGood;
+            item.quality = known.quality;
             ++front;
             return;
         }
         while (front < count && !asked.Has(records[front].key)) ++front;
         if (front == count) {
             SetLong(item, 0);
-            Stamp(item, stamps.Now());
-            item.quality = kQualityGood;
+            Stamp(item, known.quality == kQualityGood ? stamps.Now() : known.stamp);
+            item.quality = known.quality;
             return;
         }
         uint64_t stamp = 0;
@@ -286,7 +191,7 @@ int32_t DeliverChanges(DeviceRecord& relay, HostPacket* packet, Clock& clock) {
         }
         SetLong(item, 1);
         Stamp(item, stamp);
-        item.quality = kQualityGood;
+        item.quality = known.quality;
     });
     queue.RemoveFront(front);
     queue.KeepIf([&asked](const StatusChange& c) { return asked.Has(c.key); });

@@ -1,6 +1,7 @@
 #include "faultrec/recording_service.h"
 #include "platform/atom_table.h"
 #include "tags/host_items.h"
+#include "tags/served_quality.h"
 #include "tags/tag_registers.h"
 #include "protocol/conversation.h"
 
@@ -29,8 +30,7 @@ void ServeRecordingStart(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
     if (!write) {
         if (relay.recording.lbFilesWritten == 0) return;
         SetLong(*first, kNotListed);
-        Stamp(*first, ctx.clock.NowFileTime());
-        first->quality = kQualityGood;
+        Serve(*first, QualityOfRelay(ctx, relay, ctx.clock.NowFileTime()));
         return;
     }
     const int32_t n = GetLong(*first);
@@ -53,14 +53,13 @@ void ServeRecordingStart(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
 
 void ServeRecordingIds(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
     if (write) return;
-    const uint64_t now = ctx.clock.NowFileTime();
+    const ServedQuality listed = QualityOfValue(ctx, relay, relay.recording.lbListReported, ctx.clock.NowFileTime());
     ForEachItem(packet, [&](HostItem& item) {
         const int32_t entry = EntryOf(item.address);
         if (entry < 0) return;
         SetLong(item, entry < ListedCount(relay) ? relay.recording.lbId[static_cast<size_t>(entry)]
                                                  : kNotListed);
-        Stamp(item, now);
-        item.quality = kQualityGood;
+        Serve(item, listed);
     });
 }
 
@@ -70,7 +69,7 @@ void ServeRecordingIds(TagContext& ctx, HostPacket* packet, DeviceRecord& relay,
 // text found no atom is handed out with quality bad, never as a good 0.
 void ServeRecordingTimes(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
     if (write) return;
-    const uint64_t now = ctx.clock.NowFileTime();
+    const ServedQuality listed = QualityOfValue(ctx, relay, relay.recording.lbListReported, ctx.clock.NowFileTime());
     ForEachItem(packet, [&](HostItem& item) {
         const int32_t entry = EntryOf(item.address);
         if (entry < 0) return;
@@ -81,8 +80,8 @@ void ServeRecordingTimes(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
         if (relay.host.lbTimeAtom[e] != 0) AtomDelete(relay.host.lbTimeAtom[e]);
         relay.host.lbTimeAtom[e] = atom;
         SetAtom(item, atom);
-        Stamp(item, now);
-        item.quality = (atom != 0 || entry >= ListedCount(relay)) ? kQualityGood : kQualityBad;
+        Serve(item, listed);
+        if (atom == 0 && entry < ListedCount(relay)) item.quality = kQualityBad;
     });
 }
 
@@ -90,8 +89,7 @@ void ServeRecordingCount(TagContext& ctx, HostPacket* packet, DeviceRecord& rela
     HostItem* first = FirstItem(packet);
     if (write || first == nullptr) return;
     SetByte(*first, relay.recording.lbCount);
-    Stamp(*first, ctx.clock.NowFileTime());
-    first->quality = kQualityGood;
+    Serve(*first, QualityOfValue(ctx, relay, relay.recording.lbListReported, ctx.clock.NowFileTime()));
 }
 
 }  // namespace vorlan

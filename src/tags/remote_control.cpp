@@ -1,6 +1,6 @@
 #include "tags/host_items.h"
 #include "tags/tag_registers.h"
-#include "protocol/conversation.h"
+#include "protocol/control_conversation.h"
 
 namespace vorlan {
 namespace {
@@ -13,10 +13,7 @@ constexpr uint8_t kCancel = VORLAN_YK_CANCEL;
 // Selects `point` with `command` and has the builder serve this relay next.
 void Select(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, int32_t point,
             int32_t command) {
-    AskNext(relay, Request::ControlSelect);
-    relay.control.ykPoint = point;
-    relay.control.ykCommand = command;
-    relay.control.ykState = 1;
+    SelectControl(relay, point, command);
     ctx.state.priorityDevice = packet->deviceIndex;
 }
 
@@ -38,10 +35,7 @@ void ServeRemoteControl(TagContext& ctx, HostPacket* packet, DeviceRecord& relay
         if (v == 0) return;
         // A cancel never names a point: it stands whatever the item's address.
         if (v == kCancel) {
-            AskNext(relay, Request::GeneralPoll);
-            relay.control.ykPoint = 0;
-            relay.control.ykCommand = 0;
-            relay.control.ykState = 255;
+            CancelControl(relay);
             return;
         }
         // A point outside the relay's control range is never selected.

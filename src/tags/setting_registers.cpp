@@ -1,7 +1,7 @@
 #include "tags/host_items.h"
 #include "tags/tag_registers.h"
 #include "settings/setting_service.h"
-#include "protocol/conversation.h"
+#include "protocol/setting_conversation.h"
 
 namespace vorlan {
 
@@ -19,9 +19,7 @@ void ServeSettingZone(HostPacket* packet, DeviceRecord& relay, bool write) {
     }
     HostItem* first = FirstItem(packet);
     if (first == nullptr || first->value[0] == kNoZone) return;
-    relay.settings.settingState = VORLAN_SETTING_REQUESTED;
-    relay.settings.settingZone = first->value[0];
-    AskNext(relay, Request::SettingRead);
+    AskSettingRead(relay, first->value[0]);
 }
 
 void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
@@ -33,18 +31,15 @@ void ServeSettingWrite(TagContext& ctx, HostPacket* packet, DeviceRecord& relay,
         return;
     }
     if (first->value[0] != kWriteSettings) return;
-    relay.settings.settingState = VORLAN_SETTING_WRITING;
     // The values written are the edited ones of this relay's table.
+    AskSettingWrite(relay);
     if (ctx.settings != nullptr) ctx.settings->LoadSettingsForWrite(relay);
-    AskNext(relay, Request::SettingWrite);
 }
 
 void ServeZoneSwitch(HostPacket* packet, DeviceRecord& relay, bool write) {
     HostItem* first = FirstItem(packet);
     if (!write || first == nullptr || first->value[0] == kKeepZone) return;
-    relay.settings.settingState = VORLAN_SETTING_REQUESTED;
-    relay.settings.settingZone = first->value[0];
-    AskNext(relay, Request::ZoneSwitch);
+    AskZoneSwitch(relay, first->value[0]);
 }
 
 }  // namespace vorlan

@@ -3,6 +3,7 @@
 #include "platform/atom_table.h"
 #include "tags/change_delivery.h"
 #include "tags/host_items.h"
+#include "tags/served_quality.h"
 #include "tags/tag_registers.h"
 #include "protocol/request_builder.h"
 #include "protocol/conversation.h"
@@ -14,14 +15,15 @@ namespace {
 // names no value and leaves its item untouched.
 bool InTable(uint16_t address, int count) { return address >= 1 && address <= count; }
 
-// YC, YX and YM answer the same to reads and writes: the stored values.
+// YC, YX and YM answer the same to reads and writes: the stored values, each
+// with the quality that says how fresh it is.
 void ServeMeasurements(TagContext& ctx, HostPacket* packet, const DeviceRecord& relay) {
     const uint64_t now = ctx.clock.NowFileTime();
     ForEachItem(packet, [&](HostItem& item) {
         if (!InTable(item.address, kYcCount)) return;
-        SetFloat(item, relay.points.ycValue[item.address - 1u]);
-        Stamp(item, now);
-        item.quality = kQualityGood;
+        const size_t i = item.address - 1u;
+        SetFloat(item, relay.points.ycValue[i]);
+        Serve(item, QualityOfValue(ctx, relay, relay.points.ycReported[i], now));
     });
 }
 
@@ -29,9 +31,9 @@ void ServeStatusPoints(TagContext& ctx, HostPacket* packet, const DeviceRecord& 
     const uint64_t now = ctx.clock.NowFileTime();
     ForEachItem(packet, [&](HostItem& item) {
         if (!InTable(item.address, kYxCount)) return;
-        SetLong(item, relay.points.yxState[item.address - 1u] != 0 ? 1 : 0);
-        Stamp(item, now);
-        item.quality = kQualityGood;
+        const size_t i = item.address - 1u;
+        SetLong(item, relay.points.yxState[i] != 0 ? 1 : 0);
+        Serve(item, QualityOfValue(ctx, relay, relay.points.yxReported[i / 8], now));
     });
 }
 
@@ -39,9 +41,9 @@ void ServeCounters(TagContext& ctx, HostPacket* packet, const DeviceRecord& rela
     const uint64_t now = ctx.clock.NowFileTime();
     ForEachItem(packet, [&](HostItem& item) {
         if (!InTable(item.address, kYmCount)) return;
-        SetLong(item, static_cast<int32_t>(relay.points.ymValue[item.address - 1u]));
-        Stamp(item, now);
-        item.quality = kQualityGood;
+        const size_t i = item.address - 1u;
+        SetLong(item, static_cast<int32_t>(relay.points.ymValue[i]));
+        Serve(item, QualityOfValue(ctx, relay, relay.points.ymReported[i], now));
     });
 }
 
@@ -77,16 +79,17 @@ void ServeRtuType(HostPacket* packet, const DeviceRecord& relay) {
 // A change is shown as 1 on one read and cleared to 0 on the next.
 void ServeStatusChanges(TagContext& ctx, HostPacket* packet, DeviceRecord& relay, bool write) {
     if (write) return;
+    const ServedQuality known = QualityOfRelay(ctx, relay, ctx.clock.NowFileTime());
     if (relay.host.bwyxPhase == 1) {
         relay.host.bwyxPhase = 0;
-        ForEachItem(packet, [](HostItem& item) {
+        ForEachItem(packet, [&](HostItem& item) {
             SetLong(item, 0);
-            item.quality = kQualityGood;
+            item.quality = known.quality;
         });
         return;
     }
     relay.host.bwyxPhase = 1;
-    DeliverChanges(relay, packet, ctx.clock);
+    DeliverChanges(relay, packet, ctx.clock, ctx.state.relayZone, known);
 }
 
 }  // namespace

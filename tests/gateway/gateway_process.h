@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,5 +51,20 @@ std::vector<std::string> Lines(const std::string& text);
 
 // Reads input registers (function 4) as raw words; empty with the error in `error`.
 std::vector<int> ReadInputWords(int port, int unit, int reference, int count, std::string& error);
+
+// A TCP connection to `host` (an IPv4 or IPv6 address) and `port`; -1 when refused.
+int Connect(const std::string& host, int port);
+// A Modbus TCP frame: transaction id, protocol id, length, unit id, PDU.
+std::vector<uint8_t> Frame(uint16_t tid, uint8_t unit, const std::vector<uint8_t>& pdu, uint16_t protocol = 0);
+bool SendBytes(int s, const std::vector<uint8_t>& bytes);
+// One reply frame within `ms`; empty when none came (`closed` tells whether
+// the gateway closed the connection).
+std::vector<uint8_t> ReadFrame(int s, int ms, bool* closed = nullptr);
+// Does the gateway close `s` within `ms`? The bytes it sent first are counted in `received`.
+bool ClosedWithin(int s, int ms, size_t* received = nullptr);
+
+// The output of headless Chromium for `url`: the page's DOM, or a screenshot
+// to `screenshot` when given. Empty when Chromium isn't there.
+std::string Chromium(const std::string& url, const std::string& profileDir, const std::string& screenshot = "");
 
 }  // namespace vorlan_gateway_test

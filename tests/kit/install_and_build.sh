@@ -20,9 +20,23 @@ libdir=$(dirname "$lib")
 soname=$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = libvorlan.so.0 ] || fail "SONAME is '$soname'"
 [ -L "$libdir/$soname" ] && [ -L "$libdir/libvorlan.so" ] || fail "links missing in $libdir"
-for f in include/vorlan/driver.h bin/vorlan-host bin/vorlan-relaysim; do
+for f in include/vorlan/driver.h bin/vorlan-host bin/vorlan-relaysim bin/vorlan-gateway \
+         etc/vorlan/gateway/example.toml; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
+# The gateway's unit and registration file name what this prefix holds.
+unit=$prefix/lib/systemd/system/vorlan-gateway@.service
+grep -qx "ExecStart=$prefix/bin/vorlan-gateway -c $prefix/etc/vorlan/gateway/%i.toml" "$unit" \
+  || fail "unit: $(grep ExecStart "$unit" || echo "no $unit")"
+grep -qx "Environment=VORLAN_REGISTRY=$prefix/etc/vorlan/registry.ini" "$unit" || fail "unit: registry"
+grep -qx "InprocServer=$libdir/libvorlan.so.0" "$prefix/etc/vorlan/registry.ini" || fail "registry.ini"
+"$prefix/bin/vorlan-gateway" -c "$prefix/etc/vorlan/gateway/example.toml" --map >/dev/null \
+  || fail "the sample configuration is not taken"
+if command -v help2man >/dev/null; then
+  for page in vorlan-host vorlan-relaysim vorlan-gateway; do
+    grep -q '^\.SH EXAMPLES' "$prefix/share/man/man1/$page.1" || fail "$page.1 missing or without its examples"
+  done
+fi
 [ -f "$libdir/pkgconfig/vorlan.pc" ] || fail "vorlan.pc not installed"
 [ -f "$libdir/cmake/Vorlan/VorlanConfig.cmake" ] || fail "CMake package not installed"
 examples=$(find "$prefix" -path '*/examples/minimal_host.c' -printf '%h\n')
@@ -39,6 +53,11 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 "$cc" -std=c99 -Wall -Wextra -Werror $(pkg-config --cflags vorlan) \
   -o "$work/linked_host_pc" "$examples/linked_host.c" $(pkg-config --libs vorlan)
 LD_LIBRARY_PATH=$libdir "$work/linked_host_pc" >"$work/linked.out" || fail "linked host: $(cat "$work/linked.out")"
+# Without LD_LIBRARY_PATH it starts only with the run path the guide gives.
+# shellcheck disable=SC2046
+"$cc" -std=c99 -Wall -Wextra -Werror $(pkg-config --cflags vorlan) -o "$work/linked_host_rpath" \
+  "$examples/linked_host.c" $(pkg-config --libs vorlan) -Wl,-rpath,"$(pkg-config --variable=libdir vorlan)"
+"$work/linked_host_rpath" >/dev/null || fail "linked host with the run path"
 grep -q 'LBCount' "$work/linked.out" || fail "linked host listed no catalogue"
 readelf -d "$work/linked_host_pc" | grep -q 'NEEDED.*libvorlan.so.0' || fail "linked host does not need libvorlan.so.0"
 

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The library exports exactly the C entry points of the host interface.
 set -eu
-expected="DllCanUnloadNow DllGetClassObject DllRegisterServer VorlanGetAtomName VorlanGetRelayStats"
+expected="DllCanUnloadNow DllGetClassObject DllRegisterServer VorlanGetAtomName VorlanGetLastError VorlanGetRelayStats"
 actual=$(nm -D --defined-only "$1" | awk '{print $3}' | sort | tr '\n' ' ' | sed 's/ $//')
 if [ "$actual" != "$expected" ]; then
   echo "exported: $actual"

@@ -164,7 +164,9 @@ TEST(PointsEndToEnd, PolledValuesAndChangesReachTheHostsItems) {
     for (TestPacket* p : {&yc1, &yc2, &yx1, &yx2, &ym1, &ym2}) {
         ASSERT_EQ(host.Read(*p), 1);
         for (size_t i = 0; i < static_cast<size_t>(p->packet.items.count); ++i) {
-            EXPECT_EQ(p->item(i).quality, 192);
+            // Points the relays reported are good; the others wait for data, as 0.
+            const int16_t q = p->item(i).quality;
+            EXPECT_TRUE(q == VORLAN_QUALITY_GOOD || (q == VORLAN_QUALITY_WAITING && p->Long(i) == 0)) << q;
             EXPECT_GT(p->Stamp(i), FileTimeOf({2020, 1, 0, 1, 0, 0, 0, 0}));
         }
     }

@@ -125,18 +125,43 @@ TEST_F(FastExchangeTest, SilentRelayTimesOutAfterTheRequestAndTheAnswerTimeout) 
     EXPECT_EQ(Took(), vorlan::WireMs(timing, poll1.size()) + timing.answerTimeoutMs);
 }
 
-TEST_F(FastExchangeTest, AnswerFromAnotherAddressIsDroppedWholeAtEitherPace) {
+TEST_F(FastExchangeTest, AnswerFromAnotherAddressAloneIsAFailure) {
     const std::vector<uint8_t> fromTwo = WithCrc("02 06 05 01 02 03 04 05");
     port.Answer(20, fromTwo);
-    EXPECT_EQ(Exchange(poll1), 1);
-    EXPECT_EQ(length, 0);
+    EXPECT_EQ(Exchange(poll1), 0);
     EXPECT_EQ(outcome, ExchangeOutcome::ForeignAnswer);
+    EXPECT_EQ(errorIndex.load(), vorlan::kErrorReplyTimeout);
+    // The wait for the relay's own answer went on to its deadline.
+    EXPECT_EQ(Took(), vorlan::WireMs(timing, poll1.size()) + timing.answerTimeoutMs);
 
     // Arriving in parts it is dropped too: the address is always tested.
     port.Answer(20, std::vector<uint8_t>(fromTwo.begin(), fromTwo.begin() + 5));
     port.Answer(30, std::vector<uint8_t>(fromTwo.begin() + 5, fromTwo.end()));
+    EXPECT_EQ(Exchange(poll1), 0);
+    EXPECT_EQ(outcome, ExchangeOutcome::ForeignAnswer);
+}
+
+TEST_F(FastExchangeTest, OwnAnswerAfterAForeignFrameIsTaken) {
+    std::vector<uint8_t> both = WithCrc("02 06 05 01 02 03 04 05");
+    both.insert(both.end(), answer10.begin(), answer10.end());
+    port.Answer(20, both);  // one read holds both frames
     EXPECT_EQ(Exchange(poll1), 1);
-    EXPECT_EQ(length, 0);
+    EXPECT_EQ(answer, answer10);
+    EXPECT_EQ(outcome, ExchangeOutcome::Answered);
+
+    port.Answer(20, WithCrc("02 06 05 01 02 03 04 05"));
+    port.Answer(60, answer10);  // a later read
+    EXPECT_EQ(Exchange(poll1), 1);
+    EXPECT_EQ(answer, answer10);
+}
+
+TEST_F(FastExchangeTest, EndlessNoiseEndsTheExchangeInBoundedTime) {
+    for (uint32_t at = 20; at < 20000; at += 5) port.Answer(at, std::vector<uint8_t>(7, 0x5A));
+    EXPECT_EQ(Exchange(poll1), 0);
+    // The first deadline, the longest answer and its gap, and at most one
+    // more frame's wire time for the read that was under way.
+    EXPECT_LE(Took(), vorlan::WireMs(timing, poll1.size()) + timing.answerTimeoutMs +
+                          2 * vorlan::WireMs(timing, 260) + timing.slowAnswerTimeoutMs);
 }
 
 TEST_F(FastExchangeTest, BroadcastResetIsFollowedByItsWireTimeAndTheGuardOnly) {

@@ -126,6 +126,46 @@ TEST(LineSettings, BadValuesFallBackToTheDefaultWithANoteEach) {
     EXPECT_EQ(notes[7], "line 12: unknown key colour, ignored");
 }
 
+TEST(LineSettings, RelayClockZoneAndSynchronisation) {
+    const int64_t summerNoon = vorlan::FieldSeconds(2004, 7, 1, 12, 0, 0);
+    std::vector<std::string> notes;
+    const LineSettings d = For("", "COM1", notes);
+    EXPECT_EQ(d.relayZone.OffsetAt(summerNoon), 8 * 3600);  // the relays' own zone
+    EXPECT_TRUE(d.timeSync);
+
+    const std::string text =
+        "[default]\n"
+        "relay_time_zone = -05:30\n"
+        "time_sync = off\n"
+        "[COM2]\n"
+        "relay_time_zone = Europe/Berlin\n"
+        "[COM3]\n"
+        "relay_time_zone = Mars/Olympus_Mons\n"
+        "time_sync = sometimes\n"
+        "[COM4]\n"
+        "relay_time_zone = ../../etc/passwd\n";
+    const LineSettings fixed = For(text, "COM1", notes);
+    EXPECT_EQ(fixed.relayZone.OffsetAt(summerNoon), -(5 * 3600 + 1800));
+    EXPECT_FALSE(fixed.timeSync);
+    const LineSettings named = For(text, "COM2", notes);
+    EXPECT_EQ(named.relayZone.OffsetAt(summerNoon), 2 * 3600);
+    EXPECT_EQ(named.relayZone.OffsetAt(vorlan::FieldSeconds(2004, 1, 1, 12, 0, 0)), 3600);
+    EXPECT_TRUE(notes.empty());
+
+    // A bad value gives the key's default, not [default]'s, and a note naming why.
+    const LineSettings bad = For(text, "COM3", notes);
+    EXPECT_EQ(bad.relayZone.OffsetAt(summerNoon), 8 * 3600);
+    EXPECT_TRUE(bad.timeSync);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0], "line 7: bad value 'Mars/Olympus_Mons' for relay_time_zone (no zone file " +
+                            vorlan::ZoneDirectory() + "/Mars/Olympus_Mons), default used");
+    EXPECT_EQ(notes[1], "line 8: bad value 'sometimes' for time_sync, default used");
+    notes.clear();
+    EXPECT_EQ(For(text, "COM4", notes).relayZone.OffsetAt(summerNoon), 8 * 3600);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "line 10: bad value '../../etc/passwd' for relay_time_zone (not a zone name), default used");
+}
+
 TEST(LineSettings, FileIsFoundByTheEnvironmentAndItsNotesNameIt) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(::testing::TempDir()) / ("vorlan-lines-" + std::to_string(getpid()));

@@ -3,6 +3,7 @@
 #include "platform/uucp_lock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -184,6 +186,104 @@ TEST_F(UucpLockTest, UnreadableOrBinaryLocksAreJudgedByTheirPid) {
     std::ofstream(LockFor(pty.path()), std::ios::binary)
         .write(reinterpret_cast<const char*>(&pid), sizeof pid);
     EXPECT_FALSE(Open(pty.path()));
+}
+
+// Whatever lies in the world-writable lock directory: the opening never
+// waits on it, never writes through it, and says why it kept off.
+TEST_F(UucpLockTest, LockThatIsNoRegularFileIsHeldAndRefusedAtOnce) {
+    PtyPair pty;
+    const std::string lock = LockFor(pty.path());
+    struct Case {
+        const char* kind;
+        std::function<int()> make;
+    };
+    const std::string target = dir_ + "/target";
+    WriteLock(target, DeadPid());  // a link to a stale lock is still not followed
+    const Case cases[] = {
+        {"a FIFO", [&] { return mkfifo(lock.c_str(), 0666); }},
+        {"a directory", [&] { return mkdir(lock.c_str(), 0777); }},
+        {"a symbolic link", [&] { return symlink(target.c_str(), lock.c_str()); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        ASSERT_EQ(c.make(), 0);
+        alarm(20);  // a FIFO opened for reading would wait for a writer forever
+        vorlan::OpenError why;
+        EXPECT_FALSE(LinuxSerialPort::Open(pty.path(), vorlan::SerialSettings{}, clock_, &why));
+        alarm(0);
+        EXPECT_EQ(why.code, EBUSY);
+        EXPECT_NE(why.text.find(pty.path()), std::string::npos) << why.text;
+        EXPECT_NE(why.text.find(lock), std::string::npos) << why.text;
+        EXPECT_NE(why.text.find(std::string("is ") + c.kind + ", not a regular file"), std::string::npos)
+            << why.text;
+        std::error_code ec;
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(lock, ec)));  // left alone
+        std::filesystem::remove(lock, ec);
+    }
+    EXPECT_EQ(ReadFile(target).size(), 11u);
+}
+
+TEST_F(UucpLockTest, PlantedPrivateNamesAreNeverWrittenThrough) {
+    PtyPair pty;
+    // Files and links at every name the private file used to get.
+    const std::string victim = dir_ + "/victim";
+    std::ofstream(victim) << "precious\n";
+    const std::string prefix = dir_ + "/LTMP." + std::to_string(getpid()) + ".";
+    for (int n = 0; n < 64; ++n) {
+        const std::string name = prefix + std::to_string(n);
+        if (n % 2 == 0) {
+            std::ofstream(name) << "planted\n";
+        } else {
+            ASSERT_EQ(symlink(victim.c_str(), name.c_str()), 0);
+        }
+    }
+    UucpLock lock;
+    ASSERT_EQ(lock.Take(pty.path()), UucpLock::Outcome::Taken);
+    EXPECT_EQ(ReadFile(victim), "precious\n");
+    for (int n = 0; n < 64; n += 2) EXPECT_EQ(ReadFile(prefix + std::to_string(n)), "planted\n");
+    // Nothing of ours is left beside the lock.
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 64u + 2u);  // the planted names, the victim and our lock
+}
+
+TEST_F(UucpLockTest, OwnPidIsStaleUnlessThisProcessHoldsTheLock) {
+    PtyPair pty;
+    const std::string lock = LockFor(pty.path());
+    // Left by an earlier life of this PID (a container restart): taken over.
+    WriteLock(lock, getpid());
+    auto port = Open(pty.path());
+    ASSERT_TRUE(port);
+    EXPECT_TRUE(std::filesystem::exists(lock));
+
+    // Held by this process: a second opener here is refused, and told so.
+    UucpLock second;
+    EXPECT_EQ(second.Take(pty.path()), UucpLock::Outcome::HeldByOther);
+    EXPECT_NE(second.Why().find("already open in this process"), std::string::npos) << second.Why();
+    vorlan::OpenError why;
+    EXPECT_FALSE(LinuxSerialPort::Open(pty.path(), vorlan::SerialSettings{}, clock_, &why));
+    EXPECT_EQ(why.code, EBUSY);
+
+    // Once closed, the port is free for this process again.
+    port->Close();
+    EXPECT_EQ(second.Take(pty.path()), UucpLock::Outcome::Taken);
+}
+
+TEST_F(UucpLockTest, LiveHolderIsNamedByPidAndProcessName) {
+    PtyPair pty;
+    OtherProcess terminalProgram;
+    WriteLock(LockFor(pty.path()), terminalProgram.pid());
+    UucpLock lock;
+    ASSERT_EQ(lock.Take(pty.path()), UucpLock::Outcome::HeldByOther);
+    EXPECT_EQ(lock.HolderPid(), terminalProgram.pid());
+    const std::string name = vorlan::ProcessName(terminalProgram.pid());
+    ASSERT_FALSE(name.empty());
+    EXPECT_NE(lock.Why().find("process " + std::to_string(terminalProgram.pid()) + " (" + name + ")"),
+              std::string::npos)
+        << lock.Why();
 }
 
 TEST(ExclusiveFlagTest, ClearedAfterCloseWhileAnotherProcessKeepsTheTerminalOpen) {

@@ -49,12 +49,18 @@ protected:
     }
     DeviceRecord& Relay(int i) { return state.devices[static_cast<size_t>(i)]; }
 
-    int32_t Parse(const std::vector<uint8_t>& answer) {
-        return ParseAnswer(state, handlers, ByteView(answer.data(), answer.size()));
+    // The answer's relay (by its first byte) was sent `asked`, as the
+    // request builder would have noted.
+    int32_t Parse(const std::vector<uint8_t>& answer, Request asked = Request::GeneralPoll) {
+        for (int i = 0; i < state.deviceCount && !answer.empty(); ++i) {
+            if (Relay(i).address == answer[0]) Relay(i).conversation.awaiting = asked;
+        }
+        return ParseAnswer(state, handlers, ByteView(answer.data(), answer.size()), kAnswerTime);
     }
     int32_t Probe(uint8_t address, const std::vector<uint8_t>& answer) {
-        return ParseProbeAnswer(state, handlers, address, ByteView(answer.data(), answer.size()));
+        return ParseProbeAnswer(state, handlers, address, ByteView(answer.data(), answer.size()), kAnswerTime);
     }
+    static constexpr uint64_t kAnswerTime = 132'000'000'000'000'000ULL;
 
     PollingState state;
     RecordingHandlers handlers;
@@ -114,11 +120,18 @@ TEST_F(AnswerDispatch, IndexesBeyondTheirTablesAreIgnored) {
 
 TEST_F(AnswerDispatch, EmptyDataConfirmsASettingWrite) {
     Relay(0).settings.settingState = 2;
-    EXPECT_EQ(Parse(WithCrc("01 06 00")), 1);
+    EXPECT_EQ(Parse(WithCrc("01 06 00"), Request::SettingWrite), 1);
+    EXPECT_EQ(Relay(0).settings.settingState, 3);
+    Relay(0).settings.settingState = 2;
+    EXPECT_EQ(Parse(WithCrc("01 06 00"), Request::SettingConfirm), 1);
     EXPECT_EQ(Relay(0).settings.settingState, 3);
     Relay(1).settings.settingState = 1;
-    EXPECT_EQ(Parse(WithCrc("02 06 00")), 1);
+    EXPECT_EQ(Parse(WithCrc("02 06 00"), Request::SettingWrite), 1);
     EXPECT_EQ(Relay(1).settings.settingState, 1);
+    // The same empty answer to a poll acknowledges nothing.
+    Relay(2).settings.settingState = 2;
+    EXPECT_EQ(Parse(WithCrc("03 06 00")), 1);
+    EXPECT_EQ(Relay(2).settings.settingState, 2);
 }
 
 // ---- Answer 0xB1 and the other follow-ups.
@@ -179,27 +192,65 @@ TEST_F(AnswerDispatch, FollowUpGrants) {
 // ---- Remote control.
 
 TEST_F(AnswerDispatch, ControlConfirmationAndOutcome) {
-    EXPECT_EQ(Parse(WithCrc("03 C8 00")), 1);
-    EXPECT_EQ(Relay(2).conversation.nextCommand, Request::ControlExecute);
+    DeviceRecord& r = Relay(2);
+    r.control.ykPoint = 1;
+    r.control.ykCommand = 0xCC;
+    r.control.step = ControlStep::SelectSent;
+    EXPECT_EQ(Parse(WithCrc("03 C8 00"), Request::ControlSelect), 1);  // no data: not refused for that
+    EXPECT_EQ(r.conversation.nextCommand, Request::ControlExecute);
+    EXPECT_EQ(r.control.step, ControlStep::ExecuteWanted);
     EXPECT_EQ(state.priorityDevice, 2);
 
     struct Case {
         const char* answer;
+        uint8_t executed;
+        int32_t taken;
         int32_t ykAction;
     };
     const Case cases[] = {
-        {"03 CA 03 00 01 CC", 41},
-        {"03 CA 03 00 01 AA", 40},
-        {"03 CA 03 00 01 55", 7},  // unchanged
-        {"03 CA 02 34 00", 7},     // no outcome byte; the CRC that follows is CC, not an outcome
+        {"03 CA 03 00 01 CC", 0xCC, 1, 41},
+        {"03 CA 03 00 01 AA", 0xAA, 1, 40},
+        {"03 CA 03 00 01 55", 0xCC, 0, 7},  // not the executed command
+        {"03 CA 03 00 01 AA", 0xCC, 0, 7},
+        {"03 CA 03 00 02 CC", 0xCC, 0, 7},  // another point
+        {"03 CA 02 34 00", 0xCC, 0, 7},     // no outcome byte; the CRC that follows is CC, not an outcome
     };
     for (const Case& c : cases) {
-        Relay(2).control.ykAction = 7;
-        Relay(2).conversation.nextCommand = Request::ControlExecute;
-        EXPECT_EQ(Parse(WithCrc(c.answer)), 1) << c.answer;
-        EXPECT_EQ(Relay(2).control.ykAction, c.ykAction) << c.answer;
-        EXPECT_EQ(Relay(2).conversation.nextCommand, Request::GeneralPoll) << c.answer;
+        r.control.ykAction = 7;
+        r.control.ykCommand = c.executed;
+        r.control.step = ControlStep::ExecuteSent;
+        r.conversation.nextCommand = Request::ControlExecute;
+        EXPECT_EQ(Parse(WithCrc(c.answer)), c.taken) << c.answer;
+        EXPECT_EQ(r.control.ykAction, c.ykAction) << c.answer;
+        EXPECT_EQ(r.conversation.nextCommand, Request::GeneralPoll) << c.answer;
     }
+}
+
+TEST_F(AnswerDispatch, ControlAnswersCountOnlyForTheirRequest) {
+    DeviceRecord& r = Relay(0);
+    // A late select answer to a general poll, after the select had failed.
+    r.control.ykPoint = 2;
+    r.control.ykCommand = 0xCC;
+    EXPECT_EQ(Parse(WithCrc("01 C8 03 00 02 CC")), 0);
+    EXPECT_EQ(r.conversation.nextCommand, Request::GeneralPoll);
+    EXPECT_EQ(r.control.step, ControlStep::None);
+
+    // The select's answer naming another point or command fails the select.
+    for (const char* answer : {"01 C8 03 00 05 CC", "01 C8 03 00 02 AA"}) {
+        r.control.step = ControlStep::SelectSent;
+        EXPECT_EQ(Parse(WithCrc(answer), Request::ControlSelect), 0) << answer;
+        EXPECT_EQ(r.conversation.nextCommand, Request::GeneralPoll) << answer;
+        EXPECT_EQ(r.control.step, ControlStep::None) << answer;
+    }
+    // A select answered with anything but its confirmation failed too.
+    r.control.step = ControlStep::SelectSent;
+    EXPECT_EQ(Parse(WithCrc("01 04 00"), Request::ControlSelect), 0);
+    EXPECT_EQ(r.control.step, ControlStep::None);
+
+    // A result while no executed control awaits one changes nothing.
+    r.control.ykAction = 7;
+    EXPECT_EQ(Parse(WithCrc("01 CA 03 00 02 CC")), 0);
+    EXPECT_EQ(r.control.ykAction, 7);
 }
 
 // ---- The other services' answers.
@@ -208,16 +259,16 @@ TEST_F(AnswerDispatch, SettingAndRecordingAnswersReachTheirServices) {
     Relay(1).conversation.nextCommand = Request::RecordingList;
     std::vector<uint8_t> list = WithCrc("02 C9 02 00 01");
     list.push_back(0xEE);  // a trailing byte is not part of the frame
-    EXPECT_EQ(Parse(list), 1);
+    EXPECT_EQ(Parse(list, Request::RecordingList), 1);
     EXPECT_EQ(Relay(1).conversation.nextCommand, Request::RecordingList);  // the list is asked again
 
     Relay(1).conversation.nextCommand = Request::SettingRead;
-    EXPECT_EQ(Parse(WithCrc("02 BD 01 00")), 1);
+    EXPECT_EQ(Parse(WithCrc("02 BD 01 00"), Request::SettingRead), 1);
     EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
     Relay(1).conversation.nextCommand = Request::SettingRead;
-    EXPECT_EQ(Parse(WithCrc("02 AD 01 00")), 1);
+    EXPECT_EQ(Parse(WithCrc("02 AD 01 00"), Request::SettingRead), 1);
     EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
-    EXPECT_EQ(Parse(WithCrc("03 CB 00")), 1);
+    EXPECT_EQ(Parse(WithCrc("03 CB 00"), Request::RecordingBlock), 1);
     EXPECT_EQ(Relay(2).conversation.nextCommand, Request::RecordingBlock);  // set by the handler
 
     ASSERT_EQ(handlers.calls.size(), 4u);
@@ -228,6 +279,12 @@ TEST_F(AnswerDispatch, SettingAndRecordingAnswersReachTheirServices) {
     EXPECT_EQ(handlers.calls[2].code, 0xAD);
     EXPECT_EQ(handlers.calls[3].code, 0xCB);
     EXPECT_EQ(handlers.calls[3].relayAddress, 3);
+
+    // The same answers to a general poll reach no service.
+    for (const char* answer : {"02 C9 02 00 01", "02 BD 01 00", "02 AD 01 00", "03 CB 00"}) {
+        EXPECT_EQ(Parse(WithCrc(answer)), 0) << answer;
+    }
+    EXPECT_EQ(handlers.calls.size(), 4u);
 }
 
 // ---- Answers refused or ignored.
@@ -281,7 +338,8 @@ TEST_F(AnswerDispatch, ProbeDispatchesWithoutTouchingThePolling) {
     EXPECT_EQ(Relay(1).conversation.nextCommand, Request::FollowUpPoll);
     EXPECT_EQ(state.priorityDevice, kNone);
     EXPECT_EQ(state.stayCount, 2);
-    EXPECT_EQ(Probe(2, WithCrc("02 C8 00")), 1);
+    EXPECT_EQ(Probe(2, WithCrc("02 C8 00")), 0);  // the probe selected nothing
+    EXPECT_EQ(Relay(1).conversation.nextCommand, Request::GeneralPoll);
     EXPECT_EQ(state.priorityDevice, kNone);
 
     Relay(1).conversation.nextCommand = Request::RecordingList;

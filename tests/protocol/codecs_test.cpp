@@ -168,6 +168,48 @@ TEST(Codecs, SettingBcdFitsOnlyWhatItCarriesExactly) {
     EXPECT_DOUBLE_EQ(LargestSettingBcd(2), 9.99);
 }
 
+// A value read from a relay goes back in the very bytes it came in, for one
+// byte and two; -0 keeps its sign bit.
+TEST(Codecs, SettingBcdReadValuesGoBackByteForByte) {
+    for (uint32_t b = 0; b <= 0xFF; ++b) {
+        if ((b & 0x0F) > 9) continue;  // not a digit: never sent back as it is
+        const uint8_t in = static_cast<uint8_t>(b);
+        uint8_t decimals = 0;
+        const float v = DecodeSettingBcd(&in, 1, decimals);
+        uint8_t out = 0xEE;
+        ASSERT_TRUE(EncodeSettingBcdByte(v, decimals, out)) << std::hex << b;
+        ASSERT_EQ(out, in) << std::hex << b;
+    }
+    uint8_t d = 0;
+    EXPECT_EQ(Decoded("15", d), 0.5f);
+    EXPECT_EQ(Decoded("87", d), -7.0f);
+    const std::vector<uint8_t> negativeZero = Hex("00 80");
+    const float z = DecodeSettingBcd(negativeZero.data(), 2, d);
+    EXPECT_EQ(Encoded(z, d), "00 80");
+    EXPECT_EQ(Encoded(0.0f, 0), "00 00");
+}
+
+TEST(Codecs, OneByteSettingBcdCarriesOneDigit) {
+    uint8_t out = 0xEE;
+    EXPECT_TRUE(EncodeSettingBcdByte(9.0f, 0, out));
+    EXPECT_EQ(out, 0x09);
+    EXPECT_TRUE(EncodeSettingBcdByte(-0.3f, 1, out));
+    EXPECT_EQ(out, 0x93);
+    // Another digit, beyond any range: 00 and false.
+    for (float v : {10.0f, -12.0f, 1000.0f, NAN, INFINITY}) {
+        out = 0xEE;
+        EXPECT_FALSE(EncodeSettingBcdByte(v, 0, out)) << v;
+        EXPECT_EQ(out, 0x00) << v;
+        EXPECT_FALSE(SettingFitsBcd(v, 0, 1)) << v;
+    }
+    // A decimal more than the slot has: false.
+    EXPECT_FALSE(EncodeSettingBcdByte(7.9f, 0, out));
+    EXPECT_FALSE(EncodeSettingBcdByte(0.55f, 1, out));
+    EXPECT_FALSE(SettingFitsBcd(1.0f, 0, 3));  // only one and two bytes are written
+    EXPECT_DOUBLE_EQ(LargestSettingBcd(0, 1), 9.0);
+    EXPECT_DOUBLE_EQ(LargestSettingBcd(1, 1), 0.9);
+}
+
 TEST(Codecs, SettingBcdRoundTrip) {
     for (float v : {25.0f, -1.5f, 0.5f, 123.0f, -99.9f, 9.99f, 0.0f}) {
         for (uint8_t d = 0; d <= 2; ++d) {

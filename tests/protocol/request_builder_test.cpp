@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -98,6 +101,10 @@ TEST_F(RequestBuilder, FramesByteForByte) {
     for (const Case& c : cases) {
         r.conversation.nextCommand = static_cast<Request>(c.code);
         r.settings.settingState = 255;
+        // Each control step is the control's next one.
+        r.control.step = c.code == 0x98   ? ControlStep::SelectWanted
+                         : c.code == 0x9A ? ControlStep::ExecuteWanted
+                                          : ControlStep::None;
         EXPECT_EQ(Build(), c.frame) << std::hex << int(c.code);
         EXPECT_EQ(expectedLength, c.expected) << std::hex << int(c.code);
     }
@@ -113,9 +120,16 @@ TEST_F(RequestBuilder, BroadcastResetIsOneShot) {
     EXPECT_EQ(Build(), Framed("02 83 00"));
 }
 
+uint64_t FileTimeOf(const SystemTime& utc) {
+    uint64_t ft = 0;
+    EXPECT_TRUE(SystemTimeToFileTime(utc, ft));
+    return ft;
+}
+
 TEST_F(RequestBuilder, TimeSynchronisationEvery300Requests) {
     Register(1);
-    clock.SetLocal(SystemTime{2003, 7, 2, 15, 8, 30, 5, 250});
+    // UTC now, written as the relays' zone (UTC+8 unless set) reads it.
+    clock.SetFileTime(FileTimeOf(SystemTime{2003, 7, 2, 15, 0, 30, 5, 250}));
     const std::string poll = "01 83 00 30 F0";
     const std::string sync = Framed("01 81 09 03 20 07 15 08 30 05 50 02");
     for (int call = 1; call <= 602; ++call) {
@@ -198,7 +212,9 @@ TEST_F(RequestBuilder, ControlWatchPattern) {
     Relay(2).conversation.nextCommand = Request::ControlExecute;
     Relay(2).control.ykPoint = 3;
     Relay(2).control.ykCommand = 0xAA;
+    Relay(2).control.step = ControlStep::ExecuteWanted;
     EXPECT_EQ(Build(), Framed("03 9A 03 00 03 AA"));
+    EXPECT_EQ(Relay(2).control.step, ControlStep::ExecuteSent);
     EXPECT_EQ(state.controlWatch, 1);
     EXPECT_EQ(state.controlWatchDevice, 2);
     Relay(2).conversation.nextCommand = Request::GeneralPoll;  // the relay reported its outcome
@@ -207,6 +223,32 @@ TEST_F(RequestBuilder, ControlWatchPattern) {
               (std::vector<int>{3, 2, 3, 2, 4, 2, 0, 2, 1, 2, 2, 2, 3, 2, 3, 4, 0}));
     EXPECT_EQ(state.controlWatch, 0);
     EXPECT_EQ(state.controlWatchDevice, kNone);
+    EXPECT_EQ(Relay(2).control.step, ControlStep::None);  // no result counts after the watch
+}
+
+// A control step goes out only as the control's next one: an execute never
+// without its select's confirmation, a select never after it went out once.
+TEST_F(RequestBuilder, ControlStepsGoOutOnlyInTurn) {
+    Register(1);
+    DeviceRecord& r = Relay(0);
+    r.control.ykPoint = 2;
+    r.control.ykCommand = 0xCC;
+    for (ControlStep step : {ControlStep::None, ControlStep::SelectWanted, ControlStep::SelectSent,
+                             ControlStep::ExecuteSent}) {
+        r.control.step = step;
+        r.conversation.nextCommand = Request::ControlExecute;
+        EXPECT_EQ(Build(), "01 83 00 30 F0") << int(step);
+    }
+    for (ControlStep step : {ControlStep::None, ControlStep::SelectSent, ControlStep::ExecuteWanted}) {
+        r.control.step = step;
+        r.conversation.nextCommand = Request::ControlSelect;
+        EXPECT_EQ(Build(), "01 83 00 30 F0") << int(step);
+    }
+    r.control.step = ControlStep::SelectWanted;
+    r.conversation.nextCommand = Request::ControlSelect;
+    EXPECT_EQ(Build(), Framed("01 98 03 00 02 CC"));
+    EXPECT_EQ(r.control.step, ControlStep::SelectSent);
+    EXPECT_EQ(r.conversation.awaiting, Request::ControlSelect);
 }
 
 TEST_F(RequestBuilder, PriorityOverridesTheWatch) {
@@ -292,6 +334,7 @@ TEST_F(RequestBuilder, ProbeAndSmallBuffers) {
     uint8_t tiny[6] = {};
     int32_t len = -1, expected = 0;
     Relay(0).conversation.nextCommand = Request::ControlSelect;
+    Relay(0).control.step = ControlStep::SelectWanted;
     EXPECT_EQ(vorlan_test::BuildInto(state, clock, tiny, sizeof tiny, len, expected), 1);
     EXPECT_EQ(len, 0);  // an 8-byte request doesn't fit: nothing to send
 }
@@ -324,13 +367,35 @@ protected:
 TEST_F(SettingWrite, PackedDecimalLayout) {
     DeviceRecord& r = Relay(0);
     r.settings.settingAnswerCode = 0xBD;
-    r.settings.settingCount = 5;
+    r.settings.settingCount = 6;
     Slot(0, 2, 0x10, 0x85, 1, 25.0f, 1);   // flag set: descriptor bit 7 cleared
     Slot(1, 2, 0x11, 0x05, 0, -1.5f, 1);   // flag clear: bit 7 set
-    Slot(2, 1, 0x12, 0xA0, 0, 7.9f, 0);    // three-byte entry, value cut toward zero
+    Slot(2, 1, 0x12, 0x08, 1, 0.5f, 1);    // one byte: one digit, its decimals and sign
     Slot(3, 3, 0x13, 0x00, 0, 1.0f, 0);    // other lengths add nothing
-    Slot(4, 1, 0x14, 0x21, 1, -3.7f, 0);
-    EXPECT_EQ(Write(), Framed("01 8C 10 00 03 10 05 50 12 11 85 15 90 01 A0 07 01 21 FD"));
+    Slot(4, 1, 0x14, 0x08, 0, -7.0f, 0);
+    Slot(5, 1, 0x15, 0x88, 1, 9.0f, 0);
+    EXPECT_EQ(Write(), Framed("01 8C 13 00 03 10 05 50 12 11 85 15 90 12 08 15 14 88 87 15 08 09"));
+}
+
+// One digit with the slot's decimals: a value it can't carry refuses the
+// whole table, as a two-byte value that doesn't fit does.
+TEST_F(SettingWrite, OneByteValueThatDoesNotFitRefusesTheTable) {
+    DeviceRecord& r = Relay(0);
+    r.settings.settingAnswerCode = 0xBD;
+    r.settings.settingCount = 2;
+    Slot(0, 2, 0x10, 0x10, 1, 25.0f, 1);
+    const struct {
+        float value;
+        uint8_t decimals;
+    } unfit[] = {{7.9f, 0}, {12.0f, 0}, {-10.0f, 0}, {0.55f, 1}, {0.5f, 0}, {1.0f, 8}, {NAN, 0}};
+    for (const auto& u : unfit) {
+        Slot(1, 1, 0x11, 0x08, 1, u.value, u.decimals);
+        std::fill(std::begin(frame), std::end(frame), 0xEE);
+        EXPECT_EQ(BuildSettingWrite(state, frame, sizeof frame), 0) << u.value;
+        EXPECT_EQ(frame[0], 0);  // nothing half-built left behind
+    }
+    Slot(1, 1, 0x11, 0x08, 1, -0.9f, 1);
+    EXPECT_EQ(Write(), Framed("01 8C 09 00 03 10 10 50 12 11 08 99"));
 }
 
 TEST_F(SettingWrite, FloatLayout) {

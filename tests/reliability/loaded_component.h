@@ -20,6 +20,8 @@ public:
         auto getClassObject =
             reinterpret_cast<decltype(&DllGetClassObject)>(dlsym(library, "DllGetClassObject"));
         if (getClassObject == nullptr) return;
+        getRelayStats_ = reinterpret_cast<decltype(&VorlanGetRelayStats)>(
+            dlsym(library, "VorlanGetRelayStats"));
         void* out = nullptr;
         if (getClassObject(&CLSID_VorlanRelayPro, &IID_IClassFactory, &out) != VORLAN_S_OK) return;
         factory_ = static_cast<IVorlanClassFactory*>(out);
@@ -63,11 +65,15 @@ public:
     int32_t Read(HostPacket& p) { return driver_->lpVtbl->ReadPacket(driver_, &p); }
     int32_t Write(HostPacket& p) { return control_->lpVtbl->WritePacket(control_, &p); }
     int32_t Probe(int32_t address) { return driver_->lpVtbl->ProbeDevice(driver_, 0, address, 0); }
+    int32_t Stats(int32_t deviceIndex, VorlanRelayStats& out) {
+        return getRelayStats_ != nullptr ? getRelayStats_(driver_, deviceIndex, &out) : 0;
+    }
 
 private:
     IVorlanClassFactory* factory_ = nullptr;
     IDeviceDriver* driver_ = nullptr;
     IDeviceDriverControl* control_ = nullptr;
+    decltype(&VorlanGetRelayStats) getRelayStats_ = nullptr;
 };
 
 }  // namespace vorlan_test

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "hex.h"
+#include "model/frame.h"
+#include "protocol/request_builder.h"
 #include "settings/recordset.h"
 #include "settings/setting_db.h"
 #include "settings/setting_service.h"
@@ -85,6 +87,31 @@ TEST_F(SettingFramesTest, FloatCountsAreTakenOnlyAsFarAsThePayloadHoldsThem) {
     EXPECT_EQ(relay.settings.settingByteCount, 1);
     EXPECT_EQ(relay.settings.settingFlag[0], 5);
     EXPECT_EQ(relay.settings.settingState, 1);
+}
+
+// Read, then written back unedited: codes, descriptors and values of one-
+// and two-byte entries are what the relay sent, byte for byte.
+TEST_F(SettingFramesTest, AnUneditedCodedListGoesBackByteForByte) {
+    const std::string entries =
+        "05 10 50 12 "   // two bytes: 25.0
+        "06 08 15 "      // one byte: 0.5
+        "07 88 09 "      // one byte, setting off: 9
+        "08 08 87 "      // one byte: -7
+        "09 08 80 "      // one byte: -0
+        "0A 90 15 90";   // two bytes, setting off: -1.5
+    Store(CodedListFrame(1, 21, Hex(entries)));
+    ASSERT_EQ(relay.settings.settingCount, 6);
+    EXPECT_EQ(relay.settings.settingValue[1], 0.5f);
+    EXPECT_EQ(relay.settings.settingValue[3], -7.0f);
+
+    vorlan::PollingState state;
+    state.deviceCount = 1;
+    state.devices[0].address = 1;
+    state.devices[0].settings = relay.settings;
+    state.devices[0].settings.settingZone = 1;
+    uint8_t frame[vorlan::kPacketFrameBuffer] = {};
+    const int32_t length = vorlan::BuildSettingWrite(state, frame, sizeof frame);
+    EXPECT_EQ(ToHex(frame, static_cast<size_t>(length)), ToHex(WithCrc("01 8C 16 00 01 " + entries)));
 }
 
 TEST(QuoteBracketedNamesTest, BracketsBecomeTheSourcesQuotes) {

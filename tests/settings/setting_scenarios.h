@@ -358,6 +358,31 @@ TEST_F(SettingDbTest, AValueThatDoesNotFitItsSlotRefusesTheWholeWrite) {
     EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
 }
 
+TEST_F(SettingDbTest, OneByteSettingsKeepWhatTheyHoldThroughTheDatabase) {
+    Connect();
+    for (int id = 1; id <= 4; ++id) db->AddPoint(81, 1, id, "p" + std::to_string(id), 0);
+    const std::string entries = "00 10 34 22  01 08 15  02 88 09  03 08 87";
+    Store(CodedListFrame(1, 81, Hex(entries)));
+    EXPECT_EQ(CodedRows(81), (std::vector<std::string>{"0|p1|2.34|1|2|0", "1|p2|0.5|1|2|0", "2|p3|9|0|2|0",
+                                                       "3|p4|-7|1|2|0"}));
+    relay.settings.settingState = 2;  // as the DZWR write sets it
+
+    // Reloaded unedited: the very bytes the relay sent.
+    service.LoadSettingsForWrite(relay);
+    EXPECT_EQ(WriteFrame(3), ToHex(WithCrc("01 8C 0F 00 03 " + std::string(entries))));
+
+    // An edit one digit can carry goes out; one it can't refuses the table.
+    db->Exec("UPDATE \"RelayDevSet\" SET \"value\" = -0.2, \"flag\" = 0 WHERE \"code\" = 1");
+    service.LoadSettingsForWrite(relay);
+    EXPECT_EQ(WriteFrame(3), ToHex(WithCrc("01 8C 0F 00 03 00 10 34 22  01 88 92  02 88 09  03 08 87")));
+    for (const char* edit : {"12", "0.25", "-10", "7.5"}) {
+        db->Exec(std::string("UPDATE \"RelayDevSet\" SET \"value\" = ") + edit + " WHERE \"code\" = 3");
+        service.LoadSettingsForWrite(relay);
+        EXPECT_EQ(WriteFrame(3), "") << edit;
+    }
+    EXPECT_EQ(service.Status().failedWork, 0) << service.Status().lastError;
+}
+
 TEST_F(SettingDbTest, ADuplicateCatalogueRowLosesNothingElseOfTheAnswer) {
     Connect();
     db->AddPoint(90, 1, 1, "f1", 0);

@@ -1,10 +1,8 @@
-// The status change queue, its delivery into BWYX items and the relay-time
-// conversion, with the local zone fixed to UTC+8.
+// The status change queue and its delivery into BWYX items, relay times read
+// in the relays' default zone, UTC+8.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "fake_clock.h"
@@ -46,30 +44,16 @@ uint64_t FileTimeOf(int32_t year, int32_t month, int32_t day, int32_t hour, int3
 class ChangeQueueTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("TZ");
-        hadTz_ = old != nullptr;
-        if (hadTz_) oldTz_ = old;
-        setenv("TZ", "Asia/Shanghai", 1);
-        tzset();
-        // The fake local clock reads 2003-12-25 23:59:05.000 (UTC 15:59:05).
+        // UTC now: 2003-12-25 15:59:05.000.
         now_ = FileTimeOf(2003, 12, 25, 15, 59, 5, 0);
+        clock.SetFileTime(now_);
     }
-    void TearDown() override {
-        if (hadTz_) {
-            setenv("TZ", oldTz_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
+    int32_t Deliver(TestPacket& p) { return vorlan::DeliverChanges(relay, &p.packet, clock, zone); }
 
     vorlan::DeviceRecord relay;
     FakeClock clock;
+    vorlan::RelayZone zone;
     uint64_t now_ = 0;
-
-private:
-    bool hadTz_ = false;
-    std::string oldTz_;
 };
 
 TEST_F(ChangeQueueTest, QueueOperationsKeepOrderAndRefuseWhatIsNotThere) {
@@ -127,38 +111,9 @@ TEST_F(ChangeQueueTest, OrderSurvivesRemovalsFromTheFrontAndGrowth) {
     for (size_t i = 1; i < q.Count(); ++i) EXPECT_EQ(q.KeyAt(i), q.KeyAt(i - 1) + 2);
 }
 
-TEST_F(ChangeQueueTest, LocalToUtcTakesEightHoursAndKeepsMillisecondsAndWeekday) {
-    SystemTime t{2004, 3, 6, 1, 0, 30, 0, 250};
-    EXPECT_EQ(vorlan::LocalToUtc(&t, clock), 1);
-    EXPECT_EQ(t.year, 2004);
-    EXPECT_EQ(t.month, 2);
-    EXPECT_EQ(t.day, 29);
-    EXPECT_EQ(t.hour, 16);
-    EXPECT_EQ(t.minute, 30);
-    EXPECT_EQ(t.second, 0);
-    EXPECT_EQ(t.milliseconds, 250);
-    EXPECT_EQ(t.dayOfWeek, 6);
-
-    EXPECT_EQ(vorlan::LocalToUtc(nullptr, clock), 0);
-}
-
-TEST_F(ChangeQueueTest, LocalToUtcOfAnUnrepresentableDateGivesTheCurrentTime) {
-    for (int32_t year : {1969, 0, -5, 99999}) {
-        SystemTime t{year, 1, 0, 1, 0, 0, 0, 400};
-        EXPECT_EQ(vorlan::LocalToUtc(&t, clock), 1);
-        EXPECT_EQ(t.year, 2003) << year;
-        EXPECT_EQ(t.month, 12);
-        EXPECT_EQ(t.day, 25);
-        EXPECT_EQ(t.hour, 15);
-        EXPECT_EQ(t.minute, 59);
-        EXPECT_EQ(t.second, 5);
-        EXPECT_EQ(t.milliseconds, 400);
-    }
-}
-
 TEST_F(ChangeQueueTest, EmptyQueueDeliversZeroWithTheCurrentTime) {
     TestPacket p(0, 12, 0, {5, 10005});
-    EXPECT_EQ(vorlan::DeliverChanges(relay, &p.packet, clock), 1);
+    EXPECT_EQ(Deliver(p), 1);
     for (size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(p.Long(i), 0);
         EXPECT_EQ(p.item(i).quality, 192);
@@ -169,7 +124,7 @@ TEST_F(ChangeQueueTest, EmptyQueueDeliversZeroWithTheCurrentTime) {
 TEST_F(ChangeQueueTest, TakenRecordDeliversOneThenTheEmptiedQueueDeliversZero) {
     relay.points.changeQueue.Append(Change(4, 2004, 3, 1, 0, 30, 0, 250));
     TestPacket p(0, 12, 0, {5, 10005});
-    vorlan::DeliverChanges(relay, &p.packet, clock);
+    Deliver(p);
     EXPECT_EQ(p.Long(0), 1);
     EXPECT_EQ(p.Stamp(0), FileTimeOf(2004, 2, 29, 16, 30, 0, 250));
     EXPECT_EQ(p.item(0).quality, 192);
@@ -182,21 +137,21 @@ TEST_F(ChangeQueueTest, RecordsNoItemAsksForArePruned) {
     relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
     relay.points.changeQueue.Append(Change(10004, 2004, 1, 1, 12, 0, 1, 0));
     TestPacket p(0, 12, 0, {10005});
-    vorlan::DeliverChanges(relay, &p.packet, clock);
+    Deliver(p);
     EXPECT_EQ(p.Long(0), 1);
     EXPECT_EQ(p.Stamp(0), FileTimeOf(2004, 1, 1, 4, 0, 1, 0));
     EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
 
     for (int32_t key : {7, 8, 9}) relay.points.changeQueue.Append(Change(key, 2004, 1, 1, 12, 0, 0, 0));
     TestPacket q(0, 12, 0, {9});
-    vorlan::DeliverChanges(relay, &q.packet, clock);
+    Deliver(q);
     EXPECT_EQ(q.Long(0), 1);
     EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
 
     // A packet that asks for none of the keys empties the queue, then delivers 0.
     relay.points.changeQueue.Append(Change(3, 2004, 1, 1, 12, 0, 0, 0));
     TestPacket r(0, 12, 0, {1});
-    vorlan::DeliverChanges(relay, &r.packet, clock);
+    Deliver(r);
     EXPECT_EQ(r.Long(0), 0);
     EXPECT_EQ(r.Stamp(0), now_);
 }
@@ -205,7 +160,7 @@ TEST_F(ChangeQueueTest, ItemWithoutARecordIsLeftAloneWhileOthersAreQueued) {
     relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
     relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 9, 0));
     TestPacket p(0, 12, 0, {6, 5});
-    vorlan::DeliverChanges(relay, &p.packet, clock);
+    Deliver(p);
     EXPECT_TRUE(p.Untouched(0));
     EXPECT_EQ(p.Long(1), 1);
     EXPECT_EQ(p.Stamp(1), FileTimeOf(2004, 1, 1, 4, 0, 0, 0));  // the older one
@@ -219,7 +174,7 @@ TEST_F(ChangeQueueTest, UnrepresentableRecordTimesDeliverTheCurrentTime) {
     relay.points.changeQueue.Append(Change(5, 2004, 1, 1, 12, 0, 0, 1650));
     relay.points.changeQueue.Append(Change(6, 0, 0, 0, 0, 0, 0, 0));
     TestPacket p(0, 12, 0, {5, 6, 7});
-    vorlan::DeliverChanges(relay, &p.packet, clock);
+    Deliver(p);
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(p.Long(i), 1) << i;
         EXPECT_EQ(p.item(i).quality, 192);
@@ -237,7 +192,7 @@ TEST_F(ChangeQueueTest, OutOfOrderItemsAndUnaskedRecordsBetweenThem) {
     relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 3, 0));
     relay.points.changeQueue.Append(Change(7, 2004, 1, 1, 12, 0, 4, 0));
     TestPacket p(0, 12, 0, {6, 5, 5, 5, 9});
-    vorlan::DeliverChanges(relay, &p.packet, clock);
+    Deliver(p);
     EXPECT_EQ(p.Stamp(0), FileTimeOf(2004, 1, 1, 4, 0, 2, 0));
     EXPECT_EQ(p.Stamp(1), FileTimeOf(2004, 1, 1, 4, 0, 1, 0));
     EXPECT_EQ(p.Stamp(2), FileTimeOf(2004, 1, 1, 4, 0, 3, 0));
@@ -257,7 +212,7 @@ TEST_F(ChangeQueueTest, LongPacketsAreDeliveredInListOrder) {
     }
     for (uint16_t address = 1; address <= 600; ++address) p.Add(address);
     p.Add(601);  // nothing queued for it, and by then nothing at all
-    vorlan::DeliverChanges(relay, &p.packet, clock);
+    Deliver(p);
     for (size_t i = 0; i < 600; ++i) {
         ASSERT_EQ(p.Long(i), 1) << i;
         ASSERT_EQ(p.Stamp(i), FileTimeOf(2004, 1, 1, 4, static_cast<int32_t>(i) / 60, static_cast<int32_t>(i) % 60, 0));
@@ -269,7 +224,7 @@ TEST_F(ChangeQueueTest, LongPacketsAreDeliveredInListOrder) {
 TEST_F(ChangeQueueTest, EmptyPacketEmptiesTheQueue) {
     relay.points.changeQueue.Append(Change(4, 2004, 1, 1, 12, 0, 0, 0));
     TestPacket p(0, 12, 0);
-    EXPECT_EQ(vorlan::DeliverChanges(relay, &p.packet, clock), 1);
+    EXPECT_EQ(Deliver(p), 1);
     EXPECT_EQ(relay.points.changeQueue.Count(), 0u);
 }
 

@@ -79,17 +79,18 @@ TEST(ComtradeCommands, InfoJsonAndExportCsvGiveBackWhatTheGeneratorWrote) {
             EXPECT_EQ(j["analog"][c]["name"], in.analog[c].name);
             EXPECT_EQ(j["analog"][c]["phase"], in.analog[c].phase);
             EXPECT_EQ(j["analog"][c]["unit"], in.analog[c].unit);
-            EXPECT_EQ(j["analog"][c]["min"].get<double>(), lo);
-            EXPECT_EQ(j["analog"][c]["max"].get<double>(), hi);
+            EXPECT_NEAR(j["analog"][c]["min"].get<double>(), lo, 1e-9);
+            EXPECT_NEAR(j["analog"][c]["max"].get<double>(), hi, 1e-9);
         }
         EXPECT_TRUE(j["analog"][2]["min"].is_null());  // every value missing
         EXPECT_EQ(j["digital"], nlohmann::json::parse(R"([{"index":1,"name":"Trip"},{"index":2,"name":"Close"}])"));
+        EXPECT_EQ(j["warnings"], nlohmann::json::array());
 
         const Result table = Host("export --csv " + Quote(base + ".CFG"));
         ASSERT_EQ(table.code, 0) << table.output;
         const auto rows = CsvRows(table.output);
         ASSERT_EQ(rows.size(), 11u) << table.output;
-        EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "Ia", "Ub", "Gap", "Trip", "Close"}));
+        EXPECT_EQ(rows[0], (std::vector<std::string>{"time_s", "Ia_A", "Ub_kV", "Gap_A", "Trip", "Close"}));
         const double times[] = {0, 0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 2.5, 3.5, 4.5};  // ms, each sample lasting its own period
         for (size_t i = 0; i < 10; ++i) {
             const auto& row = rows[i + 1];
@@ -98,7 +99,7 @@ TEST(ComtradeCommands, InfoJsonAndExportCsvGiveBackWhatTheGeneratorWrote) {
             for (size_t c = 0; c < 3; ++c) {
                 const double want = in.Scaled(c, i);
                 if (std::isnan(want)) EXPECT_EQ(row[1 + c], "") << i;
-                else EXPECT_EQ(std::strtod(row[1 + c].c_str(), nullptr), want) << i << " " << row[1 + c];
+                else EXPECT_NEAR(std::strtod(row[1 + c].c_str(), nullptr), want, 1e-9) << i << " " << row[1 + c];
             }
             EXPECT_EQ(row[4], std::to_string(in.status[0].values[i]));
             EXPECT_EQ(row[5], std::to_string(in.status[1].values[i]));
@@ -165,4 +166,139 @@ TEST(ComtradeCommands, PlotPagesManyChannelsAndDrawsASingleSample) {
     ASSERT_EQ(r.code, 0) << r.output;
     // The lone value is drawn as a dot filled in the first channel's colour, not left out.
     EXPECT_NE(ReadFile(dir.path() + "/one.svg").find("fill:rgb(80%,55%,0%)"), std::string::npos);
+}
+
+namespace {
+
+// Three currents of 100 A at 0, -120 and 120 degrees, 20 samples per cycle,
+// and a trip one cycle after the trigger.
+RecordingIn Balanced() {
+    RecordingIn in;
+    in.format = "ASCII";
+    in.rates = {{1000, 200}};
+    in.trigger = "05/03/2024,13:04:05.050000";
+    const char* names[] = {"IA", "IB", "IC"};
+    const char* phases[] = {"A", "B", "C"};
+    for (int k = 0; k < 3; ++k) {
+        std::vector<double> raw;
+        for (int i = 0; i < 200; ++i) {
+            raw.push_back(std::round(100 * std::sqrt(2.0) * std::cos(2 * M_PI * 50 * i / 1000.0 - k * 2 * M_PI / 3) / 0.01));
+        }
+        in.analog.push_back(AnalogIn{names[k], phases[k], "A", 0.01, 0, raw});
+    }
+    std::vector<int32_t> trip(200, 0);
+    for (int i = 70; i < 200; ++i) trip[static_cast<size_t>(i)] = 1;
+    in.status = {StatusIn{"Trip", trip}};
+    return in;
+}
+
+}  // namespace
+
+TEST(ComtradeCommands, AnalyseGivesPhasorsSequencesAndChangesAsTextJsonAndCsv) {
+    TempDir dir;
+    WritePair(dir.path() + "/f", Balanced());
+    const std::string file = Quote(dir.path() + "/f.CFG");
+    Result r = Host("--json analyse " + file);
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto j = nlohmann::json::parse(r.output);
+    EXPECT_EQ(j["frequency"], 50);
+    EXPECT_EQ(j["reference"], "IA");
+    ASSERT_EQ(j["channels"].size(), 3u);
+    EXPECT_NEAR(j["channels"][1]["phasor"]["magnitude"].get<double>(), 100, 0.5);
+    EXPECT_NEAR(j["channels"][1]["phasor"]["angle"].get<double>(), -120, 0.5);
+    EXPECT_EQ(j["channels"][1]["values"], "secondary");
+    ASSERT_EQ(j["sets"].size(), 1u);
+    EXPECT_EQ(j["sets"][0]["channels"], "IA,IB,IC");
+    EXPECT_NEAR(j["sets"][0]["positive"]["magnitude"].get<double>(), 100, 0.5);
+    EXPECT_LT(j["sets"][0]["negative"]["magnitude"].get<double>(), 0.5);
+    EXPECT_NEAR(j["digital"][0]["changes"][0]["time"].get<double>(), 0.02, 1e-9);
+    EXPECT_EQ(j["series"]["time"].size(), j["series"]["channels"][0]["rms"].size());
+
+    r = Host("analyse --at 0.05 " + file);
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("three-phase set IA,IB,IC (A):"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Trip: 0, 0.020000 -> 1"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("window ending at 0.050000 s"), std::string::npos) << r.output;
+
+    r = Host("analyse --csv --freq 50 --ref IB " + file);
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto rows = CsvRows(r.output);
+    ASSERT_GT(rows.size(), 5u);
+    EXPECT_EQ(rows[0][0], "time_s");
+    EXPECT_EQ(rows[0][1], "IA_rms_A");
+    EXPECT_EQ(rows[0][3], "IA_angle_deg");
+    EXPECT_NEAR(std::strtod(rows[4][3].c_str(), nullptr), 120, 0.5);  // IA against IB
+
+    for (const char* wrong : {"--ref IX", "--set IA,IB", "--set IA,IB,IX"}) {
+        r = Host(std::string("analyse ") + wrong + " " + file);
+        EXPECT_EQ(r.code, 2) << wrong << ": " << r.output;
+    }
+}
+
+TEST(ComtradeCommands, QuirksAreWarnedAboutAndRefusedWithStrict) {
+    TempDir dir;
+    RecordingIn in = Balanced();
+    in.revision = 2001;
+    WritePair(dir.path() + "/q", in);
+    const std::string file = Quote(dir.path() + "/q.CFG");
+    Result r = Host("--json info " + file);
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto j = nlohmann::json::parse(r.output);
+    EXPECT_EQ(j["revision"], 2001);
+    ASSERT_EQ(j["warnings"].size(), 1u);
+    EXPECT_NE(j["warnings"][0].get<std::string>().find("q.CFG: line 1: the revision year 2001"), std::string::npos);
+    // The warning goes to standard error; the table stays clean.
+    r = RunToolStdout(ToolPath("vorlan-host") + " export " + file);
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.output.find("warning"), std::string::npos);
+    for (const char* command : {"info", "export", "analyse", "plot"}) {
+        r = Host(std::string(command) + " --strict " + file);
+        EXPECT_EQ(r.code, 7) << command << ": " << r.output;
+        EXPECT_NE(r.output.find("q.CFG: line 1: the revision year 2001"), std::string::npos) << r.output;
+    }
+    // A refused table leaves no file behind.
+    r = Host("export --strict -o " + Quote(dir.path() + "/q.csv") + " " + file);
+    EXPECT_EQ(r.code, 7);
+    EXPECT_EQ(ReadFile(dir.path() + "/q.csv"), "");
+    EXPECT_EQ(ReadFile(dir.path() + "/q.csv.part"), "");
+}
+
+TEST(ComtradeCommands, NumbersShowTheChannelsResolutionAndWideNamesKeepTheColumns) {
+    TempDir dir;
+    RecordingIn in;
+    in.rates = {{1200, 3}};
+    in.analog = {AnalogIn{"电流Ia", "A", "A", 0.01, 0, {-804, 1, 250}}, AnalogIn{"Ib", "B", "A", 0.01, 0, {3, 2, 1}}};
+    WritePair(dir.path() + "/n", in);
+    const std::string file = Quote(dir.path() + "/n.CFG");
+    Result r = Host("export " + file);
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(r.output, "time_s,电流Ia_A,Ib_A\n0,-8.04,0.03\n0.000833,0.01,0.02\n0.001667,2.5,0.01\n");
+    r = Host("info " + file);
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("-8.04 .. 2.5"), std::string::npos) << r.output;
+    // "phase" stands in the same terminal column on both lines (a CJK character takes two).
+    const size_t a = r.output.find("电流Ia"), b = r.output.find("  A2");
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    const size_t lineA = r.output.rfind('\n', a) + 1, lineB = b;
+    const size_t colA = r.output.find("phase", a) - lineA - 2;  // two characters of three bytes, two columns each
+    const size_t colB = r.output.find("phase", b) - lineB;
+    EXPECT_EQ(colA, colB) << r.output;
+}
+
+TEST(ComtradeCommands, PlotDrawsAWindowOfChosenChannelsWithTheirRms) {
+    TempDir dir;
+    WritePair(dir.path() + "/p", Balanced());
+    const std::string file = Quote(dir.path() + "/p.CFG");
+    Result r = Host("--json plot --rms --from -0.01 --to 0.04 --channels IA,Trip -o " + Quote(dir.path() + "/w") + " " + file);
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto j = nlohmann::json::parse(r.output);
+    EXPECT_EQ(j["channels"], 2);
+    EXPECT_EQ(j["samples"], 51);  // 40 ms to 90 ms after the start, both ends kept
+    const std::string svg = ReadFile(dir.path() + "/w.svg");
+    EXPECT_NE(svg.find("stroke-dasharray:5,2"), std::string::npos);  // the RMS trace
+    r = Host("plot --channels IX " + file);
+    EXPECT_EQ(r.code, 2) << r.output;
+    r = Host("plot --from 1 --to 2 " + file);
+    EXPECT_EQ(r.code, 2) << r.output;
 }

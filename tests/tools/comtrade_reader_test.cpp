@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "comtrade_writer.h"
 #include "date_time.h"
@@ -43,6 +44,12 @@ std::string Read(const RecordingIn& in, comtrade::Recording& out, const std::str
     comtrade::ReadOptions options;
     options.encoding = encoding;
     return comtrade::ReadPair("t.CFG", ConfigText(in), "t.DAT", DataBytes(in), options, out);
+}
+
+std::string ReplaceLine(const std::string& cfg, size_t line, const std::string& text) {
+    size_t begin = 0;
+    for (size_t k = 1; k < line; ++k) begin = cfg.find('\n', begin) + 1;
+    return cfg.substr(0, begin) + text + cfg.substr(cfg.find('\r', begin));
 }
 
 void ExpectSameValues(const RecordingIn& in, const comtrade::Recording& r) {
@@ -109,7 +116,7 @@ TEST(ComtradeReader, TimesComeFromEveryRateSegmentOrFromTimestampsTimesTimemult)
     EXPECT_NEAR(r.TriggerSeconds(), r.seconds[4], 1e-12);
 
     // Without a rate a missing timestamp leaves a sample with no time: refused.
-    in.stamps[3] = -1;
+    in.stamps[3] = kNoStamp;
     const std::string e = Read(in, r);
     EXPECT_NE(e.find("t.DAT: byte " + std::to_string(3 * (8 + 2 * 2 + 2 * 2) + 4)), std::string::npos) << e;
     EXPECT_NE(e.find("expected a timestamp"), std::string::npos) << e;
@@ -184,31 +191,23 @@ TEST(ComtradeReader, DamagedFilesAreRefusedWithWhereAndWhat) {
     const std::string cfg = ConfigText(in), dat = DataBytes(in);
     comtrade::Recording r;
     auto refusal = [&](const std::string& c, const std::string& d) { return comtrade::ReadPair("t.CFG", c, "t.DAT", d, {}, r); };
-    auto replaceLine = [&](size_t line, const std::string& text) {
-        size_t begin = 0;
-        for (size_t k = 1; k < line; ++k) begin = cfg.find('\n', begin) + 1;
-        return cfg.substr(0, begin) + text + cfg.substr(cfg.find('\r', begin));
-    };
-    const size_t sample = 8 + 2 * 2 + 2 * 2;
     struct Case {
         std::string cfg, dat, want;
     } cases[] = {
-        // Truncated binary data: the offset of the cut sample.
-        {cfg, dat.substr(0, dat.size() - 3),
-         "t.DAT: byte " + std::to_string(5 * sample) + ": truncated sample: each BINARY sample takes 16 bytes"},
-        // A whole sample less than the rate table announces.
-        {cfg, dat.substr(0, 5 * sample), "t.DAT: expected 6 samples"},
-        // An extra comma on an analog line: refused, not read shifted.
-        {replaceLine(3, "1,Ia,A,Line 1,A,0.01,0.5,0,-32767,32767,100,1,S,"), dat,
-         "t.CFG: line 3: expected analog channel line 1 with 10 or 13 fields, found 14"},
-        {replaceLine(5, "1,S1,,0"), dat, "t.CFG: line 5: expected status channel line 1 with 3 or 5 fields, found 4"},
-        {replaceLine(2, "19,2A,17X"), dat, "t.CFG: line 2: expected the count of status channels like 16D"},
-        {replaceLine(2, "20,2A,17D"), dat, "t.CFG: line 2: the total 20 is not 2 analog + 17 status channels"},
-        {replaceLine(27, "BINARY16"), dat,
+        // A status line with four fields: which one is missing can't be told.
+        {ReplaceLine(cfg, 5, "1,S1,,0"), dat, "t.CFG: line 5: expected status channel line 1 with 3 or 5 fields, found 4"},
+        // Eleven fields, the last not blank: neither layout.
+        {ReplaceLine(cfg, 3, "1,Ia,A,Line 1,A,0.01,0.5,0,-32767,32767,100"), dat,
+         "t.CFG: line 3: expected analog channel line 1 with 10 or 13 fields, found 11"},
+        {ReplaceLine(cfg, 2, "19,2A,17X"), dat, "t.CFG: line 2: expected the count of status channels like 16D"},
+        {ReplaceLine(cfg, 2, "20,2A,17D"), dat, "t.CFG: line 2: the total 20 is not 2 analog + 17 status channels"},
+        {ReplaceLine(cfg, 27, "BINARY16"), dat,
          "t.CFG: line 27: expected the data file type ASCII, BINARY, BINARY32 or FLOAT32, found 'BINARY16'"},
-        {replaceLine(25, "31/02/2024,13:04:05.000000"), dat, "t.CFG: line 25: the start date and time: no such day"},
-        {replaceLine(1, "Station,Dev1,2005"), dat, "t.CFG: line 1: expected the revision year 1991, 1999 or 2013"},
-        {replaceLine(24, "1000,x"), dat, "t.CFG: line 24: expected the last sample number (a whole number"},
+        {ReplaceLine(cfg, 25, "31/02/2024,13:04:05.000000"), dat, "t.CFG: line 25: the start date and time: no such day"},
+        {ReplaceLine(cfg, 1, "Station,Dev1,99"), dat, "t.CFG: line 1: expected the revision year 1991, 1999 or 2013"},
+        {ReplaceLine(cfg, 24, "1000,x"), dat, "t.CFG: line 24: expected the last sample number (a whole number"},
+        {ReplaceLine(ConfigText(Sample(2013, "BINARY", 6)), 30, "0,12"), dat,
+         "t.CFG: line 30: expected the leap second indicator (a whole number 0..3)"},
         {cfg.substr(0, cfg.find("BINARY")), dat, "t.CFG: line 27: expected the data file type (1 fields), found the end of the file"},
         {cfg + "surplus\r\n", dat, "t.CFG: line 29: expected the end of the configuration, found 'surplus'"},
         {std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16), dat, "t.CFG: byte 8: not a COMTRADE configuration"},
@@ -228,6 +227,83 @@ TEST(ComtradeReader, DamagedFilesAreRefusedWithWhereAndWhat) {
         << e;
 }
 
+TEST(ComtradeReader, QuirksAreReadWithAWarningThatNamesTheLineAndRefusedWhenStrict) {
+    const RecordingIn bin = Sample(1999, "BINARY", 6), ascii = Sample(1999, "ASCII", 6), y2013 = Sample(2013, "ASCII", 6);
+    const std::string cfg = ConfigText(bin), dat = DataBytes(bin), acfg = ConfigText(ascii), adat = DataBytes(ascii);
+    RecordingIn repeated = bin;
+    repeated.rates = {{1000, 3}, {2000, 3}, {500, 6}};
+    RecordingIn backwards = Sample(1999, "ASCII", 6);
+    backwards.rates.clear();
+    backwards.stamps = {-2000, -1000, 0, 1000, 2000, 3000};
+    RecordingIn unstamped = ascii;
+    unstamped.stamps.assign(6, kNoStamp);
+    RecordingIn fewer = ascii, more = ascii;
+    fewer.rates = {{1000, 8}};
+    RecordingIn seventh = bin;  // the configuration counts a seventh sample, cut short
+    seventh.rates = {{1000, 7}};
+    more.rates = {{1000, 4}};
+    const size_t sample = 16;
+    using Check = std::function<void(const comtrade::Recording&)>;
+    const Check none = [](const comtrade::Recording&) {};
+    struct Case {
+        std::string cfg, dat, want;
+        Check check;
+    } cases[] = {
+        {ReplaceLine(ConfigText(y2013), 30, "0,3?\?\?\?\?\?\?"), DataBytes(y2013),
+         "t.CFG: line 30: junk after the leap second indicator '3?\?\?\?\?\?\?'; read as 3",
+         [](const comtrade::Recording& r) { EXPECT_EQ(r.leapSecond, 3); }},
+        {ReplaceLine(ConfigText(y2013), 30, "Bx,0"), DataBytes(y2013), "t.CFG: line 30: junk after the time quality code 'Bx'",
+         [](const comtrade::Recording& r) { EXPECT_EQ(r.tmqCode, "B"); }},
+        {ReplaceLine(cfg, 1, "Station,Dev1,2001"), dat, "t.CFG: line 1: the revision year 2001 is none of 1991, 1999 or 2013",
+         [](const comtrade::Recording& r) { EXPECT_EQ(r.revision, 2001); }},
+        {ConfigText(repeated), dat, "t.CFG: line 25: the last sample number 3 does not go past the 3 before it",
+         [](const comtrade::Recording& r) {
+             const double ms[] = {0, 1, 2, 3, 5, 7};  // the 2000 Hz segment holds nothing
+             for (size_t i = 0; i < 6; ++i) EXPECT_NEAR(r.seconds[i] * 1000, ms[i], 1e-12) << i;
+         }},
+        {ConfigText(backwards), DataBytes(backwards),
+         "t.DAT: line 1: negative time stamp -2000, read as a time before the start time (and 1 more like it)",
+         [](const comtrade::Recording& r) { EXPECT_DOUBLE_EQ(r.seconds[0], -0.002); }},
+        {ConfigText(seventh), dat + "\x12\x34\x56\x78\x9A\xBC\xDE\xF0",
+         "t.DAT: byte " + std::to_string(6 * sample) + ": a truncated last sample (8 bytes of the 16 each BINARY sample takes), dropped",
+         [](const comtrade::Recording& r) { EXPECT_EQ(r.SampleCount(), 6u); }},
+        {cfg, dat + std::string("\x1A\0\0", 3), "t.DAT: byte 96: 3 bytes of Ctrl-Z or NUL padding after the last sample", none},
+        {cfg, dat + dat.substr(0, 2 * sample), "t.DAT: byte 96: 32 bytes after the 6 samples the configuration counts, ignored", none},
+        {ConfigText(more), adat, "t.DAT: line 5: more data lines than the 4 samples the configuration counts",
+         [](const comtrade::Recording& r) { EXPECT_EQ(r.SampleCount(), 4u); }},
+        {ConfigText(fewer), adat, "t.DAT: line 7: the data ends after 6 samples, the configuration counts 8; the count is corrected",
+         [](const comtrade::Recording& r) { EXPECT_EQ(r.rates.back().lastSample, 6); }},
+        {acfg, adat + "\x1A", "t.DAT: line 7: Ctrl-Z or NUL padding, ignored", none},
+        {acfg, adat.substr(0, adat.size() - 2) + std::string("\0\0", 2), "t.DAT: line 6: Ctrl-Z or NUL padding after the last field", none},
+        {acfg + std::string("\x1A\0", 2), adat, "t.CFG: byte " + std::to_string(acfg.size()) + ": Ctrl-Z or NUL padding", none},
+        {ReplaceLine(cfg, 3, "1,Ia,A,Line 1,A,0.01,0.5,0,-32767,32767,100,1,S,"), dat,
+         "t.CFG: line 3: 1 extra field(s) after the 13 of analog channel line 1, ignored",
+         [&](const comtrade::Recording& r) { ExpectSameValues(bin, r); }},
+        {ReplaceLine(cfg, 5, "1,S1,,Bay 1,0,x,y"), dat, "t.CFG: line 5: 2 extra field(s) after the 5 of status channel line 1", none},
+        {ConfigText(unstamped), DataBytes(unstamped), "t.DAT: line 1: no time stamp; the times come from the rates (and 5 more like it)",
+         [](const comtrade::Recording& r) { EXPECT_DOUBLE_EQ(r.seconds[5], 0.005); }},
+        {ReplaceLine(cfg, 26, ","), dat, "t.CFG: line 26: a blank trigger time; the trigger is taken as the start time",
+         [](const comtrade::Recording& r) { EXPECT_EQ(r.TriggerSeconds(), 0); }},
+        {ReplaceLine(cfg, 26, "BINARY").substr(0, ReplaceLine(cfg, 26, "BINARY").rfind("BINARY")), dat,
+         "t.CFG: line 26: no trigger time line; the trigger is taken as the start time",
+         [](const comtrade::Recording& r) { EXPECT_EQ(r.format, comtrade::DataFormat::kBinary); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.want);
+        comtrade::Recording r;
+        ASSERT_EQ(comtrade::ReadPair("t.CFG", c.cfg, "t.DAT", c.dat, {}, r), "");
+        ASSERT_FALSE(r.warnings.empty());
+        EXPECT_EQ(r.warnings[0].find(c.want), 0u) << r.warnings[0];
+        c.check(r);
+        // Strict refuses at the first place, with the same words.
+        comtrade::ReadOptions strict;
+        strict.strict = true;
+        const std::string e = comtrade::ReadPair("t.CFG", c.cfg, "t.DAT", c.dat, strict, r);
+        EXPECT_EQ(e.find(c.want.substr(0, c.want.find(" (and"))), 0u) << e;
+        EXPECT_NE(e.find("(refused: --strict)"), std::string::npos) << e;
+    }
+}
+
 TEST(ComtradeReader, BlankAsciiValuesAreGapsAndFilesAreFoundBesideTheConfiguration) {
     vorlan_tools_test::TempDir dir;
     RecordingIn in;
@@ -242,6 +318,41 @@ TEST(ComtradeReader, BlankAsciiValuesAreGapsAndFilesAreFoundBesideTheConfigurati
     EXPECT_EQ(r.values[0][2], 7.0);
     const std::string e = comtrade::ReadRecording(dir.path() + "/none.cfg", {}, r);
     EXPECT_NE(e.find("can't read"), std::string::npos) << e;
+}
+
+TEST(ComtradeReader, LargeFilesStreamInBlocksWithTheSameSamplesAsAWholeRead) {
+    vorlan_tools_test::TempDir dir;
+    for (const char* format : {"ASCII", "BINARY"}) {
+        SCOPED_TRACE(format);
+        // Over a megabyte of data, so lines and samples cross the reader's chunks.
+        RecordingIn in = Sample(1999, format, 40000);
+        in.rates = {{4000, 25000}, {1000, 40000}};
+        const std::string base = dir.path() + "/big" + format;
+        WritePair(base, in);
+        comtrade::Recording whole, streamed;
+        ASSERT_EQ(comtrade::ReadPair("t.CFG", ConfigText(in), "t.DAT", DataBytes(in), {}, whole), "");
+        size_t next = 0, largest = 0;
+        std::vector<double> seconds, ub;
+        const std::string e = comtrade::StreamRecording(base + ".CFG", {}, streamed, [&](const comtrade::SampleBlock& b) {
+            EXPECT_EQ(b.first, next);
+            next += b.Size();
+            largest = std::max(largest, b.Size());
+            seconds.insert(seconds.end(), b.seconds.begin(), b.seconds.end());
+            ub.insert(ub.end(), b.values[1].begin(), b.values[1].end());
+        });
+        ASSERT_EQ(e, "");
+        EXPECT_EQ(streamed.SampleCount(), 0u);  // nothing kept in the recording itself
+        EXPECT_EQ(streamed.samplesInFile, 40000u);
+        EXPECT_LE(largest, 4096u);
+        ASSERT_EQ(seconds.size(), 40000u);
+        EXPECT_EQ(seconds, whole.seconds);
+        EXPECT_DOUBLE_EQ(seconds[25000], 25000 / 4000.0);  // the second segment starts where the first ended
+        EXPECT_DOUBLE_EQ(seconds[39999], 6.25 + 14999 / 1000.0);
+        for (size_t i = 0; i < ub.size(); ++i) {
+            if (std::isnan(whole.values[1][i])) ASSERT_TRUE(std::isnan(ub[i])) << i;
+            else ASSERT_EQ(ub[i], whole.values[1][i]) << i;
+        }
+    }
 }
 
 // Times are 64-bit nanoseconds since 1970: the dates at either end still

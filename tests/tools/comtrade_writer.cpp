@@ -68,14 +68,14 @@ std::string DataBytes(const RecordingIn& r) {
     for (size_t i = 0; i < n; ++i) {
         const int64_t stamp = i < r.stamps.size() ? r.stamps[i] : static_cast<int64_t>(i) * 1000;
         if (r.format == "ASCII") {
-            out += std::to_string(i + 1) + "," + (stamp < 0 ? "" : std::to_string(stamp));
+            out += std::to_string(i + 1) + "," + (stamp == kNoStamp ? "" : std::to_string(stamp));
             for (const auto& c : r.analog) out += "," + (std::isnan(c.raw[i]) ? std::string("99999") : Num(c.raw[i]));
             for (const auto& s : r.status) out += "," + std::to_string(s.values[i]);
             out += r.lineEnd;
             continue;
         }
         Put32(out, static_cast<uint32_t>(i + 1));
-        Put32(out, stamp < 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(stamp));
+        Put32(out, stamp == kNoStamp ? 0xFFFFFFFFu : static_cast<uint32_t>(stamp));
         for (const auto& c : r.analog) {
             const double x = c.raw[i];
             if (r.format == "BINARY") {

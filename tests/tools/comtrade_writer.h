@@ -4,6 +4,7 @@
 // missing-value markers, and single .CFF files.
 
 #include <cmath>
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 namespace comtrade_test {
 
 constexpr double kGap = NAN;  // a missing value in `raw`
+constexpr int64_t kNoStamp = INT64_MIN;  // a missing time stamp in `stamps`
 
 struct AnalogIn {
     std::string name, phase = "A", unit = "A";  // bytes as they go into the file
@@ -31,7 +33,7 @@ struct RecordingIn {
     std::vector<AnalogIn> analog;
     std::vector<StatusIn> status;
     std::vector<std::pair<double, long>> rates;  // empty: "0" rates and "0,count"
-    std::vector<int64_t> stamps;                 // per sample; -1 is a missing timestamp
+    std::vector<int64_t> stamps;                 // per sample; default i x 1000
     double timemult = 1;
     std::string start = "05/03/2024,13:04:05.000000";
     std::string trigger = "05/03/2024,13:04:05.002000";

@@ -6,6 +6,7 @@
 
 #include "faultrec/channel_table.h"
 #include "gbk_text.h"
+#include "item_explanation.h"
 #include "recording_place.h"
 #include "relay_health.h"
 #include "screen_text.h"
@@ -49,6 +50,76 @@ TEST(ChannelFileText, TheTemplateIsReadByTheDriverAsEveryToken) {
                                                   " channel-file --check " + vorlan_tools_test::Quote(dir.path()));
     EXPECT_EQ(check.code, 0) << check.output;
     EXPECT_NE(check.output.find("167 tokens"), std::string::npos) << check.output;
+}
+
+TEST(ChannelFileText, AMissingOrExtraTokenIsFoundAtItsLine) {
+    vorlan_tools_test::TempDir dir;
+    ASSERT_EQ(vorlan_tools_test::RunTool(vorlan_tools_test::ToolPath("vorlan-host") + " channel-file --init " +
+                                         vorlan_tools_test::Quote(dir.path()))
+                  .code,
+              0);
+    const std::string path = dir.path() + "/通道配置文件.txt";
+    const std::string good = vorlan_tools_test::ReadFile(path);
+    EXPECT_EQ(ChannelFileProblem(good), "");
+    // Lines: 1 the station, 2..17 the analog rows, 18..19 the digital rows.
+    auto withLine = [&](int line, const std::string& replacement) {
+        std::string text = good;
+        size_t at = 0;
+        for (int i = 1; i < line; ++i) at = text.find('\n', at) + 1;
+        text.replace(at, text.find('\n', at) - at, Utf8ToGbk(replacement));
+        return text;
+    };
+    // A row to a line, as written: the line whose count is off. The phase of
+    // analog channel 5 left out, an extra token in a digital row.
+    const std::string missingPhase = withLine(6, "5  Ua  母线  kV  0.0006  0  0  -32767  32767");
+    EXPECT_EQ(ChannelFileProblem(missingPhase).substr(0, 43), "line 6: 9 tokens where analog channel 5 nee");
+    std::string p = ChannelFileProblem(withLine(18, "1  保护 动作  0"));
+    EXPECT_EQ(p.rfind("line 18: 4 tokens where digital channel 1 needs 3 (index, identifier, normal state)", 0), 0u)
+        << p;
+    // Tokens in another layout: the first that can't be its field.
+    std::string flat = missingPhase;
+    for (char& c : flat) c = c == '\n' ? ' ' : c;
+    p = ChannelFileProblem("STATION\n" + flat.substr(flat.find(' ')));
+    EXPECT_NE(p.find("line 2: 'Ub' stands where the analog channel 6, index (the number 6) belongs"),
+              std::string::npos)
+        << p;
+    p = ChannelFileProblem(withLine(3, "2  Ib  B  线路1  A  0,01  0  0  -32767  32767"));
+    EXPECT_NE(p.find("line 3: '0,01' stands where the analog channel 2, multiplier a"), std::string::npos) << p;
+    p = ChannelFileProblem(withLine(19, ""));
+    EXPECT_NE(p.find("line 18: the file ends after 164 of 167 tokens, before the digital channel 2, index"),
+              std::string::npos)
+        << p;
+    // Line breaks mean nothing to the driver: the good tokens on one line pass.
+    std::string oneLine = good;
+    for (char& c : oneLine) c = c == '\n' ? ' ' : c;
+    EXPECT_EQ(ChannelFileProblem(oneLine), "");
+
+    // --check fails on it with the line, where it used to pass.
+    vorlan_tools_test::WriteFile(path, missingPhase);
+    const auto check = vorlan_tools_test::RunTool(vorlan_tools_test::ToolPath("vorlan-host") +
+                                                  " channel-file --check " + vorlan_tools_test::Quote(dir.path()));
+    EXPECT_EQ(check.code, 7) << check.output;
+    EXPECT_NE(check.output.find("通道配置文件.txt: line 6: "), std::string::npos) << check.output;
+}
+
+TEST(ItemRejections, ARunOfAddressesWithOneReasonIsOneLine) {
+    RejectionList list;
+    for (int n = 21; n <= 40; ++n) list.Add("line 4, feeder", "YM" + std::to_string(n), "out of range", "YM takes 1..20");
+    list.Add("line 4, feeder", "YM42", "out of range", "YM takes 1..20");   // a gap starts another
+    list.Add("line 5, feeder", "YM43", "out of range", "YM takes 1..20");   // so does another line
+    list.Add("line 5, feeder", "YC1", "bad type", "");
+    list.Add("line 5, feeder", "YC2", "other reason", "");                 // and another reason
+    list.Add("line 5, feeder", "Send", "bad type", "");
+    EXPECT_EQ(list.items(), 25u);
+    EXPECT_EQ(list.Text(10),
+              "\n  line 4, feeder: 'YM21-YM40': out of range; YM takes 1..20"
+              "\n  line 4, feeder: 'YM42': out of range; YM takes 1..20"
+              "\n  line 5, feeder: 'YM43': out of range; YM takes 1..20"
+              "\n  line 5, feeder: 'YC1': bad type"
+              "\n  line 5, feeder: 'YC2': other reason"
+              "\n  line 5, feeder: 'Send': bad type");
+    // Past the lines shown, the items left are counted, not the lines.
+    EXPECT_EQ(list.Text(1).substr(list.Text(1).find("...")), "... and 5 more item(s)");
 }
 
 TEST(RelayHealthState, FromTheDriversCounts) {

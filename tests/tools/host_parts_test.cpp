@@ -2,6 +2,8 @@
 // reassembly behind the progress bar, GBK texts, the check of edited
 // settings before a write.
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -122,39 +124,55 @@ TEST(SettingFit, TheToolAndTheDriverAgreeOnWhatFits) {
     }
     for (float v : values) {
         for (int d = 0; d <= 7; ++d) {
-            ASSERT_EQ(FitsPackedDecimal(v, d), vorlan::SettingFitsBcd(v, static_cast<uint8_t>(d)))
-                << v << " d=" << d;
+            for (int bytes : {1, 2}) {
+                ASSERT_EQ(FitsPackedDecimal(v, d, bytes),
+                          vorlan::SettingFitsBcd(v, static_cast<uint8_t>(d), static_cast<size_t>(bytes)))
+                    << v << " d=" << d << " bytes=" << bytes;
+            }
         }
     }
     EXPECT_TRUE(FitsPackedDecimal(9.99, 2));
     EXPECT_FALSE(FitsPackedDecimal(12.5, 2));
     EXPECT_FALSE(FitsPackedDecimal(1.0, 8));
+    EXPECT_TRUE(FitsPackedDecimal(-0.9, 1, 1));
+    EXPECT_FALSE(FitsPackedDecimal(12, 0, 1));
     EXPECT_DOUBLE_EQ(LargestPackedDecimal(2), 9.99);
+    EXPECT_DOUBLE_EQ(LargestPackedDecimal(1, 1), 0.9);
 }
 
-TEST(SettingFit, UnfitValuesAreNamedWithTheirSlotsDecimals) {
-    // Coded list: code 3 with 2 decimals, code 4 with 1 byte, code 5 with 0
-    // decimals and again (the write reloads the first), then a truncated entry.
-    const std::string frame("\x01\xBD\x15\x00\x1E\x00"
+TEST(SettingFit, UnfitValuesAreNamedWithTheirSlots) {
+    // Coded list: code 3 with 2 decimals, code 4 in one byte, code 5 with 0
+    // decimals and again (the write reloads the first), a float, then a
+    // truncated entry.
+    const std::string frame("\x01\xBD\x1B\x00\x1E\x00"
                             "\x03\x10\x34\x22"
                             "\x04\x08\x07"
                             "\x05\x10\x12\x00"
                             "\x05\x10\x12\x30"
+                            "\x07\x22\x00\x00\x48\x41"
                             "\x06\x10\x01"
-                            "\xAA\xBB", 26);  // the check bytes
-    const std::map<int, int> decimals = CodedSlotDecimals(frame);
-    EXPECT_EQ(decimals, (std::map<int, int>{{3, 2}, {5, 0}}));
+                            "\xAA\xBB", 32);  // the check bytes
+    const std::map<int, CodedSlot> slots = CodedSlots(frame);
+    ASSERT_EQ(slots.size(), 4u);
+    EXPECT_EQ(SlotText(slots.at(3)), "2 decimals");
+    EXPECT_EQ(SlotText(slots.at(4)), "1 digit, 0 decimals");
+    EXPECT_EQ(SlotText(slots.at(5)), "0 decimals");
+    EXPECT_EQ(SlotText(slots.at(7)), "float");
 
-    std::vector<SettingRow> rows(4);
-    rows[0].id = 3, rows[0].name = "a", rows[0].value = 12.5;  // a fourth digit
-    rows[1].id = 4, rows[1].value = 1000;                       // a 1-byte slot: not packed decimal
+    std::vector<SettingRow> rows(5);
+    rows[0].id = 3, rows[0].name = "a", rows[0].value = 12.5;   // a fourth digit
+    rows[1].id = 4, rows[1].name = "b", rows[1].value = 1000;   // one digit only
     rows[2].id = 5, rows[2].name = "c", rows[2].value = 999;
     rows[3].coded = false, rows[3].id = 3, rows[3].value = 1e30;  // floats carry floats
-    EXPECT_EQ(UnfitSettings(rows, decimals),
+    rows[4].id = 7, rows[4].value = 1e30;
+    EXPECT_EQ(UnfitSettings(rows, slots),
               (std::vector<std::string>{"#3 a: 12.5 does not fit its slot of 3 digits with 2 decimals; "
-                                        "the largest value that fits is 9.99"}));
+                                        "the largest value that fits is 9.99",
+                                        "#4 b: 1000 does not fit its slot of 1 digit with 0 decimals; "
+                                        "the largest value that fits is 9"}));
+    rows[1].value = -7;
     rows[2].value = -0.5;
-    EXPECT_EQ(UnfitSettings(rows, decimals).size(), 2u);
+    EXPECT_EQ(UnfitSettings(rows, slots).size(), 2u);
 }
 
 // The tool maps port names by the driver's own rule, so it resolves and
@@ -167,4 +185,23 @@ TEST(PortNames, TheToolMapsNamesAsTheDriverDoes) {
     EXPECT_EQ(vorlan_host::PortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(vorlan_host::PortDevicePath("/dev/serial/by-id/usb-Maker_Adapter_A1B2C3-if00-port0"),
               "/dev/serial/by-id/usb-Maker_Adapter_A1B2C3-if00-port0");
+}
+
+// Joining a group is advised only where that group may open the device and
+// is not root's; otherwise the tool says plainly who may.
+TEST(PortPermissions, GroupAdvisedOnlyWhereAGroupMayOpenTheDevice) {
+    using vorlan_host::PermissionAdvice;
+    const std::string dialout = PermissionAdvice("/dev/ttyUSB0", S_IFCHR | 0660, "root", 20, "dialout");
+    EXPECT_NE(dialout.find("add your user to the 'dialout' group"), std::string::npos) << dialout;
+
+    const std::string pty = PermissionAdvice("/dev/pts/3", S_IFCHR | 0600, "root", 0, "root");
+    EXPECT_EQ(pty.find("group (sudo"), std::string::npos) << pty;
+    EXPECT_NE(pty.find("(crw------- root root): only root may open it, no group gives access"), std::string::npos)
+        << pty;
+
+    const std::string rootGroup = PermissionAdvice("/dev/ttyS0", S_IFCHR | 0660, "root", 0, "root");
+    EXPECT_EQ(rootGroup.find("usermod"), std::string::npos) << rootGroup;
+    EXPECT_NE(rootGroup.find("only root and the root group may open it"), std::string::npos) << rootGroup;
+
+    EXPECT_EQ(vorlan_host::DriverReasonAsClause("The port /dev/x does not exist."), "the port /dev/x does not exist");
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -18,6 +19,15 @@ using namespace vorlan_tools_test;
 namespace {
 
 const char kItems[] = R"(items = ["YC1-YC4", "YX1-YX8", "YM1-YM2", "BWYX1-BWYX8", "BWYX10001-BWYX10008"])";
+
+std::vector<nlohmann::json> JsonLines(const std::string& output) {
+    std::vector<nlohmann::json> out;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line[0] == '{') out.push_back(nlohmann::json::parse(line));
+    }
+    return out;
+}
 
 class HostAgainstSimulator : public ::testing::Test {
 protected:
@@ -34,8 +44,33 @@ protected:
         env_ = {"VORLAN_REGISTRY=" + dir_.path() + "/registry.ini", "VORLAN_RECORDING_DIR=" + dir_.path() + "/rec",
                 "VORLAN_MONITOR=vorlan-tools-test-" + std::to_string(getpid())};
     }
-    Result Host(const std::string& arguments) {
-        return RunTool(ToolPath("vorlan-host") + " -s " + Quote(station_) + " " + arguments, env_);
+    std::string HostCommand(const std::string& arguments) const {
+        return ToolPath("vorlan-host") + " -s " + Quote(station_) + " " + arguments;
+    }
+    Result Host(const std::string& arguments) { return RunTool(HostCommand(arguments), env_); }
+    // On a terminal (script(1)), with `answer` typed to its question.
+    Result HostOnTerminal(const std::string& arguments, const std::string& answer) {
+        return RunTool("bash -c " + Quote("printf '" + answer + "\\n' | script -qec " + Quote(HostCommand(arguments)) +
+                                          " /dev/null"),
+                       env_);
+    }
+    void UseSettingDb() {
+        const Result db =
+            RunTool(std::string(VORLAN_SOURCE_DIR) + "/scripts/make-setting-db.sh " + Quote(dir_.path() + "/db"));
+        ASSERT_EQ(db.code, 0) << db.output;
+        env_.push_back("ODBCSYSINI=" + dir_.path() + "/db");
+        env_.push_back("ODBCINI=" + dir_.path() + "/db/odbc.ini");
+    }
+    // The values of a zone's coded settings as the relay holds them, by code.
+    std::map<int, double> CodedValues(int address, int zone) {
+        const Result r = Host("--json settings -r " + std::to_string(address) + " -z " + std::to_string(zone));
+        EXPECT_EQ(r.code, 0) << r.output;
+        std::map<int, double> out;
+        for (const auto& line : JsonLines(r.output)) {
+            if (line["type"] != "settings") continue;
+            for (const auto& s : line["settings"]) out[s["id"].get<int>()] = s["value"].get<double>();
+        }
+        return out;
     }
 
     TempDir dir_;
@@ -43,15 +78,6 @@ protected:
     std::string station_;
     std::vector<std::string> env_;
 };
-
-std::vector<nlohmann::json> JsonLines(const std::string& output) {
-    std::vector<nlohmann::json> out;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line[0] == '{') out.push_back(nlohmann::json::parse(line));
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -99,10 +125,9 @@ TEST_F(HostAgainstSimulator, RemoteControlIsExecutedAndConfirmed) {
 
 TEST_F(HostAgainstSimulator, SettingsAreReadIntoSqliteEditedAndWrittenBack) {
     StartLine("--relays 1,2 --change-rate 0", 2);
-    const Result db = RunTool(std::string(VORLAN_SOURCE_DIR) + "/scripts/make-setting-db.sh " + Quote(dir_.path() + "/db"));
-    ASSERT_EQ(db.code, 0) << db.output;
-    env_.push_back("ODBCSYSINI=" + dir_.path() + "/db");
-    env_.push_back("ODBCINI=" + dir_.path() + "/db/odbc.ini");
+    UseSettingDb();
+    const std::map<int, double> before = CodedValues(1, 1);
+    ASSERT_EQ(before.size(), 13u);  // ten of three digits, three of one
 
     Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --write --yes");
     ASSERT_EQ(r.code, 0) << r.output;
@@ -113,21 +138,23 @@ TEST_F(HostAgainstSimulator, SettingsAreReadIntoSqliteEditedAndWrittenBack) {
     ASSERT_EQ(lines.size(), 1u) << r.output;
     EXPECT_EQ(lines[0]["type"], "settings");
     EXPECT_EQ(lines[0]["relay_type"], 210);
-    bool found = false;
-    for (const auto& s : lines[0]["settings"]) {
-        if (s["id"] == 1) {
-            EXPECT_DOUBLE_EQ(s["value"].get<double>(), 12.5);  // stored by the relay, read back
-            found = true;
-        }
-    }
-    EXPECT_TRUE(found);
+    // The relay took the whole table, the one-digit settings as they were.
+    std::map<int, double> after = CodedValues(1, 1);
+    EXPECT_DOUBLE_EQ(after[1], 12.5);
+    after[1] = before.at(1);
+    EXPECT_EQ(after, before);
+
+    // A one-digit setting edited within its digit.
+    r = Host("settings -r 1 -z 1 --set '#12=-7' --write --yes");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_DOUBLE_EQ(CodedValues(1, 1)[12], -7.0);
 
     r = Host("settings -r 2 -z 0 --set 'v2=3.25' --write --yes");  // float layout
     ASSERT_EQ(r.code, 0) << r.output;
     r = Host("--json settings -r 2 -z 0");
-    const auto after = JsonLines(r.output);
-    ASSERT_EQ(after.size(), 1u) << r.output;
-    EXPECT_DOUBLE_EQ(after[0]["settings"][1]["value"].get<double>(), 3.25);
+    const auto floats = JsonLines(r.output);
+    ASSERT_EQ(floats.size(), 1u) << r.output;
+    EXPECT_DOUBLE_EQ(floats[0]["settings"][1]["value"].get<double>(), 3.25);
 
     r = Host("settings -r 1 -z 1 --set 'no such setting=1'");
     EXPECT_EQ(r.code, 2) << r.output;
@@ -135,33 +162,83 @@ TEST_F(HostAgainstSimulator, SettingsAreReadIntoSqliteEditedAndWrittenBack) {
 
 TEST_F(HostAgainstSimulator, SettingsThatDoNotFitTheirSlotsAreNamedAndNothingIsWritten) {
     StartLine("--relays 1 --change-rate 0", 1);
-    const Result db = RunTool(std::string(VORLAN_SOURCE_DIR) + "/scripts/make-setting-db.sh " + Quote(dir_.path() + "/db"));
-    ASSERT_EQ(db.code, 0) << db.output;
-    env_.push_back("ODBCSYSINI=" + dir_.path() + "/db");
-    env_.push_back("ODBCINI=" + dir_.path() + "/db/odbc.ini");
+    UseSettingDb();
 
     // The simulated relay gives code 1 one decimal and code 2 two: 12.5 fits
-    // the first, not the second; neither is stored nor written.
-    Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --set '#2=12.5' --write --yes");
+    // the first, not the second; code 10 holds one digit. Nothing is stored
+    // nor written.
+    Result r = Host("settings -r 1 -z 1 --set '#1=12.5' --set '#2=12.5' --set '#10=12' --write --yes");
     EXPECT_EQ(r.code, 5) << r.output;
     EXPECT_NE(r.output.find("#2 "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("12.5 does not fit its slot of 3 digits with 2 decimals; the largest value that "
                             "fits is 9.99"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("#10 重合闸次数: 12 does not fit its slot of 1 digit with 0 decimals; the largest value "
+                            "that fits is 9"), std::string::npos) << r.output;
     const size_t named = r.output.find("does not fit");
-    EXPECT_EQ(r.output.find("does not fit", named + 1), std::string::npos) << r.output;  // #2 alone
+    const size_t second = r.output.find("does not fit", named + 1);
+    EXPECT_EQ(r.output.find("does not fit", second + 1), std::string::npos) << r.output;  // #2 and #10 alone
     EXPECT_EQ(r.output.find("edited"), std::string::npos) << r.output;
 
-    r = Host("--json settings -r 1 -z 1");
-    ASSERT_EQ(r.code, 0) << r.output;
-    const auto lines = JsonLines(r.output);
-    ASSERT_EQ(lines.size(), 1u) << r.output;
-    for (const auto& s : lines[0]["settings"]) {
-        if (s["id"] == 1) {
-            EXPECT_NE(s["value"].get<double>(), 12.5);
-        } else if (s["id"] == 2) {
-            EXPECT_NEAR(s["value"].get<double>(), 2.34, 1e-6);  // as the relay had it
-        }
+    const std::map<int, double> values = CodedValues(1, 1);
+    EXPECT_NE(values.at(1), 12.5);
+    EXPECT_NEAR(values.at(2), 2.34, 1e-6);  // as the relay had it
+    EXPECT_NE(values.at(10), 12);
+}
+
+// A protection setting write shows what it changes before it asks, and asks
+// nothing when nothing changes.
+TEST_F(HostAgainstSimulator, SettingChangesAreShownBeforeTheQuestion) {
+    StartLine("--relays 1 --change-rate 0", 1);
+    UseSettingDb();
+    const std::map<int, double> before = CodedValues(1, 1);
+    char old4[32];
+    std::snprintf(old4, sizeof old4, "%g", before.at(4));
+
+    Result r = HostOnTerminal("settings -r 1 -z 1 --set '#4=25.5' --set '#11=0.7' --write", "n");
+    EXPECT_EQ(r.code, 1) << r.output;
+    const size_t change = r.output.find(std::string("#4 零序过流定值 ") + old4 + " -> 25.5 (slot: 1 decimal)");
+    const size_t digit = r.output.find("#11 过负荷返回系数 0 -> 0.7 (slot: 1 digit, 1 decimal)");
+    const size_t question = r.output.find("Go ahead? [y/N]");
+    ASSERT_NE(change, std::string::npos) << r.output;
+    ASSERT_NE(digit, std::string::npos) << r.output;
+    ASSERT_NE(question, std::string::npos) << r.output;
+    EXPECT_LT(change, question);
+    EXPECT_LT(digit, question);
+    EXPECT_NE(r.output.find("not confirmed: nothing was sent"), std::string::npos) << r.output;
+    EXPECT_EQ(CodedValues(1, 1), before);  // neither stored nor written
+
+    r = HostOnTerminal("settings -r 1 -z 1 --set '#4=25.5' --write", "y");
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_LT(r.output.find("-> 25.5"), r.output.find("Go ahead?")) << r.output;
+    EXPECT_DOUBLE_EQ(CodedValues(1, 1)[4], 25.5);
+
+    // The value it already has, or no edit: nothing to ask, nothing written.
+    for (const char* edits : {"--set '#4=25.5'", "--set '#4=1' --set '#4=25.5'", ""}) {
+        r = Host(std::string("settings -r 1 -z 1 ") + edits + " --write");
+        EXPECT_EQ(r.code, 0) << r.output;
+        EXPECT_NE(r.output.find("nothing changed in zone 1 of relay 1: nothing written"), std::string::npos)
+            << r.output;
+        EXPECT_EQ(r.output.find("About to"), std::string::npos) << r.output;
     }
+
+    // The same as JSON objects.
+    r = Host("--json settings -r 1 -z 1 --set '#4=30' --set '#2=2.5'");
+    EXPECT_EQ(r.code, 0) << r.output;
+    std::vector<nlohmann::json> changes;
+    for (const auto& j : JsonLines(r.output)) {
+        if (j["type"] == "change") changes.push_back(j);
+    }
+    ASSERT_EQ(changes.size(), 2u) << r.output;
+    EXPECT_EQ(changes[0]["setting"], "#4");
+    EXPECT_EQ(changes[0]["name"], "零序过流定值");
+    EXPECT_EQ(changes[0]["old"], 25.5);
+    EXPECT_EQ(changes[0]["new"], 30.0);
+    EXPECT_EQ(changes[0]["slot"], (nlohmann::json{{"layout", "packed decimal"}, {"bytes", 2}, {"decimals", 1}}));
+    EXPECT_EQ(changes[1]["old"], 2.34);  // as the relay's value reads, not 2.3399999
+    r = Host("--json settings -r 1 -z 1 --set '#4=25.5'");  // the relay still holds 25.5
+    bool unchanged = false;
+    for (const auto& j : JsonLines(r.output)) unchanged = unchanged || j["type"] == "unchanged";
+    EXPECT_TRUE(unchanged) << r.output;
 }
 
 TEST_F(HostAgainstSimulator, RecordingIsFetchedWrittenAndPlotted) {
@@ -212,7 +289,7 @@ TEST_F(HostAgainstSimulator, RecordingIsFetchedWrittenAndPlotted) {
     std::istringstream csv(table.output);
     std::string row;
     ASSERT_TRUE(std::getline(csv, row));
-    EXPECT_EQ(row.rfind("time,Ia,", 0), 0u) << row;
+    EXPECT_EQ(row.rfind("time_s,Ia_A,", 0), 0u) << row;
     size_t samples = 0;
     while (std::getline(dat, line)) {
         ASSERT_TRUE(std::getline(csv, row)) << samples;
@@ -224,7 +301,8 @@ TEST_F(HostAgainstSimulator, RecordingIsFetchedWrittenAndPlotted) {
         ASSERT_EQ(got.size(), 19u) << row;
         EXPECT_NEAR(std::strtod(got[0].c_str(), nullptr), static_cast<double>(samples) / rate, 1e-12);
         for (size_t j = 0; j < 16; ++j) {
-            EXPECT_EQ(std::strtod(got[1 + j].c_str(), nullptr), a[j] * std::strtod(raw[2 + j].c_str(), nullptr) + b[j])
+            EXPECT_NEAR(std::strtod(got[1 + j].c_str(), nullptr), a[j] * std::strtod(raw[2 + j].c_str(), nullptr) + b[j],
+                        1e-9)
                 << "sample " << samples << " channel " << j;
         }
         EXPECT_EQ(got[17], raw[18]);
@@ -232,6 +310,16 @@ TEST_F(HostAgainstSimulator, RecordingIsFetchedWrittenAndPlotted) {
         ++samples;
     }
     EXPECT_EQ(samples, 12u);
+
+    // The analysis reads the driver's own files: every analog channel, and
+    // the status words' bits.
+    const Result analysis = RunTool(ToolPath("vorlan-host") + " --json analyse --freq 50 " + Quote(cfg));
+    ASSERT_EQ(analysis.code, 0) << analysis.output;
+    const auto found = nlohmann::json::parse(analysis.output);
+    EXPECT_EQ(found["channels"].size(), 16u);
+    EXPECT_EQ(found["reference"], "Ia");
+    EXPECT_EQ(found["series"]["channels"].size(), 16u);
+    for (const auto& d : found["digital"]) EXPECT_FALSE(d["name"].get<std::string>().empty()) << analysis.output;
 }
 
 TEST_F(HostAgainstSimulator, MonitorPrintsTheTraceLinesWithTimestamps) {
@@ -293,6 +381,44 @@ TEST(HostStationFile, MistakesGiveClearErrorsAndTheirExitCodes) {
     EXPECT_EQ(r.code, 3);
 }
 
+TEST(HostStationFile, RejectionsComeARangeToALineWithWhatTheRegisterTakes) {
+    TempDir dir;
+    SimulatorProcess sim("--relays 1,2,3");
+    const std::string station = dir.path() + "/s.toml";
+    std::string text = "[driver]\nlibrary = \"" + LibraryPath() + "\"\n[channel]\nport = \"" + sim.path() +
+                       "\"\nbaud = 9601\n";
+    for (int a = 1; a <= 3; ++a) text += "[[relay]]\naddress = " + std::to_string(a) + "\nitems = [\"YM1-YM40\"]\n";
+    WriteFile(station, text);
+    const Result r = RunTool(ToolPath("vorlan-host") + " -s " + Quote(station) + " poll -n 1");
+    EXPECT_EQ(r.code, 5) << r.output;
+    EXPECT_NE(r.output.find("the driver rejected 60 item(s):"), std::string::npos) << r.output;
+    size_t lines = 0;
+    for (size_t at = r.output.find("'YM21-YM40': "); at != std::string::npos;
+         at = r.output.find("'YM21-YM40': ", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 3u) << r.output;
+    EXPECT_NE(r.output.find("line 8, relay 1: 'YM21-YM40': "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("; YM takes 1..20"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("'YM22"), std::string::npos) << r.output;
+    // The odd rate is taken, with a word about it.
+    EXPECT_NE(r.output.find("s.toml: line 5: baud 9601 is not a standard rate"), std::string::npos) << r.output;
+}
+
+TEST(HostCommandLine, AnUnknownSubcommandIsNamedWithTheValidOnes) {
+    for (const std::string arguments : {"frobnicate", "-s station.toml frobnicate --json"}) {
+        const Result r = RunTool(ToolPath("vorlan-host") + " " + arguments);
+        EXPECT_EQ(r.code, 2) << arguments;
+        EXPECT_NE(r.output.find("'frobnicate' is not a subcommand; the subcommands are: poll, write, settings,"),
+                  std::string::npos)
+            << r.output;
+        EXPECT_NE(r.output.find("channel-file"), std::string::npos) << r.output;
+    }
+    const Result none = RunTool(ToolPath("vorlan-host") + " --json");
+    EXPECT_EQ(none.code, 2);
+    EXPECT_NE(none.output.find("A subcommand is required"), std::string::npos) << none.output;
+}
+
 TEST(HostStationFile, BusyPortIsTold) {
     TempDir dir;
     SimulatorProcess sim("--relays 1");
@@ -308,5 +434,7 @@ TEST(HostStationFile, BusyPortIsTold) {
     holder.join();
     EXPECT_EQ(first.code, 0) << first.output;
     EXPECT_EQ(second.code, 4) << second.output;
-    EXPECT_NE(second.output.find("busy"), std::string::npos) << second.output;
+    // The driver's reason: the holder by PID and name, from its lock file.
+    EXPECT_NE(second.output.find("is in use by process "), std::string::npos) << second.output;
+    EXPECT_NE(second.output.find(" (vorlan-host), which holds the lock file "), std::string::npos) << second.output;
 }

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -151,7 +152,29 @@ TEST_F(HostTruth, NothingOnTheLineShowsNoValuesAndFails) {
     EXPECT_EQ(r.code, 1) << r.output;
     EXPECT_EQ(r.output.find(" = "), std::string::npos) << r.output;  // no value lines at all
     EXPECT_NE(r.output.find("relay 1 (relay 1): no answer yet"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("no relay answered"), std::string::npos) << r.output;
+    // What to look at when a whole line is silent: settings, wiring, addresses.
+    EXPECT_NE(r.output.find("answered (9600 baud, 8 data bits, no parity, 1 stop bit): check that the relays use "
+                            "the same baud rate and parity, the wiring"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("addresses are the relays' own"), std::string::npos) << r.output;
+    // The same from a probe and a scan that find nobody.
+    for (const char* command : {"probe", "scan --from 1 --to 2"}) {
+        const Result other = Host(command);
+        EXPECT_EQ(other.code, 1) << command << other.output;
+        EXPECT_NE(other.output.find("the wiring"), std::string::npos) << command << other.output;
+    }
+}
+
+TEST_F(HostTruth, CtrlCEndsAPollWithItsSummaryAnd130) {
+    StartLine("--relays 1", {1});
+    const Result r = RunTool("bash -c " + Quote(HostCommand("poll") +
+                                                " & pid=$!; sleep 3; kill -INT $pid; wait $pid; echo status=$?"),
+                             env_);
+    EXPECT_NE(r.output.find("status=130"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("relay 1 (relay 1): "), std::string::npos) << r.output;  // the summary still comes
+    // A poll that runs to its count is a success.
+    EXPECT_EQ(Host("poll -n 2").code, 0);
 }
 
 TEST_F(HostTruth, RecordRefusesAtOnceWhereTheDriverCouldWriteNoFiles) {
@@ -345,14 +368,28 @@ TEST_F(HostTruth, CtrlCEndsARecordingWithItsOwnMessageAndCode) {
     EXPECT_EQ(r.output.find("not completed"), std::string::npos) << r.output;
 }
 
-TEST_F(HostTruth, APortThatMayNotBeOpenedNamesTheGroupToJoin) {
+TEST_F(HostTruth, APortThatMayNotBeOpenedSaysWhoMayOpenIt) {
     const std::string unprivileged = Unprivileged();
     if (unprivileged.empty() || geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
     StartLine("--relays 1", {1});
     chmod(dir_.path().c_str(), 0755);
-    const Result r = RunTool(unprivileged + HostCommand("probe"), env_);
+    // A pseudo-terminal only its owner may open: no group to join.
+    chmod(sim_->path().c_str(), 0600);
+    Result r = RunTool(unprivileged + HostCommand("probe"), env_);
     EXPECT_EQ(r.code, 4) << r.output;
-    EXPECT_NE(r.output.find("permission denied on " + sim_->path() + ": add your user to the '"), std::string::npos)
+    EXPECT_NE(r.output.find("permission denied on " + sim_->path() + " (crw-------"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("no group gives access"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("usermod"), std::string::npos) << r.output;
+
+    // A device its group may open: that group is the advice.
+    const struct group* dialout = getgrnam("dialout");
+    if (dialout == nullptr) return;
+    ASSERT_EQ(chown(sim_->path().c_str(), 0, dialout->gr_gid), 0);
+    chmod(sim_->path().c_str(), 0660);
+    r = RunTool(unprivileged + HostCommand("probe"), env_);
+    EXPECT_EQ(r.code, 4) << r.output;
+    EXPECT_NE(r.output.find("permission denied on " + sim_->path() + ": add your user to the 'dialout' group"),
+              std::string::npos)
         << r.output;
-    EXPECT_NE(r.output.find("usermod -aG"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("usermod -aG dialout"), std::string::npos) << r.output;
 }

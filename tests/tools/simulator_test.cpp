@@ -149,21 +149,30 @@ TEST(RelayAnswers, CodedSettingsWrittenBackAreStoredAndIncompleteTablesRefused) 
     SimConfig config;
     ParseRelayList("1:21:coded", config.relays);
     config.relays[0].settings = 4;
+    config.relays[0].byteSettings = 2;
     RelayLine line(config.relays, 1);
     const auto answer = Answer(line, MakeFrame(1, 0x85, {0, 2}));
     ASSERT_EQ(answer[1], 0xBD);
     EXPECT_EQ(answer[4], 21);
+    // Four settings of two value bytes, then two of one.
+    ASSERT_EQ(answer.size(), 6u + 4 * 4 + 2 * 3 + 2);
+    EXPECT_EQ(answer[6 + 16], 4);      // code 4
+    EXPECT_EQ(answer[6 + 17], 0x08);   // one value byte
+    EXPECT_EQ(answer[6 + 18], 0x07);   // 7, no decimals
     // The driver's write: 00, zone, then each entry with its value re-encoded.
     std::vector<uint8_t> write = {0, 2};
-    for (size_t at = 6; at + 4 <= answer.size() - 2; at += 4) {
-        uint8_t value[2];
-        vorlan::EncodeSettingBcd(at == 6 ? 1.5f : 0.0f, 1, value);
+    for (size_t at = 6; at + 2 <= answer.size() - 2;) {
+        const size_t length = (answer[at + 1] >> 3) & 0x0F;
         write.insert(write.end(), {answer[at], static_cast<uint8_t>((answer[at + 1] & 0x7F) | 0x80)});
         if (at == 6) {
+            uint8_t value[2];
+            vorlan::EncodeSettingBcd(1.5f, 1, value);
             write.insert(write.end(), {value[0], value[1]});
         } else {
-            write.insert(write.end(), {answer[at + 2], answer[at + 3]});
+            write.insert(write.end(), answer.begin() + static_cast<long>(at) + 2,
+                         answer.begin() + static_cast<long>(at + 2 + length));
         }
+        at += 2 + length;
     }
     // Setting 0 has no decimals on this relay: a value with one decimal is refused whole.
     EXPECT_EQ(Answer(line, MakeFrame(1, 0x8C, write))[1], 0x04);
@@ -171,11 +180,23 @@ TEST(RelayAnswers, CodedSettingsWrittenBackAreStoredAndIncompleteTablesRefused) 
     vorlan::EncodeSettingBcd(15.0f, 0, value);
     write[4] = value[0];
     write[5] = value[1];
+    write[2 + 16 + 2] = 0x84;  // code 4: -4
     EXPECT_EQ(Answer(line, MakeFrame(1, 0x8C, write)), MakeFrame(1, 0x06, {}));
     const auto after = Answer(line, MakeFrame(1, 0x85, {0, 2}));
     EXPECT_EQ(after[8], value[0]);
     EXPECT_EQ(after[7] & 0x80, 0x80);  // switched off as written
-    write.resize(write.size() - 4);    // one setting missing
+    EXPECT_EQ(after[6 + 18], 0x84);
+
+    // A one-digit setting sent in two bytes, or a second digit, is refused.
+    std::vector<uint8_t> wide(write.begin(), write.begin() + 2 + 16);
+    wide.insert(wide.end(), {4, 0x90, 0x04, 0x00});
+    wide.insert(wide.end(), write.begin() + 2 + 16 + 3, write.end());
+    EXPECT_EQ(Answer(line, MakeFrame(1, 0x8C, wide))[1], 0x04);
+    std::vector<uint8_t> tens = write;
+    tens[2 + 16 + 2] = 0x0A;
+    EXPECT_EQ(Answer(line, MakeFrame(1, 0x8C, tens))[1], 0x04);
+
+    write.resize(write.size() - 3);    // one setting missing
     EXPECT_EQ(Answer(line, MakeFrame(1, 0x8C, write))[1], 0x04);
     EXPECT_EQ(Answer(line, MakeFrame(1, 0x85, {0, 9}))[1], 0x04);  // no such zone
 }

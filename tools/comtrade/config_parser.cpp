@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "date_time.h"
 
@@ -15,7 +16,8 @@ constexpr long kMaxRates = 999;
 
 class ConfigReader {
 public:
-    ConfigReader(const std::string& file, const std::vector<TextLine>& lines) : file_(file), lines_(lines) {}
+    ConfigReader(const std::string& file, const std::vector<TextLine>& lines, Warnings& warnings)
+        : file_(file), lines_(lines), warnings_(warnings) {}
 
     void Read(Recording& r) {
         Identification(r);
@@ -26,7 +28,7 @@ public:
         Rates(r);
         const bool monthFirst = r.revision == 1991;
         r.startNs = Time("the start date and time", monthFirst);
-        r.triggerNs = Time("the trigger date and time", monthFirst);
+        r.triggerNs = Trigger(r.startNs, monthFirst);
         r.format = Format();
         Tail(r);
     }
@@ -54,7 +56,32 @@ private:
                Quoted(current_->text));
     }
 
+    // A channel line: a line with more fields than `most` keeps the first
+    // `most`; one between the counts whose surplus fields are blank keeps `fewest`.
+    std::vector<std::string> NextChannel(const std::string& kind, size_t fewest, size_t most) {
+        if (next_ < lines_.size()) {
+            std::vector<std::string> fields = SplitFields(lines_[next_].text);
+            size_t keep = fields.size() > most ? most : 0;
+            if (fields.size() > fewest && fields.size() < most) {
+                bool blank = true;
+                for (size_t i = fewest; i < fields.size(); ++i) blank = blank && fields[i].empty();
+                if (blank) keep = fewest;
+            }
+            if (keep > 0) {
+                current_ = &lines_[next_++];
+                Warn("extra fields", std::to_string(fields.size() - keep) + " extra field(s) after the " +
+                                         std::to_string(keep) + " of " + kind + ", ignored");
+                fields.resize(keep);
+                return fields;
+            }
+        }
+        return Next(kind, {fewest, most});
+    }
+
     [[noreturn]] void Refuse(const std::string& what) { RefuseAt(file_, *current_, what); }
+    void Warn(const std::string& kind, const std::string& what) {
+        warnings_.AtLine(file_, current_->number, kind, what);
+    }
 
     double Number(const std::string& text, const std::string& what, double blank, bool blankAllowed) {
         if (text.empty()) {
@@ -91,10 +118,16 @@ private:
         r.device = f[1];
         r.revision = 1991;
         if (f.size() == 3 && !f[2].empty()) {
-            if (f[2] == "1991") r.revision = 1991;
-            else if (f[2] == "1999" || f[2] == "2001") r.revision = 1999;  // 2001 is the same layout
-            else if (f[2] == "2013") r.revision = 2013;
-            else Refuse("expected the revision year 1991, 1999 or 2013, found " + Quoted(f[2]));
+            char* end = nullptr;
+            const long year = std::strtol(f[2].c_str(), &end, 10);
+            if (f[2].size() != 4 || *end != '\0' || year < 1900) {
+                Refuse("expected the revision year 1991, 1999 or 2013, found " + Quoted(f[2]));
+            }
+            r.revision = static_cast<int>(year);
+            if (year != 1991 && year != 1999 && year != 2013) {
+                Warn("revision year", "the revision year " + f[2] +
+                                          " is none of 1991, 1999 or 2013; read by its field counts");
+            }
         }
     }
 
@@ -121,7 +154,7 @@ private:
     }
 
     AnalogChannel Analog(long position) {
-        const auto f = Next("analog channel line " + std::to_string(position + 1), {10, 13});
+        const auto f = NextChannel("analog channel line " + std::to_string(position + 1), 10, 13);
         AnalogChannel c;
         c.index = Index(f[0], position, "the analog channel index");
         c.name = f[1];
@@ -146,7 +179,7 @@ private:
     }
 
     StatusChannel Status(long position) {
-        const auto f = Next("status channel line " + std::to_string(position + 1), {3, 5});
+        const auto f = NextChannel("status channel line " + std::to_string(position + 1), 3, 5);
         StatusChannel c;
         c.index = Index(f[0], position, "the status channel index");
         c.name = f[1];
@@ -178,11 +211,35 @@ private:
             if (nrates == 0 && rate.hz != 0) Refuse("expected rate 0 when the number of rates is 0, found " + g[0]);
             rate.lastSample = Integer(g[1], "the last sample number", 1, 0x7FFFFFFF);
             if (rate.lastSample <= previous) {
-                Refuse("expected a last sample number above " + std::to_string(previous) + ", found " + g[1]);
+                Warn("rate table", "the last sample number " + g[1] + " does not go past the " +
+                                       std::to_string(previous) + " before it; this segment holds no samples");
+                rate.lastSample = previous;
             }
             previous = rate.lastSample;
             r.rates.push_back(rate);
         }
+    }
+
+    // The trigger line; blank or left out, the trigger is taken as the start.
+    int64_t Trigger(int64_t startNs, bool monthFirst) {
+        if (next_ < lines_.size()) {
+            const std::vector<std::string> f = SplitFields(lines_[next_].text);
+            const bool blank = f.size() <= 2 && f[0].empty() && f.back().empty();
+            if (blank || (f.size() == 1 && IsFormatName(f[0]))) {
+                current_ = &lines_[next_];
+                if (blank) ++next_;
+                Warn("trigger", std::string(blank ? "a blank trigger time" : "no trigger time line") +
+                                    "; the trigger is taken as the start time");
+                return startNs;
+            }
+        }
+        return Time("the trigger date and time", monthFirst);
+    }
+
+    static bool IsFormatName(const std::string& text) {
+        std::string upper;
+        for (char c : text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return upper == "ASCII" || upper == "BINARY" || upper == "BINARY32" || upper == "FLOAT32";
     }
 
     int64_t Time(const std::string& what, bool monthFirst) {
@@ -206,6 +263,10 @@ private:
 
     bool AtEnd() {
         while (next_ < lines_.size() && lines_[next_].text.find_first_not_of(" \t\x1A") == std::string::npos) {
+            if (lines_[next_].text.find('\x1A') != std::string::npos) {
+                current_ = &lines_[next_];
+                Warn("padding", "Ctrl-Z padding after the last line, ignored");
+            }
             ++next_;
         }
         return next_ >= lines_.size();
@@ -218,16 +279,27 @@ private:
         auto f = Next("the time multiplier", {1});
         r.timemult = Number(f[0], "the time multiplier", 1.0, true);
         if (!(r.timemult > 0)) Refuse("expected a time multiplier above 0, found " + Quoted(f[0]));
-        if (r.revision < 2013) return ExpectEnd();
+        if (r.revision == 1991 || r.revision == 1999) return ExpectEnd();
         if (AtEnd()) return;
         f = Next("the time code line: time code,local code", {2});
         r.timeCode = f[0];
         r.localCode = f[1];
         if (AtEnd()) return;
         f = Next("the time quality line: time quality,leap second", {2});
-        r.tmqCode = f[0];
-        r.leapSecond = f[1].empty() ? 0 : static_cast<int>(Integer(f[1], "the leap second indicator", 0, 3));
+        r.tmqCode = LeadingDigit(f[0], "time quality code", "0123456789ABCDEFabcdef");
+        const std::string leap = LeadingDigit(f[1], "leap second indicator", "0123");
+        r.leapSecond = leap.empty() ? 0 : static_cast<int>(Integer(leap, "the leap second indicator", 0, 3));
         ExpectEnd();
+    }
+
+    // A one-digit field some writers follow with junk: the digit is kept.
+    std::string LeadingDigit(const std::string& text, const std::string& what, const char* digits) {
+        if (text.size() < 2 || std::strchr(digits, text[0]) == nullptr) return text;
+        for (size_t i = 1; i < text.size(); ++i) {
+            if (std::strchr(digits, text[i]) != nullptr) return text;  // a wrong number, not junk
+        }
+        Warn(what, "junk after the " + what + " " + Quoted(text) + "; read as " + text.substr(0, 1));
+        return text.substr(0, 1);
     }
 
     void ExpectEnd() {
@@ -238,14 +310,16 @@ private:
 
     const std::string& file_;
     const std::vector<TextLine>& lines_;
+    Warnings& warnings_;
     size_t next_ = 0;
     const TextLine* current_ = nullptr;
 };
 
 }  // namespace
 
-void ParseConfiguration(const std::string& file, const std::vector<TextLine>& lines, Recording& out) {
-    ConfigReader(file, lines).Read(out);
+void ParseConfiguration(const std::string& file, const std::vector<TextLine>& lines, Warnings& warnings,
+                        Recording& out) {
+    ConfigReader(file, lines, warnings).Read(out);
 }
 
 }  // namespace comtrade

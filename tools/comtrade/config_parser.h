@@ -7,11 +7,14 @@
 
 #include "recording.h"
 #include "refusal.h"
+#include "warnings.h"
 
 namespace comtrade {
 
 // Fills the configuration fields of `out`; throws Refusal naming `file` and
-// the line when a line is not what its place asks for.
-void ParseConfiguration(const std::string& file, const std::vector<TextLine>& lines, Recording& out);
+// the line when a line is not what its place asks for. Quirks that leave the
+// meaning clear go to `warnings`.
+void ParseConfiguration(const std::string& file, const std::vector<TextLine>& lines, Warnings& warnings,
+                        Recording& out);
 
 }  // namespace comtrade

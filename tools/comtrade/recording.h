@@ -4,6 +4,7 @@
 // configuration's start time.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,10 @@ struct Rate {
 
 struct Recording {
     std::string path;        // the file read (the .CFG or .CFF)
+    std::vector<std::string> warnings;  // what was odd but readable, with file and line or byte
     std::string encoding;    // how the texts were decoded
     std::string station, device;
-    int revision = 1991;
+    int revision = 1991;     // as written; an unknown year is read by its field counts
     std::vector<AnalogChannel> analog;
     std::vector<StatusChannel> status;
     double lineHz = 0;
@@ -55,6 +57,8 @@ struct Recording {
     std::vector<std::vector<double>> values;  // [analog channel][sample], scaled; NaN = missing
     std::vector<std::vector<int32_t>> states; // [status channel][sample]
 
+    size_t samplesInFile = 0;  // samples read, also when they went block by block to a sink
+
     size_t SampleCount() const { return numbers.size(); }
     // Whether the times come from the rate table (else from the timestamps).
     bool TimesFromRates() const;
@@ -65,5 +69,19 @@ struct Recording {
         return static_cast<double>(ns) / 1e9;
     }
 };
+
+// A run of consecutive samples as they are read, so a large file never has
+// to be held whole. The vectors keep their capacity from block to block.
+struct SampleBlock {
+    size_t first = 0;  // position in the file of the first sample here
+    std::vector<long> numbers;
+    std::vector<double> seconds;              // from the start time
+    std::vector<std::vector<double>> values;  // [analog channel][i], scaled; NaN = missing
+    std::vector<std::vector<int32_t>> states; // [status channel][i]
+
+    size_t Size() const { return numbers.size(); }
+};
+
+using BlockSink = std::function<void(const SampleBlock&)>;
 
 }  // namespace comtrade

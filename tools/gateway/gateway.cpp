@@ -1,13 +1,18 @@
 #include "gateway.h"
 
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <cmath>
-#include <future>
 #include <nlohmann/json.hpp>
 
+#include "config_check.h"
 #include "control_payload.h"
 #include "log.h"
 #include "register_map.h"
+#include "status_server.h"
 
 namespace vorlan_gateway {
 
@@ -24,6 +29,20 @@ nlohmann::json FloatJson(float f) {
 
 }  // namespace
 
+std::string RaiseFileLimit(const GatewayConfig& config) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};
+    unsigned long target = 0;
+    const unsigned long hard = limit.rlim_max == RLIM_INFINITY ? ~0ul : limit.rlim_max;
+    if (std::string e = PlanFileLimit(config, limit.rlim_cur, hard, target); !e.empty()) return e;
+    if (target == limit.rlim_cur) return {};
+    limit.rlim_cur = target;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return "the open-file limit can't be set to " + std::to_string(target) + ": " + std::strerror(errno);
+    }
+    return {};
+}
+
 Gateway::Gateway(GatewayConfig config) : config_(std::move(config)) {}
 
 Gateway::~Gateway() { Stop(); }
@@ -36,6 +55,8 @@ RelayPoints* Gateway::Unit(int unit) {
 }
 
 std::string Gateway::Start() {
+    if (std::string e = RaiseFileLimit(config_); !e.empty()) return e;
+    if (std::string e = audit_.Open(config_.auditFile); !e.empty()) return e;
     library_ = std::make_unique<vorlan_host::DriverLibrary>();
     std::string path = config_.library;
     if (path.empty()) {
@@ -70,10 +91,16 @@ std::string Gateway::Start() {
     if (config_.modbus.enabled) {
         std::vector<RelayPoints*> all;
         for (auto& r : relays_) all.push_back(r.get());
-        modbus_ = std::make_unique<ModbusServer>(config_.modbus, all, [this](RelayPoints& r, int point, bool close) {
-            return ControlAndWait(r, point, close);
-        });
+        modbus_ = std::make_unique<ModbusServer>(
+            config_.modbus, all,
+            [this](RelayPoints& r, int point, bool close, const std::string& source, ModbusServer::ControlDone done) {
+                RunControl(r, point, close, source, std::move(done));
+            });
         if (std::string e = modbus_->Start(); !e.empty()) return e;
+    }
+    if (config_.status.enabled) {
+        status_ = std::make_unique<StatusServer>(config_.status, [this] { return Status(); });
+        if (std::string e = status_->Start(); !e.empty()) return e;
     }
     Log(kInfo, "gateway \"" + config_.name + "\" running: " + std::to_string(lines_.size()) + " line(s), " +
                    std::to_string(relays_.size()) + " relay(s)");
@@ -83,21 +110,43 @@ std::string Gateway::Start() {
 void Gateway::Stop() {
     if (stopped_) return;
     stopped_ = true;
-    if (modbus_) modbus_->Stop();
+    stopping_ = true;
+    // No control reaches a line from here on: new ones are answered busy,
+    // queued ones `stopping`, and one in progress is cancelled.
+    if (modbus_) modbus_->Quiesce();
+    // Every line is told at once, so stopping waits for one exchange, not one per line.
+    for (auto& line : lines_) line->RequestStop();
     for (auto& line : lines_) line->Stop();
+    if (modbus_) modbus_->Stop();
+    if (status_) status_->Stop();
     if (mqtt_) mqtt_->Stop();
 }
 
-ControlOutcome Gateway::ControlAndWait(RelayPoints& relay, int point, bool close) {
-    auto promise = std::make_shared<std::promise<ControlOutcome>>();
-    std::future<ControlOutcome> outcome = promise->get_future();
+void Gateway::RunControl(RelayPoints& relay, int point, bool close, const std::string& source,
+                         std::function<void(const ControlOutcome&)> done) {
+    AuditEntry entry;
+    entry.source = source;
+    entry.unit = relay.unit;
+    entry.point = "YK" + std::to_string(point);
+    entry.action = close ? "close" : "open";
+    auto finish = [this, entry, done = std::move(done)](const ControlOutcome& o) mutable {
+        entry.time.clear();
+        entry.outcome = ControlResultName(o.result);
+        entry.reason = o.reason;
+        audit_.Record(entry);
+        done(o);
+    };
+    if (stopping_) {
+        finish({ControlResult::Stopping, "the gateway is stopping"});
+        return;
+    }
     ControlOrder order;
     order.relay = relay.index;
     order.point = point;
     order.close = close;
-    order.done = [promise](const ControlOutcome& o) { promise->set_value(o); };
+    order.deadline = ControlClock::now() + std::chrono::milliseconds(config_.controlTimeoutMs);
+    order.done = std::move(finish);
     LineOf(relay).Control(std::move(order));
-    return outcome.get();
 }
 
 void Gateway::OnMqttControl(const std::string& topic, const std::string& payload, bool retained) {
@@ -125,45 +174,33 @@ void Gateway::OnMqttControl(const std::string& topic, const std::string& payload
         mqtt_->PublishEvent(resultTopic, j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     };
     const char* action = error.empty() ? (control.close ? "close" : "open") : nullptr;
-    if (retained) {
-        answer(control.id, action, "refused", "a retained control message is never carried out");
-        return;
-    }
     int unit = 0;
     const auto parsed = std::from_chars(unitText.data(), unitText.data() + unitText.size(), unit);
     RelayPoints* relay = nullptr;
     if (parsed.ec == std::errc() && parsed.ptr == unitText.data() + unitText.size()) relay = Unit(unit);
     const int point = ControlPointOf(item);
-    if (!error.empty()) {
-        answer({}, nullptr, "refused", error);
-        return;
-    }
-    if (!relay) {
-        answer(control.id, action, "refused", "no relay with unit id " + unitText);
-        return;
-    }
-    if (point == 0) {
-        answer(control.id, action, "refused", "only YK points take controls");
-        return;
-    }
-    if (!relay->allowControl) {
-        answer(control.id, action, "refused", "controls are not allowed on this relay (allow_control)");
-        return;
-    }
-    if (!relay->yk[static_cast<size_t>(point - 1)]) {
-        answer(control.id, action, "refused", item + " is not among the relay's items");
-        return;
-    }
-    Log(kInfo, "MQTT: control " + std::string(action) + " on unit " + unitText + " " + item +
-                   (control.id.empty() ? "" : " (id " + control.id + ")"));
-    ControlOrder order;
-    order.relay = relay->index;
-    order.point = point;
-    order.close = control.close;
-    order.done = [answer, id = control.id, action](const ControlOutcome& o) {
-        answer(id, action, ControlResultName(o.result), o.reason);
+    auto refuse = [&](const std::string& id, const std::string& reason) {
+        answer(id, action, "refused", reason);
+        AuditEntry e;
+        e.source = "mqtt " + topic;
+        e.unit = relay ? relay->unit : 0;
+        e.point = item;
+        e.action = action ? action : "";
+        e.outcome = "refused";
+        e.reason = reason;
+        audit_.Record(std::move(e));
     };
-    LineOf(*relay).Control(std::move(order));
+    // A retained message is an old request the broker kept, never a fresh one.
+    if (retained) return refuse(control.id, "a retained control message is never carried out");
+    if (!error.empty()) return refuse({}, error);
+    if (!relay) return refuse(control.id, "no relay with unit id " + unitText);
+    if (point == 0) return refuse(control.id, "only YK points take controls");
+    if (!relay->allowControl) return refuse(control.id, "controls are not allowed on this relay (allow_control)");
+    if (!relay->yk[static_cast<size_t>(point - 1)]) return refuse(control.id, item + " is not among the relay's items");
+    RunControl(*relay, point, control.close, "mqtt " + topic,
+               [answer, id = control.id, action](const ControlOutcome& o) {
+                   answer(id, action, ControlResultName(o.result), o.reason);
+               });
 }
 
 void Gateway::OnValue(const RelayPoints& relay, const PointChange& change) {
@@ -179,31 +216,103 @@ void Gateway::OnEvent(const RelayPoints& relay, int input, int state, int64_t ti
     mqtt_->PublishEvent(mqtt_->prefix() + "/" + std::to_string(relay.unit) + "/events", j.dump());
 }
 
+nlohmann::json Gateway::RelayJson(const RelayPoints& r, int64_t now) {
+    RelayHealth h;
+    RelayState state;
+    {
+        std::lock_guard<std::mutex> hold(r.lock);
+        h = r.health;
+        state = r.state;
+    }
+    const uint32_t since = SecondsSinceAnswer(h, now);
+    // "backoff" joins the states once the driver rests relays that stay silent.
+    return nlohmann::json{{"address", r.address},
+                          {"unit", r.unit},
+                          {"state", RelayStateName(state)},
+                          {"line_state", LineStateName(LineOf(r).state())},
+                          {"answered", h.answered},
+                          {"failed", h.failed},
+                          {"timeouts", h.timeouts},
+                          {"rejected", h.rejected},
+                          {"requests", h.requestsSent},
+                          {"consecutive_failures", h.consecutiveFailures},
+                          {"seconds_since_answer", since == UINT32_MAX ? nlohmann::json() : nlohmann::json(since)},
+                          {"last_answer", h.lastAnswer > 0 ? nlohmann::json(IsoUtc(h.lastAnswer)) : nlohmann::json()},
+                          {"source", h.known ? "driver" : "gateway"},
+                          {"ts", IsoUtc(now)}};
+}
+
 void Gateway::PublishHealth() {
     if (!mqtt_) return;
     const int64_t now = NowFileTime();
     for (auto& r : relays_) {
-        RelayHealth h;
-        {
-            std::lock_guard<std::mutex> hold(r->lock);
-            h = r->health;
-        }
-        const uint32_t since = SecondsSinceAnswer(h, now);
-        nlohmann::json j{{"address", r->address},
-                         {"answered", h.answered},
-                         {"failed", h.failed},
-                         {"timeouts", h.timeouts},
-                         {"rejected", h.rejected},
-                         {"requests", h.requestsSent},
-                         {"consecutive_failures", h.consecutiveFailures},
-                         {"seconds_since_answer", since == UINT32_MAX ? nlohmann::json() : nlohmann::json(since)},
-                         {"source", h.known ? "driver" : "gateway"},
-                         {"ts", IsoUtc(now)}};
-        mqtt_->PublishNow(mqtt_->prefix() + "/" + std::to_string(r->unit) + "/health", j.dump(), 0);
+        mqtt_->PublishNow(mqtt_->prefix() + "/" + std::to_string(r->unit) + "/health", RelayJson(*r, now).dump(), 0);
     }
+    nlohmann::json lines = nlohmann::json::array();
+    for (auto& line : lines_) lines.push_back({{"port", line->port()}, {"state", LineStateName(line->state())}});
     const nlohmann::json g{{"dropped_events", mqtt_->droppedEvents()}, {"queued_events", mqtt_->queuedEvents()},
-                           {"ts", IsoUtc(now)}};
+                           {"lines", lines}, {"ts", IsoUtc(now)}};
     mqtt_->PublishNow(mqtt_->prefix() + "/gateway/health", g.dump(), 0);
+}
+
+namespace {
+
+// The relay's configured values with their quality, as "YC1" -> {value, quality}.
+nlohmann::json Values(const RelayPoints& r) {
+    nlohmann::json v = nlohmann::json::object();
+    std::lock_guard<std::mutex> hold(r.lock);
+    for (int i = 0; i < kYcPoints; ++i) {
+        if (r.yc[i]) v["YC" + std::to_string(i + 1)] = {{"value", FloatJson(r.ycValue[i])}, {"quality", r.ycQuality[i]}};
+    }
+    for (int i = 0; i < kYmPoints; ++i) {
+        if (r.ym[i]) v["YM" + std::to_string(i + 1)] = {{"value", r.ymValue[i]}, {"quality", r.ymQuality[i]}};
+    }
+    for (int i = 0; i < kYxPoints; ++i) {
+        if (r.yx[i]) v["YX" + std::to_string(i + 1)] = {{"value", r.yxValue[i] ? 1 : 0}, {"quality", r.yxQuality[i]}};
+    }
+    return v;
+}
+
+}  // namespace
+
+nlohmann::json Gateway::Status() {
+    const int64_t now = NowFileTime();
+    nlohmann::json lines = nlohmann::json::array();
+    for (auto& line : lines_) {
+        nlohmann::json relays = nlohmann::json::array();
+        for (const RelayPoints* r : line->relays()) {
+            nlohmann::json j = RelayJson(*r, now);
+            j["name"] = r->name;
+            j["values"] = Values(*r);
+            relays.push_back(std::move(j));
+        }
+        lines.push_back({{"port", line->port()}, {"state", LineStateName(line->state())}, {"relays", relays}});
+    }
+    nlohmann::json clients = nlohmann::json::array();
+    if (modbus_) {
+        for (const ModbusClientInfo& c : modbus_->Clients()) {
+            clients.push_back({{"peer", c.peer}, {"since", IsoUtc(c.connected)}, {"requests", c.requests},
+                               {"waiting_for_control", c.waiting}});
+        }
+    }
+    nlohmann::json mqtt = nullptr;
+    if (mqtt_) {
+        mqtt = {{"broker", config_.mqtt.host + ":" + std::to_string(config_.mqtt.port)},
+                {"connected", mqtt_->connected()}, {"last_error", mqtt_->lastError()},
+                {"queued_events", mqtt_->queuedEvents()}, {"dropped_events", mqtt_->droppedEvents()}};
+    }
+    nlohmann::json controls = nlohmann::json::array();
+    for (const AuditEntry& e : audit_.Latest()) {
+        controls.push_back({{"time", e.time}, {"source", e.source}, {"unit", e.unit}, {"point", e.point},
+                            {"action", e.action}, {"outcome", e.outcome}, {"reason", e.reason}});
+    }
+    return {{"name", config_.name},
+            {"ts", IsoUtc(now)},
+            {"lines", lines},
+            {"modbus", {{"enabled", modbus_ != nullptr}, {"clients", clients},
+                        {"refused_clients", modbus_ ? modbus_->refusedClients() : 0}}},
+            {"mqtt", mqtt},
+            {"controls", controls}};
 }
 
 }  // namespace vorlan_gateway

@@ -65,7 +65,8 @@ const toml::table* Section(const toml::table& root, const char* key, std::string
 std::string ReadGateway(const toml::table& root, GatewayConfig& c) {
     std::string e;
     if (const toml::table* g = Section(root, "gateway", e)) {
-        CONFIG_TRY(CheckKeys(*g, {"control_timeout_ms", "log_level"}, "[gateway]"));
+        CONFIG_TRY(CheckKeys(*g, {"control_timeout_ms", "log_level", "audit_file"}, "[gateway]"));
+        CONFIG_TRY(GetText(*g, "audit_file", c.auditFile));
         CONFIG_TRY(GetInt(*g, "control_timeout_ms", 500, 600000, c.controlTimeoutMs));
         if (const toml::node* n = g->get("log_level")) {
             static const char* names[] = {"error", "warning", "info", "debug"};
@@ -85,12 +86,13 @@ std::string ReadModbus(const toml::table& root, ModbusConfig& m) {
     std::string e;
     const toml::table* t = Section(root, "modbus", e);
     if (!t) return e;
-    CONFIG_TRY(CheckKeys(*t, {"enabled", "listen", "port", "word_order", "max_clients"}, "[modbus]"));
+    CONFIG_TRY(CheckKeys(*t, {"enabled", "listen", "port", "word_order", "max_clients", "idle_timeout_s"}, "[modbus]"));
     CONFIG_TRY(GetBool(*t, "enabled", m.enabled));
     CONFIG_TRY(GetText(*t, "listen", m.listen));
     if (m.listen.empty()) return At(*t) + "'listen' must name an address";
     CONFIG_TRY(GetInt(*t, "port", 1, 65535, m.port));
     CONFIG_TRY(GetInt(*t, "max_clients", 1, 1000, m.maxClients));
+    CONFIG_TRY(GetInt(*t, "idle_timeout_s", 1, 86400, m.idleTimeoutS));
     if (const toml::node* n = t->get("word_order")) {
         const auto v = n->value_exact<std::string>();
         if (!v || (*v != "big" && *v != "little")) return At(*n) + "'word_order' must be \"big\" or \"little\"";
@@ -125,6 +127,21 @@ std::string ReadMqtt(const toml::table& root, MqttConfig& m) {
     return {};
 }
 
+std::string ReadStatus(const toml::table& root, StatusConfig& s) {
+    std::string e;
+    const toml::table* t = Section(root, "status", e);
+    if (!t) return e;
+    CONFIG_TRY(CheckKeys(*t, {"listen", "refresh_s"}, "[status]"));
+    s.enabled = true;
+    if (const toml::node* n = t->get("listen")) {
+        const auto v = n->value_exact<std::string>();
+        if (!v) return At(*n) + "'listen' must be a text such as \"127.0.0.1:8080\"";
+        if (std::string why = SplitHostPort(*v, s.host, s.port); !why.empty()) return At(*n) + why;
+    }
+    CONFIG_TRY(GetInt(*t, "refresh_s", 1, 3600, s.refreshS));
+    return {};
+}
+
 // One line: the host's station reader, then the gateway's own keys.
 std::string ReadLine(const toml::table& t, LineConfig& line, const std::set<std::string>& skipped) {
     StationExtraKeys extra;
@@ -146,7 +163,7 @@ std::string ReadLine(const toml::table& t, LineConfig& line, const std::set<std:
 }
 
 std::string ReadConfig(const toml::table& root, GatewayConfig& c) {
-    CONFIG_TRY(CheckKeys(root, {"name", "driver", "gateway", "modbus", "mqtt", "line", "channel", "relay",
+    CONFIG_TRY(CheckKeys(root, {"name", "driver", "gateway", "modbus", "mqtt", "status", "line", "channel", "relay",
                                 "unit_base", "read_interval_ms"},
                          "the configuration file"));
     CONFIG_TRY(GetText(root, "name", c.name));
@@ -161,6 +178,7 @@ std::string ReadConfig(const toml::table& root, GatewayConfig& c) {
     CONFIG_TRY(ReadGateway(root, c));
     CONFIG_TRY(ReadModbus(root, c.modbus));
     CONFIG_TRY(ReadMqtt(root, c.mqtt));
+    CONFIG_TRY(ReadStatus(root, c.status));
     if (c.mqtt.topicStation.empty()) c.mqtt.topicStation = c.name;
     c.mqtt.topicStation = TopicSafe(c.mqtt.topicStation);
 
@@ -182,7 +200,7 @@ std::string ReadConfig(const toml::table& root, GatewayConfig& c) {
     } else {
         if (!root.get("channel")) return "the configuration file needs [[line]] entries (or one [channel] with [[relay]]s)";
         LineConfig line;
-        CONFIG_TRY(ReadLine(root, line, {"gateway", "modbus", "mqtt"}));
+        CONFIG_TRY(ReadLine(root, line, {"gateway", "modbus", "mqtt", "status"}));
         c.lines.push_back(std::move(line));
     }
 
@@ -213,6 +231,28 @@ std::string ReadConfig(const toml::table& root, GatewayConfig& c) {
 }
 
 }  // namespace
+
+std::string SplitHostPort(const std::string& text, std::string& host, int& port) {
+    const std::string form = "'listen' must be host:port, or [IPv6 address]:port";
+    size_t colon = std::string::npos;
+    if (!text.empty() && text[0] == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') return form;
+        host = text.substr(1, close - 1);
+        colon = close + 1;
+    } else {
+        colon = text.find(':');
+        if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) return form;
+        host = text.substr(0, colon);
+    }
+    const std::string digits = text.substr(colon + 1);
+    if (host.empty() || digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return form;
+    }
+    port = std::stoi(digits);
+    if (port < 1 || port > 65535) return "the port in 'listen' must be 1 to 65535";
+    return {};
+}
 
 std::string TopicSafe(const std::string& name) {
     std::string out;

@@ -24,6 +24,7 @@ struct ModbusConfig {
     int port = 1502;
     bool wordsLittle = false;          // word_order = "little": low word first
     int maxClients = 64;
+    int idleTimeoutS = 60;             // a client silent this long is closed
 };
 
 struct MqttConfig {
@@ -39,6 +40,13 @@ struct MqttConfig {
     std::string topicStation;          // the station's part of every topic
 };
 
+struct StatusConfig {
+    bool enabled = false;              // only with a [status] section
+    std::string host = "127.0.0.1";
+    int port = 8080;
+    int refreshS = 2;                  // the page reloads itself this often
+};
+
 struct GatewayConfig {
     std::string path;
     std::string name;                  // the station's name
@@ -47,9 +55,14 @@ struct GatewayConfig {
     std::vector<LineConfig> lines;
     ModbusConfig modbus;
     MqttConfig mqtt;
+    StatusConfig status;
+    std::string auditFile;             // every control's audit line is appended here too
     int controlTimeoutMs = 10000;      // select, execute and the relay's confirmation
     int logLevel = 1;                  // 0 errors, 1 warnings and notices, 2 info, 3 debug
 };
+
+// "host:port" or "[v6]:port" into its parts; empty text on success.
+std::string SplitHostPort(const std::string& text, std::string& host, int& port);
 
 // Empty text on success, else "file: line N: what".
 std::string LoadGatewayConfig(const std::string& path, GatewayConfig& config);

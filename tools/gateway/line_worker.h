@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "control_order.h"
 #include "gateway_config.h"
 #include "host_session.h"
 #include "relay_points.h"
@@ -21,21 +22,10 @@
 
 namespace vorlan_gateway {
 
-enum class ControlResult { Done, Refused, Failed, TimedOut, LineDown, Stopping };
-
-struct ControlOutcome {
-    ControlResult result = ControlResult::Failed;
-    std::string reason;          // empty when done
-};
-
-const char* ControlResultName(ControlResult r);
-
-struct ControlOrder {
-    size_t relay = 0;            // place on the line
-    int point = 0;               // YK point 1..64
-    bool close = false;
-    std::function<void(const ControlOutcome&)> done;   // called once, on the line's thread or the caller's
-};
+// The line as a whole: open and answering, its port gone, not open yet (or
+// refused) and being retried, or open with no relay answering.
+enum class LineState { Open, PortMissing, Reopening, NoAnswers };
+const char* LineStateName(LineState s);
 
 // A value that changed (or is shown for the first time).
 struct PointChange {
@@ -62,21 +52,33 @@ public:
     // Creates the component and checks the items; empty text on success.
     std::string Prepare();
     void Start();
-    // Ends the thread; a control in progress is cancelled and reported failed.
+    // Answers every queued control `stopping` at once and tells the thread
+    // to end (a control in progress is cancelled); returns without waiting.
+    void RequestStop();
+    // RequestStop, then waits for the thread.
     void Stop();
 
-    // Queues a control; refused at once when the line is down or busy.
+    // Queues a control; refused at once when the line is known lost or busy.
     void Control(ControlOrder order);
 
     const std::string& port() const { return config_.station.channel.port; }
+    LineState state() const { return static_cast<LineState>(state_.load()); }
+    const std::vector<RelayPoints*>& relays() const { return relays_; }
 
 private:
     void Run();
     bool TakeControl(ControlOrder& order);
     void FailQueued(ControlResult result, const std::string& reason);
     void RunControl(ControlOrder& order);
+    bool TryOpen(bool& refusedReported);
+    bool WaitForConfirmation(ControlOrder& order, const RelayHealth& before, ControlOutcome& outcome);
     void ReadValues();
+    void StoreValue(RelayPoints& relay, size_t r, int reg, const HostItem& item, std::vector<PointChange>& changes);
     void ReadHealth();
+    RelayHealth GatewayCounts(size_t r);
+    void UpdateStates();
+    void OnSessionEvent(const std::string& text);
+    std::string RelayNames(bool answering) const;
 
     vorlan_host::DriverLibrary& library_;
     LineConfig config_;
@@ -89,6 +91,9 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> open_{false};
+    std::atomic<bool> portGone_{false};    // the open line's port vanished; the driver reopens it
+    std::atomic<bool> portMissing_{false}; // the last open failed for want of the port
+    std::atomic<int> state_{static_cast<int>(LineState::Reopening)};
     std::mutex queueLock_;
     std::deque<ControlOrder> queue_;
 
@@ -99,7 +104,10 @@ private:
     };
     // Per relay: YC, YM, YX last shown, so only changes go out.
     std::vector<std::vector<Seen>> seen_;
-    std::vector<uint64_t> lastOk_;         // the session's answered counts, when the driver has no statistics
+    // The session's counts when the driver has no statistics.
+    std::vector<uint64_t> lastOk_, lastFailed_;
+    std::vector<uint32_t> failuresInRow_;
+    std::vector<bool> silentShown_;         // per relay: its silence has been logged
 };
 
 }  // namespace vorlan_gateway

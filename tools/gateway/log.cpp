@@ -17,11 +17,15 @@ void SetLogLevel(int level) { g_level = level; }
 
 bool LogEnabled(int level) { return level <= g_level.load(); }
 
-void Log(int level, const std::string& text) {
+void LogNamed(int level, const char* name, const std::string& text) {
     if (!LogEnabled(level)) return;
-    static const char* names[] = {"error", "warning", "info", "debug"};
     // One fprintf per line, so lines of different threads don't mix.
-    std::fprintf(stderr, "%s %s: %s\n", IsoUtcNow().c_str(), names[level < 0 ? 0 : level > 3 ? 3 : level], text.c_str());
+    std::fprintf(stderr, "%s %s: %s\n", IsoUtcNow().c_str(), name, text.c_str());
+}
+
+void Log(int level, const std::string& text) {
+    static const char* names[] = {"error", "warning", "info", "debug"};
+    LogNamed(level, names[level < 0 ? 0 : level > 3 ? 3 : level], text);
 }
 
 }  // namespace vorlan_gateway

@@ -1,198 +1,347 @@
 #include "modbus_server.h"
 
+#include <fcntl.h>
 #include <modbus/modbus.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
+#include "listen_address.h"
 #include "log.h"
-#include "register_map.h"
+#include "mbap.h"
 
 namespace vorlan_gateway {
 
 namespace {
 
-constexpr int kHeader = 7;          // MBAP header with the unit id
-constexpr int kMaxReadBits = 2000;
-constexpr int kMaxReadRegisters = 125;
-
-struct MappingFree {
-    void operator()(modbus_mapping_t* m) const { modbus_mapping_free(m); }
-};
-using Mapping = std::unique_ptr<modbus_mapping_t, MappingFree>;
-
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-
-int ExceptionFor(ControlResult r) {
-    switch (r) {
-        case ControlResult::Done: return 0;
-        case ControlResult::TimedOut:
-        case ControlResult::LineDown: return MODBUS_EXCEPTION_GATEWAY_TARGET;
-        default: return MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE;
-    }
-}
+constexpr uint64_t kWakeId = 0;              // epoll ids: 0 the wake-up, 1.. the listeners, then clients
+constexpr uint64_t kFirstClient = 1u << 20;
+constexpr int kBacklog = 128;
+// While a control runs the client's further requests wait; this much is kept.
+constexpr size_t kMaxBuffered = 4 * kMaxAdu;
+// Refused clients are logged once per burst; a burst ends after this quiet time.
+constexpr auto kBurstQuiet = std::chrono::seconds(2);
+// TCP keepalive: probes after 60 s of silence, every 10 s, 3 unanswered end the connection.
+constexpr int kKeepIdleS = 60, kKeepIntervalS = 10, kKeepCount = 3;
 
 }  // namespace
 
 ModbusServer::ModbusServer(const ModbusConfig& config, std::vector<RelayPoints*> relays, ControlFn control)
-    : config_(config), control_(std::move(control)) {
-    for (RelayPoints* r : relays) units_[r->unit] = r;
+    : config_(config),
+      handler_(
+          [&relays] {
+              std::map<int, RelayPoints*> units;
+              for (RelayPoints* r : relays) units[r->unit] = r;
+              return units;
+          }(),
+          config.wordsLittle),
+      control_(std::move(control)) {}
+
+ModbusServer::~ModbusServer() {
+    Stop();
+    for (int s : listenSockets_) close(s);
+    if (epoll_ >= 0) close(epoll_);
+    if (wake_ >= 0) close(wake_);
+    if (spare_ >= 0) close(spare_);
+    if (ctx_) modbus_free(ctx_);
 }
 
-ModbusServer::~ModbusServer() { Stop(); }
-
 std::string ModbusServer::Start() {
-    modbus_t* ctx = modbus_new_tcp(config_.listen.c_str(), config_.port);
-    if (!ctx) return "Modbus: can't use the address " + config_.listen;
-    listenSocket_ = modbus_tcp_listen(ctx, 32);
-    const int err = errno;
-    modbus_free(ctx);
-    if (listenSocket_ < 0) {
-        return "Modbus: can't listen on " + config_.listen + ":" + std::to_string(config_.port) + ": " +
-               std::strerror(err);
+    // The context is only for building replies: it never connects.
+    ctx_ = modbus_new_tcp("127.0.0.1", config_.port);
+    if (!ctx_) return "Modbus: can't set up libmodbus";
+    std::vector<std::string> where;
+    if (std::string e = OpenListeners(config_.listen, config_.port, kBacklog, listenSockets_, where); !e.empty()) {
+        return "Modbus: " + e;
     }
-    Log(kInfo, "Modbus TCP listening on " + config_.listen + ":" + std::to_string(config_.port));
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (epoll_ < 0 || wake_ < 0) return std::string("Modbus: can't set up the event loop: ") + std::strerror(errno);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kWakeId;
+    epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
+    for (size_t i = 0; i < listenSockets_.size(); ++i) {
+        ev.data.u64 = i + 1;
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, listenSockets_[i], &ev);
+    }
+    for (const std::string& w : where) Log(kInfo, "Modbus TCP listening on " + w);
+    nextId_ = kFirstClient;
+    lastHousekeeping_ = Clock::now();
+    thread_ = std::thread([this] { Loop(); });
     return {};
 }
 
+void ModbusServer::Wake() {
+    const uint64_t one = 1;
+    if (wake_ >= 0 && write(wake_, &one, sizeof one) < 0) {
+        // Already pending: the loop wakes anyway.
+    }
+}
+
+void ModbusServer::Quiesce() {
+    quiesce_ = true;
+    Wake();
+}
+
 void ModbusServer::Stop() {
+    quiesce_ = true;
     if (stop_.exchange(true)) return;
-    if (acceptThread_.joinable()) acceptThread_.join();
-    if (listenSocket_ >= 0) close(listenSocket_);
-    listenSocket_ = -1;
-    std::unique_lock<std::mutex> hold(clientsLock_);
-    for (int s : clients_) shutdown(s, SHUT_RDWR);
-    // A client waiting for a control's outcome leaves once the line reports it.
-    clientsGone_.wait(hold, [this] { return clients_.empty(); });
+    Wake();
+    if (thread_.joinable()) thread_.join();
 }
 
-void ModbusServer::AcceptLoop() {
-    while (!stop_) {
-        pollfd p{listenSocket_, POLLIN, 0};
-        if (poll(&p, 1, 200) <= 0) continue;
-        const int s = accept(listenSocket_, nullptr, nullptr);
-        if (s < 0) continue;
-        std::lock_guard<std::mutex> hold(clientsLock_);
-        if (stop_ || static_cast<int>(clients_.size()) >= config_.maxClients) {
-            Log(kWarning, "Modbus: a client turned away, " + std::to_string(clients_.size()) + " connected already");
-            close(s);
-            continue;
-        }
-        const int one = 1;
-        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        clients_.insert(s);
-        std::thread([this, s] { Serve(s); }).detach();
-    }
-}
-
-void ModbusServer::Serve(int socket) {
-    modbus_t* ctx = modbus_new_tcp(config_.listen.c_str(), config_.port);
-    if (ctx) modbus_set_socket(ctx, socket);
-    Log(kDebug, "Modbus: client connected");
-    uint8_t req[MODBUS_TCP_MAX_ADU_LENGTH];
-    while (ctx && !stop_) {
-        const int n = modbus_receive(ctx, req);
-        if (n < 0) break;                  // closed, or a frame that can't be read
-        if (n < kHeader + 1) continue;
-        const int unit = req[kHeader - 1];
-        const int function = req[kHeader];
-        const auto it = units_.find(unit);
-        if (it == units_.end()) {
-            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_GATEWAY_PATH);
-            continue;
-        }
-        RelayPoints& relay = *it->second;
-        if (function != 1 && function != 2 && function != 4 && function != 5 && function != 15) {
-            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
-            continue;
-        }
-        if (n < kHeader + 5) {
-            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
-            continue;
-        }
-        const int address = Word(req + kHeader + 1);
-        const int count = Word(req + kHeader + 3);
-
-        if (function == 5 || function == 15) {
-            bool close = false;
-            if (function == 5) {
-                if (count != 0xFF00 && count != 0x0000) {
-                    modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
-                    continue;
-                }
-                close = count == 0xFF00;
-            } else {
-                // One control per request: a multi-coil write is refused whole.
-                if (count != 1 || n < kHeader + 7 || req[kHeader + 5] != 1) {
-                    modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
-                    continue;
-                }
-                close = (req[kHeader + 6] & 1) != 0;
-            }
-            if (!InMap(relay, Table::Coils, address, 1)) {
-                modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
-                continue;
-            }
-            const ControlOutcome outcome = control_(relay, address + 1, close);
-            if (outcome.result != ControlResult::Done) {
-                modbus_reply_exception(ctx, req, ExceptionFor(outcome.result));
-                continue;
-            }
-            Mapping m(modbus_mapping_new_start_address(address, 1, 0, 0, 0, 0, 0, 0));
-            if (m) modbus_reply(ctx, req, n, m.get());
-            continue;
-        }
-
-        const Table table = function == 1 ? Table::Coils : function == 2 ? Table::DiscreteInputs : Table::InputRegisters;
-        const int limit = function == 4 ? kMaxReadRegisters : kMaxReadBits;
-        if (count < 1 || count > limit) {
-            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
-            continue;
-        }
-        if (!InMap(relay, table, address, count)) {
-            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
-            continue;
-        }
-        Mapping m;
-        {
-            std::lock_guard<std::mutex> hold(relay.lock);
-            const int last = address + count - 1;
-            const bool touchesYc = function == 4 && address < kYcBase + 2 * kYcPoints;
-            const bool touchesYm = function == 4 && last >= kYmBase && address < kYmBase + 2 * kYmPoints;
-            const bool withheld = (touchesYc && !relay.ycLive) || (touchesYm && !relay.ymLive) ||
-                                  (function == 2 && !relay.yxLive);
-            if (withheld) {
-                m.reset();
-            } else if (function == 4) {
-                m.reset(modbus_mapping_new_start_address(0, 0, 0, 0, 0, 0, address, count));
-                if (m) FillInputRegisters(relay, address, count, config_.wordsLittle, NowFileTime(), m->tab_input_registers);
-            } else if (function == 2) {
-                m.reset(modbus_mapping_new_start_address(0, 0, address, count, 0, 0, 0, 0));
-                for (int i = 0; m && i < count; ++i) m->tab_input_bits[i] = relay.yxValue[address + i] ? 1 : 0;
-            } else {
-                m.reset(modbus_mapping_new_start_address(address, count, 0, 0, 0, 0, 0, 0));
-                for (int i = 0; m && i < count; ++i) m->tab_bits[i] = relay.ykClosed[address + i] ? 1 : 0;
-            }
-        }
-        if (!m) {
-            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_GATEWAY_TARGET);
-            continue;
-        }
-        modbus_reply(ctx, req, n, m.get());
-    }
-    if (ctx) modbus_free(ctx);   // closes nothing: the socket is ours
-    close(socket);
-    Log(kDebug, "Modbus: client gone");
+std::vector<ModbusClientInfo> ModbusServer::Clients() {
     std::lock_guard<std::mutex> hold(clientsLock_);
-    clients_.erase(socket);
-    clientsGone_.notify_all();
+    std::vector<ModbusClientInfo> out;
+    out.reserve(clients_.size());
+    for (const auto& [id, c] : clients_) out.push_back(c.info);
+    return out;
+}
+
+void ModbusServer::Loop() {
+    epoll_event events[64];
+    bool listening = true;
+    for (;;) {
+        const int n = epoll_wait(epoll_, events, 64, 200);
+        for (int i = 0; i < n; ++i) {
+            const uint64_t id = events[i].data.u64;
+            if (id == kWakeId) {
+                uint64_t count = 0;
+                while (read(wake_, &count, sizeof count) > 0) {
+                }
+            } else if (id < kFirstClient) {
+                if (listening) Accept(listenSockets_[id - 1]);
+            } else {
+                Receive(id);
+            }
+        }
+        RunCompletions();
+        if (listening && quiesce_) {
+            for (int s : listenSockets_) close(s);
+            listenSockets_.clear();
+            listening = false;
+        }
+        if (stop_) break;
+        Housekeeping();
+    }
+    RunCompletions();
+    std::vector<uint64_t> ids;
+    for (const auto& [id, c] : clients_) ids.push_back(id);
+    for (uint64_t id : ids) Drop(id, "the gateway is stopping");
+}
+
+void ModbusServer::Accept(int listenSocket) {
+    for (;;) {
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        const int s = accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (s < 0) {
+            if ((errno == EMFILE || errno == ENFILE) && spare_ >= 0) {
+                // Out of descriptors: take the waiting connection with the spare
+                // one and close it, so it does not wake the loop again and again.
+                close(spare_);
+                const int shed = accept(listenSocket, nullptr, nullptr);
+                if (shed >= 0) close(shed);
+                spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+                NoteRefused();
+                continue;
+            }
+            return;   // EAGAIN, or a connection gone before it was taken
+        }
+        if (quiesce_ || clients_.size() >= static_cast<size_t>(config_.maxClients)) {
+            close(s);
+            NoteRefused();
+            continue;
+        }
+        TakeClient(s, AddressText(reinterpret_cast<sockaddr*>(&peer), size));
+    }
+}
+
+void ModbusServer::TakeClient(int fd, const std::string& peer) {
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    const uint64_t id = nextId_++;
+    Client c;
+    c.fd = fd;
+    c.peer = peer;
+    c.heard = Clock::now();
+    c.info.peer = peer;
+    c.info.connected = NowFileTime();
+    {
+        std::lock_guard<std::mutex> hold(clientsLock_);
+        clients_.emplace(id, std::move(c));
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = id;
+    epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
+    Log(kDebug, "Modbus: client " + peer + " connected");
+}
+
+void ModbusServer::NoteRefused() {
+    ++refusedTotal_;
+    if (refusedBurst_++ == 0) {
+        Log(kWarning, "Modbus: turning clients away, " + std::to_string(clients_.size()) + " connected (max_clients " +
+                          std::to_string(config_.maxClients) + ")");
+    }
+    lastRefused_ = Clock::now();
+}
+
+void ModbusServer::Watch(const Client& c, uint64_t id, bool reading) {
+    epoll_event ev{};
+    ev.events = reading ? static_cast<uint32_t>(EPOLLIN) : 0u;   // hang-ups and errors are reported either way
+    ev.data.u64 = id;
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+}
+
+void ModbusServer::Receive(uint64_t id) {
+    auto it = clients_.find(id);
+    if (it == clients_.end()) return;
+    Client& c = it->second;
+    uint8_t buffer[1024];
+    for (;;) {
+        const size_t room = kMaxBuffered - c.in.size();
+        if (room == 0) break;
+        const ssize_t n = recv(c.fd, buffer, std::min(room, sizeof buffer), 0);
+        if (n > 0) {
+            c.in.insert(c.in.end(), buffer, buffer + n);
+            c.heard = Clock::now();
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (n < 0 && errno == EINTR) continue;
+        // Closed by the client, or an error. A control still running goes on;
+        // its outcome has nobody to go to.
+        Drop(id, n == 0 ? "closed by the client" : std::strerror(errno));
+        return;
+    }
+    if (!c.pending.empty()) {
+        if (c.in.size() >= kMaxBuffered) Watch(c, id, false);   // the rest waits in the socket
+        return;
+    }
+    ServeBuffered(id);
+}
+
+void ModbusServer::ServeBuffered(uint64_t id) {
+    for (;;) {
+        auto it = clients_.find(id);
+        if (it == clients_.end()) return;
+        Client& c = it->second;
+        if (!c.pending.empty()) return;
+        size_t size = 0;
+        const FrameState state = CheckMbap(c.in.data(), c.in.size(), size);
+        if (state == FrameState::NeedMore) return;
+        if (state == FrameState::Malformed) {
+            Drop(id, "a header that is not Modbus TCP (protocol id or length)");
+            return;
+        }
+        uint8_t req[kMaxAdu];
+        std::memcpy(req, c.in.data(), size);
+        c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(size));
+        if (!ServeOne(id, c, req, static_cast<int>(size))) return;
+    }
+}
+
+bool ModbusServer::ServeOne(uint64_t id, Client& c, const uint8_t* req, int size) {
+    {
+        std::lock_guard<std::mutex> hold(clientsLock_);
+        ++c.info.requests;
+    }
+    modbus_set_socket(ctx_, c.fd);
+    ControlRequest control;
+    RequestOutcome out = handler_.Handle(ctx_, req, size, control);
+    if (out == RequestOutcome::Control && quiesce_) {
+        out = RequestHandler::AnswerControl(ctx_, req, size, {ControlResult::Stopping, "the gateway is stopping"});
+    }
+    if (out == RequestOutcome::SendFailed) {
+        Drop(id, "a reply could not be sent");
+        return false;
+    }
+    if (out != RequestOutcome::Control) return true;
+    c.pending.assign(req, req + size);
+    {
+        std::lock_guard<std::mutex> hold(clientsLock_);
+        c.info.waiting = true;
+    }
+    control_(*control.relay, control.point, control.close, "modbus " + c.peer, [this, id](const ControlOutcome& o) {
+        {
+            std::lock_guard<std::mutex> hold(doneLock_);
+            done_.push_back({id, o});
+        }
+        Wake();
+    });
+    return false;
+}
+
+void ModbusServer::RunCompletions() {
+    std::vector<Completion> done;
+    {
+        std::lock_guard<std::mutex> hold(doneLock_);
+        done.swap(done_);
+    }
+    for (const Completion& d : done) {
+        auto it = clients_.find(d.client);
+        if (it == clients_.end() || it->second.pending.empty()) continue;
+        Client& c = it->second;
+        modbus_set_socket(ctx_, c.fd);
+        const RequestOutcome out = RequestHandler::AnswerControl(ctx_, c.pending.data(),
+                                                                 static_cast<int>(c.pending.size()), d.outcome);
+        c.pending.clear();
+        {
+            std::lock_guard<std::mutex> hold(clientsLock_);
+            c.info.waiting = false;
+        }
+        if (out == RequestOutcome::SendFailed) {
+            Drop(d.client, "a reply could not be sent");
+            continue;
+        }
+        if (stop_) continue;
+        Watch(c, d.client, true);
+        ServeBuffered(d.client);
+    }
+}
+
+void ModbusServer::Drop(uint64_t id, const char* why) {
+    auto it = clients_.find(id);
+    if (it == clients_.end()) return;
+    const int fd = it->second.fd;
+    Log(kDebug, "Modbus: client " + it->second.peer + " gone: " + why);
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    close(fd);
+    std::lock_guard<std::mutex> hold(clientsLock_);
+    clients_.erase(it);
+}
+
+void ModbusServer::Housekeeping() {
+    const auto now = Clock::now();
+    if (refusedBurst_ > 0 && now - lastRefused_ >= kBurstQuiet) {
+        if (refusedBurst_ > 1) Log(kWarning, "Modbus: " + std::to_string(refusedBurst_) + " clients turned away in all");
+        refusedBurst_ = 0;
+    }
+    if (now - lastHousekeeping_ < std::chrono::milliseconds(500)) return;
+    lastHousekeeping_ = now;
+    const auto idle = std::chrono::seconds(config_.idleTimeoutS);
+    std::vector<uint64_t> silent;
+    for (const auto& [id, c] : clients_) {
+        if (c.pending.empty() && now - c.heard >= idle) silent.push_back(id);
+    }
+    for (uint64_t id : silent) {
+        Log(kInfo, "Modbus: closing " + clients_.at(id).peer + ", silent for " + std::to_string(config_.idleTimeoutS) +
+                       " s (idle_timeout_s)");
+        Drop(id, "idle");
+    }
 }
 
 }  // namespace vorlan_gateway

@@ -6,6 +6,7 @@
 // bounded queue, the oldest dropped and counted.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -33,9 +34,11 @@ public:
     ~MqttLink();
 
     // Sets up the client and starts connecting; empty text on success.
-    // A broker that isn't there yet is not an error: the link keeps trying.
+    // A broker that isn't there yet, refuses TLS or has a bad CA file is not
+    // an error: the cause is logged and the link keeps trying, backing off.
     std::string Start();
-    // Publishes "offline", disconnects and ends the threads.
+    // Publishes "offline" when connected, disconnects and ends the threads,
+    // without waiting on a broker that does not answer.
     void Stop();
 
     // vorlan/<station>
@@ -48,13 +51,18 @@ public:
     bool connected() const { return connected_; }
     uint64_t droppedEvents() const { return dropped_; }
     size_t queuedEvents();
+    // The latest connection fault, empty when none since connecting.
+    std::string lastError();
 
 private:
     static void OnConnect(mosquitto*, void* self, int rc);
     static void OnDisconnect(mosquitto*, void* self, int rc);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
     void Flush();
     bool StartConnecting();
+    void Fault(const std::string& cause);
+    std::string ProbeBroker();
 
     MqttConfig config_;
     ControlHandler onControl_;
@@ -72,6 +80,11 @@ private:
     std::deque<std::pair<std::string, std::string>> events_;
     std::thread flusher_;
     bool loopRunning_ = false;    // the network thread, started once a connection is under way
+    bool tlsReady_ = false;
+    int backoffS_ = 1;            // before the next try of a first connection; doubles up to a minute
+    std::string lastError_;       // under lock_
+    std::map<std::string, std::chrono::steady_clock::time_point> told_;   // causes logged, when
+    std::chrono::steady_clock::time_point nextProbe_ = std::chrono::steady_clock::now() + std::chrono::seconds(3);
 };
 
 }  // namespace vorlan_gateway

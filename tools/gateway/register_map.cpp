@@ -76,6 +76,21 @@ bool InMap(const RelayPoints& relay, Table table, int first, int count) {
     return true;
 }
 
+bool AllGood(const RelayPoints& relay, Table table, int first, int count) {
+    for (int a = first; a < first + count; ++a) {
+        int16_t q = VORLAN_QUALITY_GOOD;
+        if (table == Table::DiscreteInputs && a < kYxPoints) q = relay.yxQuality[a];
+        if (table == Table::InputRegisters && a >= kYcBase && a < kYcBase + 2 * kYcPoints) {
+            q = relay.ycQuality[(a - kYcBase) / 2];
+        }
+        if (table == Table::InputRegisters && a >= kYmBase && a < kYmBase + 2 * kYmPoints) {
+            q = relay.ymQuality[(a - kYmBase) / 2];
+        }
+        if (q != VORLAN_QUALITY_GOOD) return false;
+    }
+    return true;
+}
+
 void FillInputRegisters(const RelayPoints& relay, int first, int count, bool wordsLittle, int64_t now100ns,
                         uint16_t* out) {
     const RelayHealth& h = relay.health;
@@ -144,8 +159,12 @@ std::string MapText(const GatewayConfig& config) {
         << "Discrete inputs (function 2): YXn at n-1.\n"
         << "Coils (functions 1, 5, 15 with one coil): YKn at n-1, only with allow_control; 1 closes, 0 opens;\n"
         << "  the answer comes after the relay's confirmation; a refused or unconfirmed control is an exception.\n"
-        << "Addresses outside the map: exception 2 (illegal data address). Values the relay has not sent yet:\n"
-        << "  exception 11 (target device failed to respond); the quality block always answers.\n";
+        << "Addresses outside the map: exception 2 (illegal data address).\n"
+        << "A read that covers any value whose quality is not good (0xC0) gets exception 11 (target device failed\n"
+        << "  to respond): a value the relay has not reported yet (0x20), or its last known value once three\n"
+        << "  exchanges with it failed (0x14). The quality block and the coils always answer.\n"
+        << "Other function codes: exception 1 (illegal function); a unit id no relay has: exception 10.\n"
+        << "A header with a protocol id other than 0 or a length outside 2..254 closes the connection.\n";
     const auto relays = BuildRelayPoints(config);
     for (const auto& r : relays) {
         out << "\nunit " << r->unit << ": relay " << r->address << " (" << r->name << ") on line "

@@ -27,6 +27,10 @@ enum class Table { Coils, DiscreteInputs, InputRegisters };
 // Does every address of first..first+count-1 lie in the relay's map?
 bool InMap(const RelayPoints& relay, Table table, int first, int count);
 
+// Is every value in first..first+count-1 of good quality? The quality block
+// and the coils (the gateway's own record) always are. The caller holds relay.lock.
+bool AllGood(const RelayPoints& relay, Table table, int first, int count);
+
 // Fills `count` input registers from `first`; the caller holds relay.lock
 // and has checked the range with InMap.
 void FillInputRegisters(const RelayPoints& relay, int first, int count, bool wordsLittle, int64_t now100ns,

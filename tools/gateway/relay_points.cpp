@@ -13,6 +13,21 @@ constexpr int64_t kUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 100 ns si
 
 }  // namespace
 
+RelayPoints::RelayPoints() {
+    for (int16_t& q : ycQuality) q = VORLAN_QUALITY_WAITING;
+    for (int16_t& q : ymQuality) q = VORLAN_QUALITY_WAITING;
+    for (int16_t& q : yxQuality) q = VORLAN_QUALITY_WAITING;
+}
+
+const char* RelayStateName(RelayState s) {
+    switch (s) {
+        case RelayState::Ok: return "ok";
+        case RelayState::NoAnswer: return "no-answer";
+        case RelayState::Stale: return "stale";
+    }
+    return "no-answer";
+}
+
 uint32_t SecondsSinceAnswer(const RelayHealth& h, int64_t now100ns) {
     if (h.lastAnswer <= 0) return UINT32_MAX;
     const int64_t s = (now100ns - h.lastAnswer) / 10000000;

@@ -28,6 +28,15 @@ struct RelayHealth {
     int64_t lastAnswer = 0;            // 100 ns since 1601, UTC; 0 when never
 };
 
+// How the relay's link looks from its exchanges.
+enum class RelayState {
+    Ok,          // answering
+    NoAnswer,    // never answered yet, or not since the gateway started
+    Stale,       // answered before, failing now: its values are the last known
+    // Backoff (a silent relay asked less often) joins once the driver rests such relays.
+};
+const char* RelayStateName(RelayState s);
+
 struct RelayPoints {
     // Set once from the configuration.
     int address = 0;
@@ -44,15 +53,19 @@ struct RelayPoints {
     // Written by the line's thread under `lock`.
     mutable std::mutex lock;
     bool answered = false;             // the relay has answered at least once
-    // The driver shows a value the relay never sent as 0 with good quality;
-    // a register's values are served once one of them is not 0, or once the
-    // relay has answered often enough to have sent every kind it sends.
-    bool ycLive = false, ymLive = false, yxLive = false;
     float ycValue[kYcPoints] = {};
     uint32_t ymValue[kYmPoints] = {};
     std::bitset<kYxPoints> yxValue;
     std::bitset<kYkPoints> ykClosed;   // the last confirmed control of each point was a close
+    // The driver's quality of each value (VORLAN_QUALITY_*): waiting until the
+    // relay reported it, last known once exchanges with the relay fail.
+    int16_t ycQuality[kYcPoints];
+    int16_t ymQuality[kYmPoints];
+    int16_t yxQuality[kYxPoints];
     RelayHealth health;
+    RelayState state = RelayState::NoAnswer;
+
+    RelayPoints();
 };
 
 // Seconds since the relay's last answer at `now100ns`; UINT32_MAX when never.

@@ -88,17 +88,29 @@ int Init(const CommonOptions& common, const ChannelFileOptions& o) {
     return kExitOk;
 }
 
+// The file as far as the driver reads it (checked readable just before).
+std::string ReadFileBytes(const std::string& path) {
+    constexpr size_t kMaxBytes = 1 << 20;
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(kMaxBytes, '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    return bytes;
+}
+
 int Check(const CommonOptions& common, const ChannelFileOptions& o) {
     std::string dir = o.checkDir;
     if (dir.empty() || dir.back() != '/') dir += '/';
     size_t tokens = 0;
     if (Status s = CheckRecordingPlace(dir, &tokens); !s.ok()) return Fail(s);
     const std::string file = dir + kChannelFileName;
+    // A missing or extra token shifts every later row: the recordings would
+    // name and scale their channels wrongly, so such a file fails the check.
+    if (std::string problem = ChannelFileProblem(ReadFileBytes(file)); !problem.empty()) {
+        return Fail({kExitFile, file + ": " + problem});
+    }
     std::string note;
-    if (tokens < kChannelFileTokens) {
-        note = "only " + std::to_string(tokens) + " of " + std::to_string(kChannelFileTokens) +
-               " tokens: the missing ones are written empty";
-    } else if (tokens > kChannelFileTokens) {
+    if (tokens > kChannelFileTokens) {
         note = std::to_string(tokens - kChannelFileTokens) + " tokens after the " +
                std::to_string(kChannelFileTokens) + "th are ignored";
     }

@@ -1,5 +1,6 @@
 // plot, info and export: what a COMTRADE recording holds, as a picture, a
-// summary or a table.
+// summary or a table. info and export stream the samples, so a recording of
+// any size takes memory for one block only.
 
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
@@ -10,31 +11,38 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "output.h"
+#include "comtrade_io.h"
 #include "comtrade_plot.h"
 #include "date_time.h"
-#include "reader.h"
+#include "output.h"
+#include "plot_selection.h"
+#include "screen_text.h"
+#include "value_text.h"
 
 namespace vorlan_host {
 
 namespace {
 
-Status Read(const std::string& path, const std::string& encoding, comtrade::Recording& r) {
-    comtrade::ReadOptions options;
-    options.encoding = encoding;
-    if (std::string e = comtrade::ReadRecording(path, options, r); !e.empty()) return {kExitFile, e};
-    return Status::Ok();
-}
+using comtrade::NumberText;
 
-// The shortest text that reads back as the same double.
-std::string Exact(double v) {
-    char text[40];
-    for (int digits : {15, 16, 17}) {
-        std::snprintf(text, sizeof text, "%.*g", digits, v);
-        if (std::strtod(text, nullptr) == v) break;
+// Lowest and highest scaled value of every analog channel, missing values left out.
+struct Ranges {
+    std::vector<double> lo, hi;
+    std::vector<bool> any;
+
+    void Add(const comtrade::SampleBlock& b) {
+        if (lo.size() != b.values.size()) lo.assign(b.values.size(), 0), hi = lo, any.assign(b.values.size(), false);
+        for (size_t j = 0; j < b.values.size(); ++j) {
+            for (double v : b.values[j]) {
+                if (std::isnan(v)) continue;
+                if (!any[j] || v < lo[j]) lo[j] = v;
+                if (!any[j] || v > hi[j]) hi[j] = v;
+                any[j] = true;
+            }
+        }
     }
-    return text;
-}
+    bool Has(size_t j) const { return j < any.size() && any[j]; }
+};
 
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -46,29 +54,21 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-// Lowest and highest scaled value of a channel, missing values left out.
-bool Range(const std::vector<double>& values, double& lo, double& hi) {
-    bool any = false;
-    for (double v : values) {
-        if (std::isnan(v)) continue;
-        if (!any || v < lo) lo = v;
-        if (!any || v > hi) hi = v;
-        any = true;
-    }
-    return any;
+// A channel's value at its resolution, as a JSON number.
+nlohmann::json JsonValue(double v, int decimals) {
+    return std::strtod(NumberText(v, decimals).c_str(), nullptr);
 }
 
-nlohmann::json InfoJson(const comtrade::Recording& r) {
+nlohmann::json InfoJson(const comtrade::Recording& r, const Ranges& ranges) {
     nlohmann::json rates = nlohmann::json::array();
     for (const auto& rate : r.rates) rates.push_back({rate.hz, rate.lastSample});
     nlohmann::json analog = nlohmann::json::array();
     for (size_t j = 0; j < r.analog.size(); ++j) {
         const auto& c = r.analog[j];
+        const int decimals = comtrade::ChannelDecimals(r, c);
         nlohmann::json entry{{"index", c.index}, {"name", c.name}, {"phase", c.phase}, {"unit", c.unit}};
-        double lo = 0, hi = 0;
-        const bool any = Range(r.values[j], lo, hi);
-        entry["min"] = any ? nlohmann::json(lo) : nlohmann::json(nullptr);
-        entry["max"] = any ? nlohmann::json(hi) : nlohmann::json(nullptr);
+        entry["min"] = ranges.Has(j) ? JsonValue(ranges.lo[j], decimals) : nlohmann::json(nullptr);
+        entry["max"] = ranges.Has(j) ? JsonValue(ranges.hi[j], decimals) : nlohmann::json(nullptr);
         analog.push_back(entry);
     }
     nlohmann::json digital = nlohmann::json::array();
@@ -78,39 +78,94 @@ nlohmann::json InfoJson(const comtrade::Recording& r) {
             {"revision", r.revision},
             {"format", comtrade::FormatName(r.format)},
             {"encoding", r.encoding},
-            {"samples", r.SampleCount()},
+            {"samples", r.samplesInFile},
             {"frequency", r.lineHz},
             {"rates", rates},
             {"timemult", r.timemult},
             {"start", comtrade::IsoText(r.startNs)},
             {"trigger", comtrade::IsoText(r.triggerNs)},
             {"analog", analog},
-            {"digital", digital}};
+            {"digital", digital},
+            {"warnings", r.warnings}};
 }
 
-void PrintInfo(const comtrade::Recording& r) {
+void PrintInfo(const comtrade::Recording& r, const Ranges& ranges) {
+    const int kSignificant = comtrade::kNoStep;
     std::printf("%s  %s\nrevision %d, %s data, %zu samples, texts %s\n", r.station.c_str(), r.device.c_str(),
-                r.revision, comtrade::FormatName(r.format), r.SampleCount(), r.encoding.c_str());
+                r.revision, comtrade::FormatName(r.format), r.samplesInFile, r.encoding.c_str());
     std::printf("sampling:");
-    for (const auto& rate : r.rates) std::printf(" %s Hz to sample %ld;", Exact(rate.hz).c_str(), rate.lastSample);
-    if (!r.TimesFromRates()) std::printf(" times from the timestamps x %s", Exact(r.timemult).c_str());
+    for (const auto& rate : r.rates) {
+        std::printf(" %s Hz to sample %ld;", NumberText(rate.hz, kSignificant).c_str(), rate.lastSample);
+    }
+    if (!r.TimesFromRates()) std::printf(" times from the timestamps x %s", NumberText(r.timemult, kSignificant).c_str());
     std::printf("\nstart   %s\ntrigger %s\n", comtrade::IsoText(r.startNs).c_str(),
                 comtrade::IsoText(r.triggerNs).c_str());
     for (size_t j = 0; j < r.analog.size(); ++j) {
         const auto& c = r.analog[j];
-        double lo = 0, hi = 0;
-        const bool any = Range(r.values[j], lo, hi);
-        std::printf("  A%-4ld %-20s phase %-3s %-4s %s\n", c.index, c.name.c_str(), c.phase.c_str(), c.unit.c_str(),
-                    any ? (Exact(lo) + " .. " + Exact(hi)).c_str() : "no values");
+        const int d = comtrade::ChannelDecimals(r, c);
+        const std::string range =
+            ranges.Has(j) ? NumberText(ranges.lo[j], d) + " .. " + NumberText(ranges.hi[j], d) : "no values";
+        std::printf("  A%-4ld %s phase %s %s %s\n", c.index, PadRight(c.name, 20).c_str(),
+                    PadRight(c.phase, 3).c_str(), PadRight(c.unit, 4).c_str(), range.c_str());
     }
     for (const auto& c : r.status) std::printf("  D%-4ld %s\n", c.index, c.name.c_str());
+    for (const auto& w : r.warnings) std::printf("warning: %s\n", w.c_str());
 }
+
+// The table's header: the time and every channel, analog ones with their unit.
+std::string ExportHeader(const comtrade::Recording& r) {
+    std::string row = "time_s";
+    for (const auto& c : r.analog) row += "," + CsvField(c.unit.empty() ? c.name : c.name + "_" + c.unit);
+    for (const auto& c : r.status) row += "," + CsvField(c.name);
+    return row + "\n";
+}
+
+// Writes the rows of each block as it comes, times from the first sample.
+class TableWriter {
+public:
+    TableWriter(const comtrade::Recording& r, FILE* out) : r_(r), out_(out) {}
+    void Add(const comtrade::SampleBlock& b) {
+        if (!started_) Start(b);
+        std::string& row = row_;
+        for (size_t i = 0; i < b.Size(); ++i) {
+            row.clear();
+            comtrade::AppendNumber(row, b.seconds[i] - first_, timeDecimals_, true);
+            for (size_t j = 0; j < b.values.size(); ++j) {
+                row += ',';
+                comtrade::AppendNumber(row, b.values[j][i], decimals_[j]);
+            }
+            for (const auto& states : b.states) row += "," + std::to_string(states[i]);
+            row += '\n';
+            std::fwrite(row.data(), 1, row.size(), out_);
+        }
+    }
+
+private:
+    void Start(const comtrade::SampleBlock& b) {
+        started_ = true;
+        first_ = b.seconds.empty() ? 0 : b.seconds[0];
+        timeDecimals_ = comtrade::TimeDecimals(r_);
+        for (const auto& c : r_.analog) decimals_.push_back(comtrade::ChannelDecimals(r_, c));
+        const std::string header = ExportHeader(r_);
+        std::fwrite(header.data(), 1, header.size(), out_);
+    }
+
+    const comtrade::Recording& r_;
+    FILE* out_;
+    bool started_ = false;
+    double first_ = 0;
+    int timeDecimals_ = 0;
+    std::vector<int> decimals_;
+    std::string row_;
+};
 
 }  // namespace
 
 int RunPlot(const CommonOptions& common, const PlotOptions& o) {
     comtrade::Recording recording;
-    if (Status s = Read(o.cfg, o.encoding, recording); !s.ok()) return Fail(s);
+    if (Status s = ReadWhole(o.cfg, o.read, recording); !s.ok()) return Fail(s);
+    std::vector<std::vector<double>> rms;
+    if (Status s = SelectForPlot(o, recording, rms); !s.ok()) return Fail(s);
     std::string base = o.out;
     if (base.empty()) {
         const size_t dot = o.cfg.find_last_of('.');
@@ -119,7 +174,7 @@ int RunPlot(const CommonOptions& common, const PlotOptions& o) {
         base = hasExt ? o.cfg.substr(0, dot) : o.cfg;
     }
     std::vector<std::string> files;
-    const std::string drawn = PlotComtrade(recording, base, o.width, files);
+    const std::string drawn = PlotComtrade(recording, base, o.width, files, o.rms ? &rms : nullptr);
     // Hand back the font caches, so leak checkers see only what is ours.
     cairo_debug_reset_static_data();
     FcFini();
@@ -127,7 +182,7 @@ int RunPlot(const CommonOptions& common, const PlotOptions& o) {
     if (common.json) {
         EmitJson("plot", {{"svg", base + ".svg"}, {"png", base + ".png"}, {"files", files},
                           {"channels", recording.analog.size() + recording.status.size()},
-                          {"samples", recording.SampleCount()}});
+                          {"samples", recording.SampleCount()}, {"warnings", recording.warnings}});
     } else {
         std::printf("%s: %zu analog and %zu digital channels, %zu samples\n", recording.station.c_str(),
                     recording.analog.size(), recording.status.size(), recording.SampleCount());
@@ -138,36 +193,37 @@ int RunPlot(const CommonOptions& common, const PlotOptions& o) {
 
 int RunInfo(const CommonOptions& common, const InfoOptions& o) {
     comtrade::Recording recording;
-    if (Status s = Read(o.file, o.encoding, recording); !s.ok()) return Fail(s);
-    if (common.json) EmitJson("info", InfoJson(recording));
-    else PrintInfo(recording);
+    Ranges ranges;
+    const comtrade::BlockSink sink = [&](const comtrade::SampleBlock& b) { ranges.Add(b); };
+    if (Status s = ReadStreamed(o.file, o.read, recording, sink, false); !s.ok()) return Fail(s);
+    if (common.json) EmitJson("info", InfoJson(recording, ranges));
+    else PrintInfo(recording, ranges);
     return kExitOk;
 }
 
 int RunExport(const CommonOptions&, const ExportOptions& o) {
-    comtrade::Recording r;
-    if (Status s = Read(o.file, o.encoding, r); !s.ok()) return Fail(s);
-    FILE* out = o.out.empty() ? stdout : std::fopen(o.out.c_str(), "wb");
+    // A table goes to a temporary name first, so a refused file leaves none behind.
+    const std::string part = o.out + ".part";
+    FILE* out = o.out.empty() ? stdout : std::fopen(part.c_str(), "wb");
     if (!out) return Fail({kExitFile, "can't write " + o.out});
-    std::string row = "time";
-    for (const auto& c : r.analog) row += "," + CsvField(c.name);
-    for (const auto& c : r.status) row += "," + CsvField(c.name);
-    row += "\n";
-    std::fputs(row.c_str(), out);
-    for (size_t i = 0; i < r.SampleCount(); ++i) {
-        row = Exact(r.seconds[i] - r.seconds[0]);
-        for (const auto& values : r.values) {
-            row += ',';
-            if (!std::isnan(values[i])) row += Exact(values[i]);
-        }
-        for (const auto& states : r.states) row += "," + std::to_string(states[i]);
-        row += "\n";
-        std::fputs(row.c_str(), out);
-    }
+    static char buffer[1 << 20];
+    std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
+    comtrade::Recording r;
+    TableWriter table(r, out);
+    const comtrade::BlockSink sink = [&](const comtrade::SampleBlock& b) { table.Add(b); };
+    Status s = ReadStreamed(o.file, o.read, r, sink, true);
+    if (s.ok() && r.samplesInFile == 0) std::fputs(ExportHeader(r).c_str(), out);
     const bool written = std::fflush(out) == 0 && !std::ferror(out);
-    if (out != stdout && std::fclose(out) != 0) return Fail({kExitFile, "can't write " + o.out});
-    if (!written) return Fail({kExitFile, "can't write " + (o.out.empty() ? std::string("the table") : o.out)});
-    return kExitOk;
+    if (out != stdout) {
+        const bool closed = std::fclose(out) == 0;
+        if (s.ok() && (!written || !closed || std::rename(part.c_str(), o.out.c_str()) != 0)) {
+            s = {kExitFile, "can't write " + o.out};
+        }
+        if (!s.ok()) std::remove(part.c_str());
+    } else if (s.ok() && !written) {
+        s = {kExitFile, "can't write the table"};
+    }
+    return s.ok() ? kExitOk : Fail(s);
 }
 
 }  // namespace vorlan_host

@@ -71,6 +71,7 @@ int RunProbe(const CommonOptions& common, const ProbeOptions& o) {
         }
     }
     if (!common.json) std::printf("%zu of %zu relays answer\n", answering, relays.size());
+    if (answering == 0) return Fail({kExitFailed, NoAnswerHint(session.station().channel)});
     return answering == relays.size() ? kExitOk : kExitFailed;
 }
 

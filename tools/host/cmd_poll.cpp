@@ -26,7 +26,7 @@ constexpr size_t kEventsKept = 8;
 constexpr size_t kEventsOnScreen = 3;
 constexpr double kScrollSeconds = 3;     // a screen of relays stays this long
 constexpr uint16_t kBwyxToOne = 10001;   // BWYX 10001.. : input n-10001 went to 1
-constexpr int16_t kGood = 192;
+constexpr int16_t kGood = VORLAN_QUALITY_GOOD;
 constexpr int kRowHead = 13;             // "  YC    1-8  " before the values
 constexpr int kCellWidth = 8;
 
@@ -198,6 +198,7 @@ private:
             return lines;
         }
         const size_t numbersPerRow = static_cast<size_t>(std::clamp((cols - kRowHead) / kCellWidth, 1, 8));
+        int waiting = 0;  // never reported: the driver waits for data
         int bad = 0;
         int64_t newest = 0;
         for (PacketBox* box : s_.StationPackets(r)) {
@@ -211,14 +212,17 @@ private:
                 std::string row = head;
                 for (size_t k = i; k < end; ++k) {
                     const Seen& seen = values_[{r, box->registerName, box->items[k].address}];
-                    if (seen.quality != kGood) ++bad;
+                    if (seen.quality == VORLAN_QUALITY_WAITING) ++waiting;
+                    else if (seen.quality != kGood) ++bad;
                     newest = std::max(newest, seen.time);
+                    const bool none = seen.quality == VORLAN_QUALITY_WAITING;
                     if (box->registerIndex == kYX) {
                         if ((k - i) % 8 == 0) row += ' ';
-                        row += seen.value != 0 ? '1' : '0';
+                        row += none ? '-' : seen.value != 0 ? '1' : '0';
                     } else {
                         char cell[24];
-                        std::snprintf(cell, sizeof cell, "%8s", ValueText(box->registerIndex, seen.value).c_str());
+                        std::snprintf(cell, sizeof cell, "%8s",
+                                      none ? "-" : ValueText(box->registerIndex, seen.value).c_str());
                         row += cell;
                     }
                 }
@@ -228,8 +232,9 @@ private:
         if (h.state == RelayState::Stale) {
             lines.push_back(counts + "; values as of " + ClockOf(h.lastAnswer));
         } else {
-            lines.push_back(counts + "; " + (bad ? std::to_string(bad) + " not good" : std::string("quality good")) +
-                            ", updated " + ClockOf(newest));
+            std::string quality = bad ? std::to_string(bad) + " not good" : std::string("quality good");
+            if (waiting) quality += ", " + std::to_string(waiting) + " never reported";
+            lines.push_back(counts + "; " + quality + ", updated " + ClockOf(newest));
         }
         return lines;
     }
@@ -315,7 +320,9 @@ int RunPoll(const CommonOptions& common, const PollOptions& options) {
     }
     view.Summary();
     if (OutputGone()) return kExitPipeClosed;
-    return view.Answers() > 0 ? kExitOk : Fail({kExitFailed, "no relay answered"});
+    if (view.Answers() == 0) return Fail({kExitFailed, NoAnswerHint(session.station().channel)});
+    // Stopped by Ctrl-C or SIGTERM: the run was cut short, as the exit code says.
+    return StopRequested() ? kExitInterrupted : kExitOk;
 }
 
 }  // namespace vorlan_host

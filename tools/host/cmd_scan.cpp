@@ -85,7 +85,7 @@ int RunScan(const CommonOptions& common, const ScanOptions& o) {
     } else {
         std::printf("%zu of %zu addresses answer: %s\n", found.size(), probed, ListText(found).c_str());
     }
-    return found.empty() ? Fail({kExitFailed, "no relay answered"}) : kExitOk;
+    return found.empty() ? Fail({kExitFailed, NoAnswerHint(base.channel)}) : kExitOk;
 }
 
 }  // namespace vorlan_host

@@ -1,5 +1,6 @@
 // settings: reads a zone's settings from a relay into the setting database
-// and shows them; applies edits and writes them back, following the write.
+// and shows them; shows the changes the edits make, stores them and writes
+// them back, following the write.
 
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "gbk_text.h"
 #include "monitor_listener.h"
 #include "setting_db.h"
+#include "setting_diff.h"
 #include "setting_fit.h"
 #include "model/commands.h"  // the protocol's names, shared with the driver
 
@@ -98,36 +100,110 @@ void Show(const std::vector<SettingRow>& rows, bool json, int address, int zone,
     }
 }
 
-// NAME=VALUE (the name as shown) or #ID=VALUE (coded) or vID / bID (float
-// layout): sets the row's value and names the row edited.
-Status ApplyEdit(const std::string& edit, std::vector<SettingRow>& rows, size_t& edited) {
-    const size_t eq = edit.rfind('=');
-    if (eq == std::string::npos || eq == 0) return {kExitUsage, "an edit is NAME=VALUE: '" + edit + "'"};
-    const std::string key = edit.substr(0, eq);
-    char* end = nullptr;
-    const double value = std::strtod(edit.c_str() + eq + 1, &end);
-    if (*end != '\0' || eq + 1 == edit.size()) return {kExitUsage, "'" + edit.substr(eq + 1) + "' is not a number"};
-    for (size_t i = 0; i < rows.size(); ++i) {
-        SettingRow& r = rows[i];
-        const std::string id = r.coded ? "#" + std::to_string(r.id) : (r.kind == 1 ? "v" : "b") + std::to_string(r.id);
-        if (key == id || key == GbkToUtf8(r.name)) {
-            r.value = value;
-            edited = i;
-            return Status::Ok();
-        }
+// Polls until the relay's setting state (register DZWR) is `want`, watching
+// the trace meanwhile.
+bool FollowState(HostSession& session, size_t relay, double seconds, SettingTrace& trace, double want) {
+    return FollowUntil(session, relay, seconds, [&] {
+        trace.Drain();
+        double state = 0;
+        return session.ReadNumber(relay, "DZWR", state) && state == want;
+    });
+}
+
+// Asks the relay for the zone's settings and waits until they are stored;
+// `type` receives the relay type the driver keeps them under.
+Status ReadZone(HostSession& session, size_t relay, const SettingsOptions& o, SettingTrace& trace, int address,
+                int& type) {
+    if (Status s = session.Write(relay, "DZone", o.zone); !s.ok()) return s;
+    if (!FollowState(session, relay, o.timeout, trace, kStateReceived)) {
+        return {kExitFailed, "relay " + std::to_string(address) + " sent no settings for zone " +
+                                 std::to_string(o.zone) + " within " + std::to_string(static_cast<int>(o.timeout)) +
+                                 " s"};
     }
-    return {kExitUsage, "no setting '" + key + "' for this relay type"};
+    double number = 0;
+    session.ReadNumber(relay, "RtuType", number);
+    type = static_cast<int>(number);
+    return Status::Ok();
+}
+
+Status LoadRows(SettingDb& db, int type, std::vector<SettingRow>& rows) {
+    if (std::string e = db.Load(type, rows); !e.empty()) return {kExitDatabase, e};
+    if (rows.empty()) {
+        return {kExitDatabase, "the setting database has no settings for relay type " + std::to_string(type) +
+                                   " (is its catalogue loaded?)"};
+    }
+    return Status::Ok();
+}
+
+// Nothing is stored or written when a value can't reach the relay as it is:
+// the driver would refuse the whole table.
+Status CheckFit(const std::vector<SettingRow>& rows, const std::string& answer, int address) {
+    if (answer.empty()) {
+        if (rows.front().coded) {  // the float layout carries floats: nothing to check
+            std::fprintf(stderr, "vorlan-host: the values were not checked: no coded-list answer was seen\n");
+        }
+        return Status::Ok();
+    }
+    const std::vector<std::string> unfit = UnfitSettings(rows, CodedSlots(answer));
+    if (unfit.empty()) return Status::Ok();
+    std::string text = "not written: relay " + std::to_string(address) + " can't take " +
+                       (unfit.size() == 1 ? "this value as it is:" : "these values as they are:");
+    for (const std::string& u : unfit) text += "\n  " + u;
+    return {kExitItem, text};
+}
+
+void SayUnchanged(bool json, bool write, int address, int zone) {
+    if (json) {
+        EmitJson("unchanged", {{"relay", address}, {"zone", zone}, {"written", false}});
+    } else {
+        std::printf("nothing changed in zone %d of relay %d: %s\n", zone, address,
+                    write ? "nothing written" : "nothing stored");
+    }
+}
+
+// The changed rows into the setting database, from where the write reloads them.
+Status StoreChanges(SettingDb& db, int type, const std::vector<SettingRow>& rows,
+                    const std::vector<SettingChange>& changes, const CommonOptions& common,
+                    const SettingsOptions& o, int address) {
+    for (const SettingChange& c : changes) {
+        if (std::string e = db.Update(type, rows[c.row]); !e.empty()) return {kExitDatabase, e};
+    }
+    for (const std::string& edit : o.edits) {
+        if (common.json) EmitJson("edited", {{"relay", address}, {"zone", o.zone}, {"edit", edit}});
+        else std::printf("edited %s\n", edit.c_str());
+    }
+    return Status::Ok();
+}
+
+// Has the driver write the zone back and follows the write to its confirmation.
+int WriteZone(HostSession& session, size_t relay, const CommonOptions& common, const SettingsOptions& o,
+              SettingTrace& trace, int address) {
+    if (Status s = session.Write(relay, "DZWR", 2); !s.ok()) return Fail(s);
+    std::fprintf(stderr, "writing zone %d to relay %d ...\n", o.zone, address);
+    if (!FollowState(session, relay, o.timeout, trace, kStateConfirmed)) {
+        return Fail({kExitFailed, "relay " + std::to_string(address) + " did not confirm the setting write"});
+    }
+    // Two more turns of the relay carry the confirmation request (0x8F).
+    for (size_t i = 0; i < 2 * session.relayCount(); ++i) session.SendNext();
+    if (common.json) {
+        EmitJson("written", {{"relay", address}, {"zone", o.zone}, {"written", true}});
+    } else {
+        std::printf("relay %d confirmed the settings of zone %d (DZWR 3)\n", address, o.zone);
+    }
+    return kExitOk;
 }
 
 }  // namespace
 
 int RunSettings(const CommonOptions& common, const SettingsOptions& o) {
     if (o.zone < 0 || o.zone > 99) return Fail({kExitUsage, "zone must be 0..99"});
-    // Before the component is created: its monitor name is taken then.
+    // Before the component is created: its monitor name is taken then. The
+    // coded-list answer tells each setting's slot, for the changes and the
+    // check before a write.
     SettingTrace trace;
-    if (o.write) {
+    if (o.write || !o.edits.empty()) {
         if (std::string e = trace.Listen(); !e.empty()) {
-            std::fprintf(stderr, "vorlan-host: the values can't be checked before the write: %s\n", e.c_str());
+            std::fprintf(stderr, "vorlan-host: the slots can't be seen before the write: %s\n", e.c_str());
         }
     }
     Setup setup;
@@ -141,81 +217,33 @@ int RunSettings(const CommonOptions& common, const SettingsOptions& o) {
     if (trace.listening()) {
         if (Status s = session.Write(relay, "Show", 1); !s.ok()) return Fail(s);
     }
-
-    double state = 0;
-    auto stateIs = [&](double want) {
-        return [&, want] {
-            trace.Drain();
-            return session.ReadNumber(relay, "DZWR", state) && state == want;
-        };
-    };
-    if (Status s = session.Write(relay, "DZone", o.zone); !s.ok()) return Fail(s);
-    if (!FollowUntil(session, relay, o.timeout, stateIs(kStateReceived))) {
-        return Fail({kExitFailed, "relay " + std::to_string(address) + " sent no settings for zone " +
-                                      std::to_string(o.zone) + " within " + std::to_string(static_cast<int>(o.timeout)) +
-                                      " s"});
-    }
-    double type = 0;
-    session.ReadNumber(relay, "RtuType", type);
+    int type = 0;
+    if (Status s = ReadZone(session, relay, o, trace, address, type); !s.ok()) return Fail(s);
     std::vector<SettingRow> rows;
-    if (std::string e = db.Load(static_cast<int>(type), rows); !e.empty()) return Fail({kExitDatabase, e});
-    if (rows.empty()) {
-        return Fail({kExitDatabase, "the setting database has no settings for relay type " +
-                                        std::to_string(static_cast<int>(type)) + " (is its catalogue loaded?)"});
-    }
-    Show(rows, common.json, address, o.zone, static_cast<int>(type));
+    if (Status s = LoadRows(db, type, rows); !s.ok()) return Fail(s);
+    Show(rows, common.json, address, o.zone, type);
     if (o.edits.empty() && !o.write) return kExitOk;
+
+    std::vector<SettingChange> changes;
+    if (Status s = ApplyEdits(o.edits, rows, changes); !s.ok()) return Fail(s);
+    if (changes.empty()) {
+        SayUnchanged(common.json, o.write, address, o.zone);
+        return kExitOk;
+    }
+    trace.Drain();
+    const std::string answer = trace.CodedAnswer(address);
+    PrintChanges(changes, rows, CodedSlots(answer), common.json, address, o.zone);
     if (o.write) {
-        const std::string what = "write the settings of zone " + std::to_string(o.zone) + " to relay " +
-                                 std::to_string(address) + " (" + session.station().relays[relay].name + ")";
+        if (Status s = CheckFit(rows, answer, address); !s.ok()) return Fail(s);
+        const std::string what = "write " + std::to_string(changes.size()) + " changed setting" +
+                                 (changes.size() == 1 ? "" : "s") + " of zone " + std::to_string(o.zone) +
+                                 " to relay " + std::to_string(address) + " (" +
+                                 session.station().relays[relay].name + ")";
         if (Status s = ConfirmChange(what, o.yes); !s.ok()) return Fail(s);
     }
-
-    std::vector<size_t> edited;
-    for (const std::string& edit : o.edits) {
-        size_t row = 0;
-        if (Status s = ApplyEdit(edit, rows, row); !s.ok()) return Fail(s);
-        edited.push_back(row);
-    }
-    // Nothing is stored or written when a value can't reach the relay as it
-    // is: the driver would refuse the whole table.
-    if (o.write) {
-        trace.Drain();
-        const std::string answer = trace.CodedAnswer(address);
-        if (!answer.empty()) {
-            const std::vector<std::string> unfit = UnfitSettings(rows, CodedSlotDecimals(answer));
-            if (!unfit.empty()) {
-                std::string text = "not written: relay " + std::to_string(address) + " can't take " +
-                                   (unfit.size() == 1 ? "this value as it is:" : "these values as they are:");
-                for (const std::string& u : unfit) text += "\n  " + u;
-                return Fail({kExitItem, text});
-            }
-        } else if (rows.front().coded) {  // the float layout carries floats: nothing to check
-            std::fprintf(stderr, "vorlan-host: the values were not checked: no coded-list answer was seen\n");
-        }
-    }
-    for (size_t i = 0; i < edited.size(); ++i) {
-        if (std::string e = db.Update(static_cast<int>(type), rows[edited[i]]); !e.empty()) {
-            return Fail({kExitDatabase, e});
-        }
-        if (common.json) EmitJson("edited", {{"relay", address}, {"zone", o.zone}, {"edit", o.edits[i]}});
-        else std::printf("edited %s\n", o.edits[i].c_str());
-    }
+    if (Status s = StoreChanges(db, type, rows, changes, common, o, address); !s.ok()) return Fail(s);
     if (!o.write) return kExitOk;
-
-    if (Status s = session.Write(relay, "DZWR", 2); !s.ok()) return Fail(s);
-    std::fprintf(stderr, "writing zone %d to relay %d ...\n", o.zone, address);
-    if (!FollowUntil(session, relay, o.timeout, stateIs(kStateConfirmed))) {
-        return Fail({kExitFailed, "relay " + std::to_string(address) + " did not confirm the setting write"});
-    }
-    // Two more turns of the relay carry the confirmation request (0x8F).
-    for (size_t i = 0; i < 2 * session.relayCount(); ++i) session.SendNext();
-    if (common.json) {
-        EmitJson("written", {{"relay", address}, {"zone", o.zone}, {"written", true}});
-    } else {
-        std::printf("relay %d confirmed the settings of zone %d (DZWR 3)\n", address, o.zone);
-    }
-    return kExitOk;
+    return WriteZone(session, relay, common, o, trace, address);
 }
 
 }  // namespace vorlan_host

@@ -1,6 +1,7 @@
 #pragma once
 // The sub-commands of vorlan-host. Each returns an exit code (exit_codes.h).
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,17 +69,27 @@ struct RecordOptions {
 };
 int RunRecord(const CommonOptions& common, const RecordOptions& options);
 
+// How every COMTRADE command reads its file.
+struct ComtradeReadOptions {
+    std::string encoding;       // of the texts; blank: detected
+    bool strict = false;        // refuse what would only be warned about
+};
+
 struct PlotOptions {
     std::string cfg;            // .CFG or .CFF
     std::string out;            // base name; default: the file's
     int width = 1400;
-    std::string encoding;       // of the texts; blank: detected
+    ComtradeReadOptions read;
+    bool rms = false;           // the one-cycle RMS beside the samples
+    double from = NAN, to = NAN;  // window in seconds from the trigger; NaN: the whole recording
+    std::vector<std::string> channels;  // by name; empty: all
+    double freq = 0;            // for --rms; 0: the file's
 };
 int RunPlot(const CommonOptions& common, const PlotOptions& options);
 
 struct InfoOptions {
     std::string file;
-    std::string encoding;
+    ComtradeReadOptions read;
 };
 int RunInfo(const CommonOptions& common, const InfoOptions& options);
 
@@ -86,9 +97,21 @@ struct ExportOptions {
     std::string file;
     std::string out;            // blank: standard output
     bool csv = true;            // the one table format
-    std::string encoding;
+    ComtradeReadOptions read;
 };
 int RunExport(const CommonOptions& common, const ExportOptions& options);
+
+struct AnalyseOptions {
+    std::string file;
+    ComtradeReadOptions read;
+    bool csv = false;           // the RMS and phasor series as a table
+    std::string out;            // blank: standard output
+    double freq = 0;            // 0: the file's
+    double at = NAN;            // seconds from the trigger; NaN: one cycle after it
+    std::string reference;      // blank: the first analog channel
+    std::vector<std::string> sets;  // "IA,IB,IC" each
+};
+int RunAnalyse(const CommonOptions& common, const AnalyseOptions& options);
 
 struct MonitorOptions {
     std::string name;

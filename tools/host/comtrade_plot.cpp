@@ -31,6 +31,7 @@ constexpr const char* kFont = "WenQuanYi Micro Hei";
 struct Frame {
     double width, height, plotLeft, plotRight;
     double t0, t1;  // seconds from the start time
+    const std::vector<std::vector<double>>* rms = nullptr;
     double X(double t) const { return plotLeft + (t - t0) / (t1 - t0) * (plotRight - plotLeft); }
 };
 
@@ -147,6 +148,22 @@ double NiceStep(double span) {
     return 10 * p;
 }
 
+// The one-cycle RMS as a dark dashed trace over the samples.
+void DrawRms(cairo_t* cr, const Recording& r, const Frame& f, const std::vector<double>& rms, double mid,
+             double scale) {
+    const double dash[] = {5, 2};
+    cairo_set_dash(cr, dash, 2, 0);
+    cairo_set_source_rgb(cr, 0.15, 0.15, 0.15);
+    cairo_set_line_width(cr, 1.4);
+    Trace trace(cr);
+    for (size_t i = 0; i < rms.size() && i < r.seconds.size(); ++i) {
+        if (std::isnan(rms[i])) trace.Break();
+        else trace.Add(f.X(r.seconds[i]), mid - rms[i] * scale);
+    }
+    trace.Break();
+    cairo_set_dash(cr, nullptr, 0, 0);
+}
+
 void DrawAnalog(cairo_t* cr, const Recording& r, const Frame& f, size_t j, double y) {
     static const double colours[][3] = {{0.80, 0.55, 0.00}, {0.10, 0.60, 0.10}, {0.85, 0.10, 0.10},
                                         {0.30, 0.30, 0.30}, {0.05, 0.35, 0.75}, {0.55, 0.20, 0.65}};
@@ -155,6 +172,12 @@ void DrawAnalog(cairo_t* cr, const Recording& r, const Frame& f, size_t j, doubl
     double peak = 0;
     for (double v : values) {
         if (std::isfinite(v)) peak = std::max(peak, std::fabs(v));
+    }
+    const std::vector<double>* rms = f.rms && j < f.rms->size() ? &(*f.rms)[j] : nullptr;
+    if (rms) {
+        for (double v : *rms) {
+            if (std::isfinite(v)) peak = std::max(peak, v);
+        }
     }
     if (peak == 0) peak = 1;
     const double scale = (kAnalogLane / 2 - 6) / peak;
@@ -175,10 +198,12 @@ void DrawAnalog(cairo_t* cr, const Recording& r, const Frame& f, size_t j, doubl
         else trace.Add(f.X(r.seconds[i]), mid - values[i] * scale);
     }
     trace.Break();
+    if (rms) DrawRms(cr, r, f, *rms, mid, scale);
     cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
     const auto& ch = r.analog[j];
     std::string label = ch.name.empty() ? "channel " + std::to_string(j + 1) : ch.name;
     if (!ch.unit.empty()) label += " (" + ch.unit + ")";
+    if (rms) label += ", RMS";
     Text(cr, 12, mid + 5, label, 13);
     Text(cr, f.width - 8, y + 14, "+" + Number(peak), 10, true);
     Text(cr, f.width - 8, y + kAnalogLane - 4, "-" + Number(peak), 10, true);
@@ -329,7 +354,8 @@ std::string WritePage(const Recording& r, const Frame& f, const Page& page, size
 
 }  // namespace
 
-std::string PlotComtrade(const Recording& r, const std::string& base, int width, std::vector<std::string>& files) {
+std::string PlotComtrade(const Recording& r, const std::string& base, int width, std::vector<std::string>& files,
+                         const std::vector<std::vector<double>>* rms) {
     files.clear();
     if (r.SampleCount() == 0) return "the recording has no samples";
     if (r.analog.empty() && r.status.empty()) return "the recording has no channels";
@@ -338,6 +364,7 @@ std::string PlotComtrade(const Recording& r, const std::string& base, int width,
     f.width = std::max(600, width);
     f.plotLeft = kLeft;
     f.plotRight = f.width - kRight;
+    f.rms = rms;
     f.t0 = *std::min_element(r.seconds.begin(), r.seconds.end());
     f.t1 = *std::max_element(r.seconds.begin(), r.seconds.end());
     // A trigger a little outside the samples still shows.

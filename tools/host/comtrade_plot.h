@@ -13,8 +13,9 @@ namespace vorlan_host {
 
 // Writes `base`.svg and `base`.png, then `base`-p2.svg/.png and so on for
 // further pages; all or none of them. Empty text on success, with the files
-// written in `files`.
+// written in `files`. With `rms` (one series per analog channel, one value
+// per sample), each lane also shows that RMS trace.
 std::string PlotComtrade(const comtrade::Recording& recording, const std::string& base, int width,
-                         std::vector<std::string>& files);
+                         std::vector<std::string>& files, const std::vector<std::vector<double>>* rms = nullptr);
 
 }  // namespace vorlan_host

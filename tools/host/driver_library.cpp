@@ -83,6 +83,7 @@ std::string DriverLibrary::Load(const std::string& libraryPath) {
     registerServer_ = reinterpret_cast<decltype(registerServer_)>(dlsym(handle_, "DllRegisterServer"));
     atomName_ = reinterpret_cast<decltype(atomName_)>(dlsym(handle_, "VorlanGetAtomName"));
     relayStats_ = reinterpret_cast<decltype(relayStats_)>(dlsym(handle_, "VorlanGetRelayStats"));
+    lastError_ = reinterpret_cast<decltype(lastError_)>(dlsym(handle_, "VorlanGetLastError"));
     if (!getClassObject_) return libraryPath + " is not a driver library: DllGetClassObject is missing";
     return {};
 }
@@ -124,6 +125,16 @@ std::string DriverLibrary::AtomText(uint16_t atom) const {
 bool DriverLibrary::RelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats& out) const {
     out = VorlanRelayStats{};
     return relayStats_ && driver && relayStats_(driver, deviceIndex, &out) == 1;
+}
+
+std::string DriverLibrary::LastOpenError(IDeviceDriver* driver) const {
+    if (!lastError_ || !driver) return {};
+    const uint32_t length = lastError_(driver, nullptr, 0);
+    if (length == 0) return {};
+    std::string text(length + 1, '\0');
+    const uint32_t again = lastError_(driver, text.data(), static_cast<uint32_t>(text.size()));
+    text.resize(again < length ? again : length);
+    return text;
 }
 
 }  // namespace vorlan_host

@@ -34,6 +34,10 @@ public:
     // library has no VorlanGetRelayStats or nothing is registered there.
     bool RelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats& out) const;
 
+    // Why the component's last OpenChannel refused, as the driver's
+    // sentence; empty when it has nothing to say or the library predates it.
+    std::string LastOpenError(IDeviceDriver* driver) const;
+
     const std::string& path() const { return path_; }
 
 private:
@@ -43,6 +47,7 @@ private:
     int32_t (*registerServer_)() = nullptr;
     uint32_t (*atomName_)(uint16_t, char*, uint32_t) = nullptr;
     int32_t (*relayStats_)(IDeviceDriver*, int32_t, VorlanRelayStats*) = nullptr;
+    uint32_t (*lastError_)(IDeviceDriver*, char*, uint32_t) = nullptr;
 };
 
 }  // namespace vorlan_host

@@ -1,8 +1,10 @@
 #include "host_session.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -57,27 +59,40 @@ Status HostSession::RegisterRelays() {
 }
 
 Status HostSession::GroupStationItems() {
-    constexpr int kRejectionsListed = 10;
-    std::string rejected;
-    int rejections = 0;
+    constexpr size_t kRejectionLines = 10;
+    RejectionList rejected;
     for (size_t i = 0; i < station_.relays.size(); ++i) {
         std::vector<PacketBox*> mine;
         for (const ItemSpec& itemDef : station_.relays[i].items) {
             ItemRef ref{};
-            const Status s = CheckItem(i, itemDef.text, itemDef.dataType, ref);
-            if (s.ok()) {
+            const std::string refusal = Refusal(i, itemDef.text, itemDef.dataType, ref);
+            if (refusal.empty()) {
                 MergeOrAdd(i, ref, mine);
-            } else if (++rejections <= kRejectionsListed) {
-                rejected += "\n  line " + std::to_string(itemDef.line) + ", " + station_.relays[i].name + ": " + s.message;
+            } else {
+                rejected.Add("line " + std::to_string(itemDef.line) + ", " + station_.relays[i].name, itemDef.text,
+                             refusal, AllowedRange(itemDef.text));
             }
         }
     }
     for (auto& box : stationPackets_) box->Link();
-    if (rejections == 0) return Status::Ok();
-    if (rejections > kRejectionsListed) {
-        rejected += "\n  ... and " + std::to_string(rejections - kRejectionsListed) + " more";
+    if (rejected.items() == 0) return Status::Ok();
+    return {kExitItem, "the driver rejected " + std::to_string(rejected.items()) + " item(s):" +
+                           rejected.Text(kRejectionLines)};
+}
+
+std::string HostSession::AllowedRange(const std::string& text) const {
+    size_t digits = text.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(text[digits - 1]))) --digits;
+    if (digits == text.size() || text.size() - digits > 9 || catalogue_ == nullptr) return {};
+    const std::string name = text.substr(0, digits);
+    const long number = std::stol(text.substr(digits));
+    for (int32_t k = 0; k < catalogueSize_; ++k) {
+        const RegisterDef& r = catalogue_[k];
+        if (name.size() > sizeof r.name || strncasecmp(name.c_str(), r.name, sizeof r.name) != 0) continue;
+        if (r.minAddress >= r.maxAddress || (number >= r.minAddress && number <= r.maxAddress)) return {};
+        return name + " takes " + std::to_string(r.minAddress) + ".." + std::to_string(r.maxAddress);
     }
-    return {kExitItem, "the driver rejected " + std::to_string(rejections) + " item(s):" + rejected};
+    return {};
 }
 
 void HostSession::MergeOrAdd(size_t relay, const ItemRef& ref, std::vector<PacketBox*>& mine) {
@@ -110,11 +125,20 @@ Status HostSession::OpenChannel() {
     config.parity = static_cast<uint8_t>(station_.channel.parity);
     config.stopBits = static_cast<int16_t>(station_.channel.stopBits);
     config.replyTimeout = static_cast<int16_t>(station_.channel.replyTimeoutMs);
+    errno = 0;
     if (driver_->lpVtbl->OpenChannel(driver_, 0, &config)) {
         channelOpen_ = true;
         return Status::Ok();
     }
+    const int refusal = errno;
     const std::string path = PortPath();
+    if (refusal == EACCES || refusal == EPERM) {
+        if (std::string advice = PortPermissionAdvice(path); !advice.empty()) return {kExitPort, advice};
+    }
+    // The driver's own reason; the guesses below serve libraries without it.
+    if (const std::string reason = library_.LastOpenError(driver_); !reason.empty()) {
+        return {kExitPort, DriverReasonAsClause(reason)};
+    }
     if (!PortPresent()) return {kExitPort, "the port " + path + " does not exist"};
     if (std::string advice = PortPermissionAdvice(path); !advice.empty()) return {kExitPort, advice};
     if (access(path.c_str(), R_OK | W_OK) != 0) {
@@ -131,17 +155,23 @@ int HostSession::RelayByAddress(int address) const {
 }
 
 Status HostSession::CheckItem(size_t relay, const std::string& text, int16_t dataType, ItemRef& ref) {
+    const std::string refusal = Refusal(relay, text, dataType, ref);
+    if (refusal.empty()) return Status::Ok();
+    return {kExitItem, "'" + text + "': " + refusal};
+}
+
+std::string HostSession::Refusal(size_t relay, const std::string& text, int16_t dataType, ItemRef& ref) {
     ItemConfig config{};
-    if (text.size() >= sizeof config.registerText) return {kExitItem, "'" + text + "' is too long for a register text"};
+    ref = ItemRef{};
+    if (text.size() >= sizeof config.registerText) return "too long for a register text";
     std::memcpy(config.registerText, text.c_str(), text.size());
     config.dataType = dataType;
-    ref = ItemRef{};
     ref.device = static_cast<int16_t>(relay);
-    if (driver_->lpVtbl->CheckItem(driver_, &config, &ref) == 0) return Status::Ok();
+    if (driver_->lpVtbl->CheckItem(driver_, &config, &ref) == 0) return {};
     const char* reason = driver_->lpVtbl->GetErrorText(driver_);
     const std::string said = reason ? GbkToUtf8(reason) : std::string("rejected");
     const std::string english = ExplainRejection(said);
-    return {kExitItem, "'" + text + "': " + said + (english.empty() ? "" : " (" + english + ")")};
+    return said + (english.empty() ? "" : " (" + english + ")");
 }
 
 std::unique_ptr<PacketBox> HostSession::MakePacket(size_t relay, const ItemRef& ref, int16_t direction) {

@@ -97,6 +97,10 @@ private:
     Status RegisterRelays();
     // Checks the station's items and groups each relay's into read packets.
     Status GroupStationItems();
+    // The driver's reason for refusing an item, with its English; empty when taken.
+    std::string Refusal(size_t relay, const std::string& text, int16_t dataType, ItemRef& ref);
+    // "YM takes 1..20" when `text` lies outside its register's addresses, else empty.
+    std::string AllowedRange(const std::string& text) const;
     // Puts the item into one of `mine` that the driver merges it with, or a new packet.
     void MergeOrAdd(size_t relay, const ItemRef& ref, std::vector<PacketBox*>& mine);
     void Report(const std::string& lineEvent);

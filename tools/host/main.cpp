@@ -1,10 +1,37 @@
 // vorlan-host: a commissioning host that drives the driver through its host
 // interface as a SCADA would: poll, write, settings, recordings, probe, and
-// the monitor; plus the picture, summary and table of a COMTRADE recording.
+// the monitor; plus the picture, summary, table and analysis of a COMTRADE
+// recording.
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+
 #include "commands.h"
+#include "comtrade_options.h"
+
+namespace {
+
+// A word where the subcommand goes that names none is reported as such, with
+// the subcommands there are; other mistakes get CLI11's own message.
+int ReportParseError(CLI::App& app, const CLI::ParseError& e) {
+    if (app.get_subcommands().empty()) {
+        for (const std::string& word : app.remaining()) {
+            if (word.empty() || word[0] == '-') continue;
+            std::string names;
+            for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+                names += (names.empty() ? "" : ", ") + sub->get_name();
+            }
+            std::fprintf(stderr, "vorlan-host: '%s' is not a subcommand; the subcommands are: %s\n", word.c_str(),
+                         names.c_str());
+            return vorlan_host::kExitUsage;
+        }
+    }
+    const int code = app.exit(e);
+    return code == 0 ? vorlan_host::kExitOk : vorlan_host::kExitUsage;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace vorlan_host;
@@ -57,24 +84,13 @@ int main(int argc, char** argv) {
     recordCmd->add_option("--timeout", record.timeout, "seconds for the whole fetch")->capture_default_str();
 
     PlotOptions plot;
-    CLI::App* plotCmd = app.add_subcommand("plot", "draw a COMTRADE recording as SVG and PNG");
-    plotCmd->add_option("cfg", plot.cfg, "the recording's .CFG or .CFF file")->required();
-    plotCmd->add_option("-o,--out", plot.out, "base name of the pictures (default: the file's)");
-    plotCmd->add_option("--width", plot.width, "picture width in pixels")->capture_default_str();
-    plotCmd->add_option("--encoding", plot.encoding, "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
-
+    CLI::App* plotCmd = AddPlotCommand(app, plot);
     InfoOptions info;
-    CLI::App* infoCmd = app.add_subcommand("info", "summarise a COMTRADE recording (--json for one JSON object)");
-    infoCmd->add_option("file", info.file, "the recording's .CFG or .CFF file")->required();
-    infoCmd->add_option("--encoding", info.encoding, "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
-
+    CLI::App* infoCmd = AddInfoCommand(app, info);
     ExportOptions exportTable;
-    CLI::App* exportCmd = app.add_subcommand("export", "a COMTRADE recording's samples as a CSV table");
-    exportCmd->add_option("file", exportTable.file, "the recording's .CFG or .CFF file")->required();
-    exportCmd->add_flag("--csv", exportTable.csv, "comma-separated values (the default)");
-    exportCmd->add_option("-o,--out", exportTable.out, "write the table here (default: standard output)");
-    exportCmd->add_option("--encoding", exportTable.encoding,
-                          "texts' encoding (default: UTF-8, else GBK, else Latin-1)");
+    CLI::App* exportCmd = AddExportCommand(app, exportTable);
+    AnalyseOptions analyse;
+    CLI::App* analyseCmd = AddAnalyseCommand(app, analyse);
 
     MonitorOptions monitor;
     CLI::App* monitorCmd = app.add_subcommand("monitor", "print the driver's trace lines with a timestamp");
@@ -103,8 +119,7 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitUsage;
+        return ReportParseError(app, e);
     }
     if (*pollCmd) return RunPoll(common, poll);
     if (*writeCmd) return RunWrite(common, write);
@@ -113,6 +128,7 @@ int main(int argc, char** argv) {
     if (*plotCmd) return RunPlot(common, plot);
     if (*infoCmd) return RunInfo(common, info);
     if (*exportCmd) return RunExport(common, exportTable);
+    if (*analyseCmd) return RunAnalyse(common, analyse);
     if (*monitorCmd) return RunMonitor(common, monitor);
     if (*probeCmd) return RunProbe(common, probe);
     if (*scanCmd) return RunScan(common, scan);

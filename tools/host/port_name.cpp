@@ -1,6 +1,7 @@
 #include "port_name.h"
 
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,15 +46,49 @@ std::string PortNameForDriver(const std::string& port, std::string& note, std::s
     return device;
 }
 
+namespace {
+
+std::string ModeText(mode_t mode) {
+    std::string text = S_ISCHR(mode) ? "c" : S_ISBLK(mode) ? "b" : S_ISDIR(mode) ? "d" : S_ISREG(mode) ? "-" : "?";
+    const mode_t bits[] = {S_IRUSR, S_IWUSR, S_IXUSR, S_IRGRP, S_IWGRP, S_IXGRP, S_IROTH, S_IWOTH, S_IXOTH};
+    const char marks[] = "rwxrwxrwx";
+    for (size_t i = 0; i < 9; ++i) text += (mode & bits[i]) != 0 ? marks[i] : '-';
+    return text;
+}
+
+}  // namespace
+
+std::string PermissionAdvice(const std::string& path, mode_t mode, const std::string& owner, gid_t gid,
+                             const std::string& group) {
+    const bool groupMayOpen = (mode & S_IRGRP) != 0 && (mode & S_IWGRP) != 0;
+    if (groupMayOpen && gid != 0 && !group.empty()) {
+        return "permission denied on " + path + ": add your user to the '" + group + "' group (sudo usermod -aG " +
+               group + " $USER), then log in again";
+    }
+    const std::string who = owner.empty() ? std::string("its owner") : owner;
+    std::string text = "permission denied on " + path + " (" + ModeText(mode) + " " + (owner.empty() ? "?" : owner) +
+                       " " + (group.empty() ? std::to_string(gid) : group) + "): ";
+    text += groupMayOpen ? "only " + who + " and the root group may open it"
+                         : "only " + who + " may open it, no group gives access";
+    return text + "; run as " + who + ", or have the administrator give the device a group its users may join" +
+           " (a udev rule)";
+}
+
 std::string PortPermissionAdvice(const std::string& path) {
     if (access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
     struct stat st {};
-    std::string groupName = "dialout";
-    if (stat(path.c_str(), &st) == 0) {
-        if (const struct group* g = getgrgid(st.st_gid); g && g->gr_name) groupName = g->gr_name;
-    }
-    return "permission denied on " + path + ": add your user to the '" + groupName +
-           "' group (sudo usermod -aG " + groupName + " $USER), then log in again";
+    if (stat(path.c_str(), &st) != 0) return "permission denied on " + path;
+    const struct group* g = getgrgid(st.st_gid);
+    const struct passwd* u = getpwuid(st.st_uid);
+    return PermissionAdvice(path, st.st_mode, u != nullptr && u->pw_name != nullptr ? u->pw_name : "", st.st_gid,
+                            g != nullptr && g->gr_name != nullptr ? g->gr_name : "");
+}
+
+std::string DriverReasonAsClause(const std::string& sentence) {
+    std::string clause = sentence;
+    if (!clause.empty() && clause.back() == '.') clause.pop_back();
+    if (clause.compare(0, 4, "The ") == 0) clause[0] = 't';
+    return clause;
 }
 
 }  // namespace vorlan_host

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "gbk_text.h"
 
@@ -58,6 +59,116 @@ size_t CountTokens(const std::string& bytes) {
         inToken = !space;
     }
     return n;
+}
+
+namespace {
+
+struct Token {
+    std::string text;
+    size_t line = 0;
+};
+
+std::vector<Token> SplitTokens(const std::string& bytes) {
+    std::vector<Token> tokens;
+    size_t line = 1;
+    bool inToken = false;
+    for (char c : bytes) {
+        const bool space = IsSpace(static_cast<unsigned char>(c));
+        if (!space) {
+            if (!inToken) tokens.push_back({{}, line});
+            tokens.back().text += c;
+        }
+        if (c == '\n') ++line;
+        inToken = !space;
+    }
+    return tokens;
+}
+
+bool IsNumber(const std::string& text) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size();
+}
+
+// What each field of a row must be.
+enum class Field { Index, Text, Number, State };
+
+struct Row {
+    const char* kind;  // "analog channel" or "digital channel"
+    int index;
+    std::vector<std::pair<const char*, Field>> fields;
+};
+
+std::vector<Row> ChannelRows() {
+    const std::vector<std::pair<const char*, Field>> analog = {
+        {"index", Field::Index},       {"identifier", Field::Text}, {"phase", Field::Text},
+        {"circuit", Field::Text},      {"unit", Field::Text},       {"multiplier a", Field::Number},
+        {"offset b", Field::Number},   {"skew", Field::Number},     {"minimum", Field::Number},
+        {"maximum", Field::Number}};
+    const std::vector<std::pair<const char*, Field>> digital = {
+        {"index", Field::Index}, {"identifier", Field::Text}, {"normal state", Field::State}};
+    std::vector<Row> rows;
+    for (int i = 1; i <= 16; ++i) rows.push_back({"analog channel", i, analog});
+    for (int i = 1; i <= 2; ++i) rows.push_back({"digital channel", i, digital});
+    return rows;
+}
+
+// A file that keeps one row to a line (as the template does): the first line
+// whose token count isn't its row's. Empty when the file has another layout
+// or every line fits.
+std::string LineLayoutProblem(const std::vector<Token>& tokens, const std::vector<Row>& rows) {
+    std::vector<std::pair<size_t, size_t>> lines;  // line number, tokens on it
+    for (const Token& t : tokens) {
+        if (lines.empty() || lines.back().first != t.line) lines.push_back({t.line, 0});
+        ++lines.back().second;
+    }
+    if (lines.size() != rows.size() + 1) return {};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        const auto& [line, count] = lines[i + 1];
+        if (count == row.fields.size()) continue;
+        std::string names;
+        for (const auto& field : row.fields) names += (names.empty() ? "" : ", ") + std::string(field.first);
+        return "line " + std::to_string(line) + ": " + std::to_string(count) + " tokens where " + row.kind + " " +
+               std::to_string(row.index) + " needs " + std::to_string(row.fields.size()) + " (" + names +
+               "); a missing or extra token moves every later one into the wrong field";
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string ChannelFileProblem(const std::string& bytes) {
+    const std::vector<Token> tokens = SplitTokens(bytes);
+    if (tokens.empty()) return "line 1: the file is empty; it needs the station name and the channel rows";
+    const std::vector<Row> rows = ChannelRows();
+    if (std::string layout = LineLayoutProblem(tokens, rows); !layout.empty()) return layout;
+    size_t at = 1;  // the station name comes first and may be anything
+    for (const Row& row : rows) {
+        for (const auto& [name, kind] : row.fields) {
+            const std::string what = std::string(row.kind) + " " + std::to_string(row.index) + ", " + name;
+            if (at >= tokens.size()) {
+                return "line " + std::to_string(tokens.back().line) + ": the file ends after " +
+                       std::to_string(tokens.size()) + " of " + std::to_string(kChannelFileTokens) +
+                       " tokens, before the " + what + "; a token is missing";
+            }
+            const Token& t = tokens[at++];
+            std::string expected;
+            if (kind == Field::Index && t.text != std::to_string(row.index)) {
+                expected = "the number " + std::to_string(row.index);
+            } else if (kind == Field::Number && !IsNumber(t.text)) {
+                expected = "a number";
+            } else if (kind == Field::State && t.text != "0" && t.text != "1") {
+                expected = "0 or 1";
+            }
+            if (!expected.empty()) {
+                return "line " + std::to_string(t.line) + ": '" + GbkToUtf8(t.text) + "' stands where the " + what +
+                       " (" + expected + ") belongs; a token is missing or one too many before it";
+            }
+        }
+    }
+    return {};
 }
 
 Status CheckRecordingPlace(const std::string& dir, size_t* tokens) {

@@ -27,4 +27,9 @@ Status CheckRecordingPlace(const std::string& dir, size_t* tokens = nullptr);
 // The white-space separated tokens of a channel configuration file.
 size_t CountTokens(const std::string& bytes);
 
+// Where the tokens stop fitting the channel rows, as "line N: what": an index
+// out of its sequence or a text where a number belongs is what one missing or
+// extra token shifts every later row into. Empty when every row fits.
+std::string ChannelFileProblem(const std::string& bytes);
+
 }  // namespace vorlan_host

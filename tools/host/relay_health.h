@@ -14,8 +14,9 @@ namespace vorlan_host {
 
 enum class RelayState { Ok, NoAnswer, Stale };
 
-// Failed exchanges in a row after which a relay's values count as stale.
-constexpr uint32_t kStaleAfterFailures = 3;
+// Failed exchanges in a row after which the driver serves a relay's values
+// as last known.
+constexpr uint32_t kStaleAfterFailures = VORLAN_STALE_AFTER_FAILURES;
 
 struct RelayHealth {
     bool known = false;        // the driver gave its statistics; if not, the state is Ok

@@ -17,4 +17,9 @@ ScreenSize TerminalSize(int fd);
 // `line` cut so that it takes at most `cols` columns.
 std::string FitWidth(const std::string& line, int cols);
 
+// Columns `utf8` takes on a terminal: East Asian wide characters two, others one.
+int DisplayWidth(const std::string& utf8);
+// `text` followed by blanks up to `cols` columns (nothing added when wider).
+std::string PadRight(const std::string& text, int cols);
+
 }  // namespace vorlan_host

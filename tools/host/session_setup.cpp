@@ -70,6 +70,7 @@ Status OpenSetup(const CommonOptions& options, bool checkItems, bool openChannel
     if (options.station.empty()) return {kExitUsage, "a station file is needed (--station)"};
     Station station;
     if (std::string e = LoadStation(options.station, station); !e.empty()) return {kExitUsage, e};
+    for (const std::string& w : station.warnings) std::fprintf(stderr, "vorlan-host: warning: %s\n", w.c_str());
     setup.library = std::make_unique<DriverLibrary>();
     std::string path = options.library.empty() ? station.library : options.library;
     if (options.registerFirst) {

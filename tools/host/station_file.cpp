@@ -115,6 +115,12 @@ std::string ReadStation(const toml::table& root, Station& s, const StationExtraK
         return At(c) + "baud must lie between " + std::to_string(VORLAN_MIN_BAUD) + " and " +
                std::to_string(VORLAN_MAX_BAUD);
     }
+    if (!IsStandardBaud(s.channel.baud)) {
+        // The driver sets any rate in range, but a relay speaks only the usual ones.
+        s.warnings.push_back(At(*c.get("baud")) + "baud " + std::to_string(s.channel.baud) +
+                             " is not a standard rate (300, 600, 1200, 2400, 4800, 9600, 19200, 38400 or 57600); "
+                             "the port is set to it as given, but a relay set to a standard rate won't be understood");
+    }
     STATION_TRY(GetInt(c, "byte_size", s.channel.byteSize));
     if (s.channel.byteSize < 5 || s.channel.byteSize > 8) return At(c) + "byte_size must be 5 to 8";
     if (const toml::node* p = c.get("parity")) {
@@ -174,6 +180,23 @@ std::string TrimSpaces(const std::string& s) {
 }
 
 }  // namespace
+
+bool IsStandardBaud(int baud) {
+    for (int rate : {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600}) {
+        if (baud == rate) return true;
+    }
+    return false;
+}
+
+std::string NoAnswerHint(const ChannelSpec& channel) {
+    static const char* const kParity[] = {"no", "odd", "even", "mark", "space"};
+    const char* parity = channel.parity >= 0 && channel.parity <= 4 ? kParity[channel.parity] : "unknown";
+    return "nothing on " + channel.port + " answered (" + std::to_string(channel.baud) + " baud, " +
+           std::to_string(channel.byteSize) + " data bits, " + parity + " parity, " +
+           std::to_string(channel.stopBits) + " stop bit" + (channel.stopBits == 1 ? "" : "s") +
+           "): check that the relays use the same baud rate and parity, the wiring (RS-485 A and B and "
+           "ground, or RS-232 transmit and receive), and that the station file's addresses are the relays' own";
+}
 
 std::string ExpandItemRange(const std::string& text, std::vector<std::string>& out) {
     const size_t dash = text.find('-');
@@ -240,6 +263,7 @@ std::string LoadStationText(const std::string& text, Station& station) {
 std::string LoadStation(const std::string& path, Station& station) {
     try {
         const std::string e = ReadStation(toml::parse_file(path), station);
+        for (std::string& w : station.warnings) w = path + ": " + w;
         return e.empty() ? e : path + ": " + e;
     } catch (const toml::parse_error& e) {
         std::ostringstream out;

@@ -43,7 +43,15 @@ struct Station {
     std::string library;    // load this library instead of looking up progid
     ChannelSpec channel;
     std::vector<RelaySpec> relays;
+    std::vector<std::string> warnings;  // taken, but likely a mistake ("line N: ...")
 };
+
+// Whether serial ports and relays commonly use this rate (300, 600, ... 57600).
+bool IsStandardBaud(int baud);
+
+// What to check when nothing on the line answered: the port's settings
+// against the relays', the wiring and the addresses.
+std::string NoAnswerHint(const ChannelSpec& channel);
 
 // Empty text on success, else "file: line N: what".
 std::string LoadStation(const std::string& path, Station& station);

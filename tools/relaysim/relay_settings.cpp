@@ -11,11 +11,10 @@ namespace vorlan_sim {
 namespace {
 
 constexpr uint8_t kKindValue = 0;          // descriptor bits 0-2: packed-decimal value
-constexpr uint8_t kValueBytes = 2;         // descriptor bits 3-6
 constexpr uint8_t kDisabled = 0x80;        // descriptor bit 7 set: setting off
-constexpr int32_t kMaxDigits = 999;
 
 int32_t Pow10(int d) { return d == 0 ? 1 : d == 1 ? 10 : 100; }
+int32_t MaxDigits(uint8_t bytes) { return bytes == 1 ? 9 : 999; }
 
 }  // namespace
 
@@ -31,6 +30,16 @@ RelaySettings::RelaySettings(const RelayConfig& config) : config_(config) {
                 s.enabled = (i % 4) != 3;
                 s.digits = (100 + 37 * i + 50 * z) % 900 + 10;
                 if (i % 7 == 6) s.digits = -s.digits;  // a few negative angles and offsets
+                zone.coded.push_back(s);
+            }
+            // One-digit settings follow, with the codes after the others.
+            for (int j = 0; j < config.byteSettings; ++j) {
+                CodedSetting s;
+                s.code = static_cast<uint8_t>(config.settings + j);
+                s.bytes = 1;
+                s.decimals = static_cast<uint8_t>(j % 2);
+                s.digits = (5 + 4 * j + z) % 10;
+                if (j % 3 == 2) s.digits = -s.digits;
                 zone.coded.push_back(s);
             }
         } else {
@@ -64,13 +73,16 @@ std::vector<uint8_t> RelaySettings::AnswerData(int z) const {
     data.push_back(static_cast<uint8_t>(z));
     if (config_.layout == SettingLayout::Coded) {
         for (const CodedSetting& s : zone.coded) {
+            const float v = static_cast<float>(s.digits) / static_cast<float>(Pow10(s.decimals));
             uint8_t value[2];
-            vorlan::EncodeSettingBcd(static_cast<float>(s.digits) / static_cast<float>(Pow10(s.decimals)),
-                                     s.decimals, value);
+            if (s.bytes == 1) {
+                vorlan::EncodeSettingBcdByte(v, s.decimals, value[0]);
+            } else {
+                vorlan::EncodeSettingBcd(v, s.decimals, value);
+            }
             data.push_back(s.code);
-            data.push_back(static_cast<uint8_t>((s.enabled ? 0 : kDisabled) | (kValueBytes << 3) | kKindValue));
-            data.push_back(value[0]);
-            data.push_back(value[1]);
+            data.push_back(static_cast<uint8_t>((s.enabled ? 0 : kDisabled) | (s.bytes << 3) | kKindValue));
+            data.insert(data.end(), value, value + s.bytes);
         }
     } else {
         data.push_back(static_cast<uint8_t>(zone.values.size()));
@@ -105,17 +117,18 @@ bool RelaySettings::ApplyCoded(int z, vorlan::ByteView entries) {
         const uint8_t code = entries.at(pos);
         const uint8_t descriptor = entries.at(pos + 1);
         const size_t length = (descriptor >> 3) & 0x0F;
-        if ((descriptor & 0x07) != kKindValue || length != kValueBytes) return false;
+        if ((descriptor & 0x07) != kKindValue) return false;
         if (!entries.Has(pos + 2, length)) return false;
         size_t slot = 0;
         while (slot < next.coded.size() && next.coded[slot].code != code) ++slot;
         if (slot == next.coded.size() || seen[slot]) return false;
         CodedSetting& s = next.coded[slot];
+        if (length != s.bytes) return false;  // each setting keeps the size it is sent in
         uint8_t decimals = 0;
         const float value = vorlan::DecodeSettingBcd(entries.data() + pos + 2, length, decimals);
         if (decimals != s.decimals) return false;
         const double digits = std::round(static_cast<double>(value) * Pow10(decimals));
-        if (std::fabs(digits) > kMaxDigits) return false;
+        if (std::fabs(digits) > MaxDigits(s.bytes)) return false;
         s.digits = static_cast<int32_t>(digits);
         s.enabled = (descriptor & kDisabled) == 0;
         seen[slot] = true;

@@ -1,7 +1,7 @@
 #pragma once
 // A relay's protection settings, zone by zone, and their two wire layouts:
-// the coded list (answer 0xBD, packed-decimal values) and the float layout
-// (answer 0xAD, 4-byte values then 1-byte values).
+// the coded list (answer 0xBD, packed-decimal values of two bytes, then of
+// one) and the float layout (answer 0xAD, 4-byte values then 1-byte values).
 
 #include <cstdint>
 #include <vector>
@@ -13,9 +13,10 @@ namespace vorlan_sim {
 
 struct CodedSetting {
     uint8_t code = 0;
+    uint8_t bytes = 2;      // value bytes: 2 (three digits) or 1 (one digit)
     uint8_t decimals = 0;   // 0..2
     bool enabled = true;    // sent as descriptor bit 7 clear
-    int32_t digits = 0;     // value x 10^decimals, -999..999
+    int32_t digits = 0;     // value x 10^decimals: -999..999, or -9..9 in one byte
 };
 
 struct ZoneSettings {

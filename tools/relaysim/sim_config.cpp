@@ -173,14 +173,15 @@ std::string ReadTable(const toml::table& root, SimConfig& config) {
 
 RelayConfig DefaultRelay(uint8_t address, size_t position) {
     // The relay types of the sample setting catalogue in db/, by turns:
-    // type 21 (coded list, 10 settings), type 31 (float layout, 8 values and
-    // 4 switches), type 41 (float layout, 6 values and 3 switches).
+    // type 21 (coded list, 10 settings of three digits and 3 of one), type 31
+    // (float layout, 8 values and 4 switches), type 41 (float layout, 6
+    // values and 3 switches).
     static const struct {
         int type;
         SettingLayout layout;
         int settings;
         int byteSettings;
-    } kinds[] = {{21, SettingLayout::Coded, 10, 0}, {31, SettingLayout::Float, 8, 4}, {41, SettingLayout::Float, 6, 3}};
+    } kinds[] = {{21, SettingLayout::Coded, 10, 3}, {31, SettingLayout::Float, 8, 4}, {41, SettingLayout::Float, 6, 3}};
     const auto& kind = kinds[position % 3];
     RelayConfig r;
     r.address = address;
@@ -272,6 +273,9 @@ std::string ValidateSimConfig(const SimConfig& config) {
         }
         if (r.layout == SettingLayout::Float && 4 * r.settings + r.byteSettings + 5 > 255) {
             return who + "the float-layout answer would not fit one frame";
+        }
+        if (r.layout == SettingLayout::Coded && 4 * r.settings + 3 * r.byteSettings + 3 > 255) {
+            return who + "the coded-list answer would not fit one frame";
         }
     }
     const LineConfig& l = config.line;

@@ -19,7 +19,7 @@ struct RelayConfig {
     int counters = 8;            // 0..20
     int zones = 4;               // setting zones 0..zones-1, 1..16
     int settings = 12;           // settings per zone, 1..60
-    int byteSettings = 4;        // float layout: 1-byte settings, 0..16
+    int byteSettings = 4;        // 1-byte settings, 0..16 (coded list: one-digit values)
     int recordings = 2;          // 0..4
     int recordingSamples = 80;   // last sample number of each recording, 1..239
     double changeRate = 0.05;    // chance per poll that a status input changes
