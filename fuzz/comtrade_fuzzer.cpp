@@ -29,6 +29,7 @@ void Check(const comtrade::Recording& r) {
     if (r.rates.empty() || static_cast<long>(n) != r.rates.back().lastSample || r.samplesInFile != n) std::abort();
     (void)comtrade::IsoText(r.startNs);
     (void)comtrade::IsoText(r.triggerNs);
+    (void)r.TriggerSeconds();
 }
 
 }  // namespace

@@ -355,3 +355,38 @@ TEST(ComtradeReader, LargeFilesStreamInBlocksWithTheSameSamplesAsAWholeRead) {
         }
     }
 }
+
+// Times are 64-bit nanoseconds since 1970: the dates at either end still
+// read exactly, anything beyond is refused instead of wrapping around.
+TEST(ComtradeReader, DatesBeyondWhatNanosecondsHoldAreRefused) {
+    int64_t ns = 7;
+    EXPECT_EQ(comtrade::ParseDateTime("11/04/2262", "23:47:16.854775807", false, ns), "");
+    EXPECT_EQ(ns, INT64_MAX);
+    EXPECT_EQ(comtrade::ParseDateTime("21/09/1677", "00:12:43.145224192", false, ns), "");
+    EXPECT_EQ(ns, INT64_MIN);
+    EXPECT_EQ(comtrade::IsoText(ns), "1677-09-21T00:12:43.145224");
+    EXPECT_EQ(comtrade::ParseDateTime("31/12/1969", "23:59:59.5", false, ns), "");
+    EXPECT_EQ(ns, -500000000);
+
+    ns = 7;
+    for (const auto& [date, time] : {std::pair{"11/04/2262", "23:47:16.854775808"}, {"12/04/2262", "00:00:00"},
+                                     {"31/12/9999", "23:59:60.999999999"}, {"21/09/1677", "00:12:43.145224191"},
+                                     {"01/01/0000", "00:00:00"}}) {
+        const std::string e = comtrade::ParseDateTime(date, time, false, ns);
+        EXPECT_NE(e.find("outside the years 1677 to 2262"), std::string::npos) << date << " " << time << ": " << e;
+        EXPECT_EQ(ns, 7) << "a refused time leaves the result alone";
+    }
+
+    RecordingIn in = Sample(1999, "BINARY", 6);
+    comtrade::Recording r;
+    // A trigger at one end and a start at the other: seconds between, not a wrapped difference.
+    in.start = "21/09/1677,00:12:44.000000";
+    in.trigger = "11/04/2262,23:47:16.000000";
+    ASSERT_EQ(Read(in, r), "");
+    EXPECT_NEAR(r.TriggerSeconds(), 18446744072.0, 1.0);
+
+    // In a file: the line that carries it is named.
+    in.start = "05/03/9999,13:04:05.000000";
+    const std::string e = Read(in, r);
+    EXPECT_NE(e.find("line 25: the start date and time: outside the years 1677 to 2262"), std::string::npos) << e;
+}

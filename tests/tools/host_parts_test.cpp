@@ -74,6 +74,13 @@ items = ["YC1-YC2", { text = "YX4", type = "long" }]
     EXPECT_EQ(error("[channel]\nport = \"/dev/serial/by-id/usb-a-very-long-adapter-name\"\n[[relay]]\naddress = 1\n"), "");
     EXPECT_EQ(error("[channel]\nport = \"x\"\n[[relay]]\naddress = 1\nitems = [{ text = \"YC1\", type = \"double\" }]\n"),
               "line 5: item type must be bool, byte, long, float, text or a number");
+    // A whole float is a number like any other; one beyond the integers is refused, never cast.
+    EXPECT_EQ(error("[channel]\nport = \"x\"\nbaud = 9600.0\n[[relay]]\naddress = 1\n"), "");
+    for (const char* huge : {"9e60", "-3e9", "inf", "nan"}) {
+        EXPECT_EQ(error("[channel]\nport = \"x\"\nbaud = " + std::string(huge) + "\n[[relay]]\naddress = 1\n"),
+                  "line 3: 'baud' must be an integer")
+            << huge;
+    }
 }
 
 TEST(TraceReassembly, LinesOfTheMonitorBecomeFramesAgain) {

@@ -107,7 +107,19 @@ std::string ParseDateTime(const std::string& dateText, const std::string& timeTe
         }
     }
     const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    ns = ((days * 24 + t[0]) * 60 + t[1]) * 60 * int64_t{1000000000} + t[2] * int64_t{1000000000} + fractionNs;
+    // 64-bit nanoseconds reach from 1677-09-21 to 2262-04-11: a time outside
+    // is refused, not wrapped. Before 1970 the fraction is borrowed from the
+    // next second so the last nanoseconds before the low end still fit.
+    int64_t secs = ((days * 24 + t[0]) * 60 + t[1]) * 60 + t[2];
+    if (secs < 0 && fractionNs > 0) {
+        ++secs;
+        fractionNs -= 1000000000;
+    }
+    int64_t total;
+    if (__builtin_mul_overflow(secs, int64_t{1000000000}, &total) || __builtin_add_overflow(total, fractionNs, &total)) {
+        return "outside the years 1677 to 2262: '" + date + " " + time + "'";
+    }
+    ns = total;
     return {};
 }
 

@@ -63,7 +63,12 @@ struct Recording {
     size_t SampleCount() const { return numbers.size(); }
     // Whether the times come from the rate table (else from the timestamps).
     bool TimesFromRates() const;
-    double TriggerSeconds() const { return static_cast<double>(triggerNs - startNs) / 1e9; }
+    double TriggerSeconds() const {
+        // Times at the far ends of the range lie more than 64 bits apart.
+        int64_t ns;
+        if (__builtin_sub_overflow(triggerNs, startNs, &ns)) return (static_cast<double>(triggerNs) - startNs) / 1e9;
+        return static_cast<double>(ns) / 1e9;
+    }
 };
 
 // A run of consecutive samples as they are read, so a large file never has

@@ -26,6 +26,11 @@ std::string CheckKeys(const toml::table& t, const std::set<std::string>& known, 
 
 std::string GetInt(const toml::table& t, const char* key, int& out) {
     if (const toml::node* n = t.get(key)) {
+        // A whole float (9600.0) is taken, but the TOML library casts without
+        // a range check: one beyond the int range is refused before that.
+        if (const auto f = n->value_exact<double>(); f && !(*f >= INT32_MIN && *f <= INT32_MAX)) {
+            return At(*n) + "'" + key + "' must be an integer";
+        }
         const auto v = n->value<int64_t>();
         if (!v || *v < INT32_MIN || *v > INT32_MAX) return At(*n) + "'" + key + "' must be an integer";
         out = static_cast<int>(*v);
