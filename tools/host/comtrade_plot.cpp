@@ -8,11 +8,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "date_time.h"
+#include "svg_text.h"
 
 namespace vorlan_host {
 
@@ -32,14 +31,6 @@ constexpr double kLegendLane = 20;
 constexpr double kMaxPageHeight = 16000;
 constexpr int kMaxWidth = 32767;
 constexpr const char* kFont = "WenQuanYi Micro Hei";
-
-// A label as the SVG carries it: a text element, not glyph outlines.
-struct SvgText {
-    double x, y, size;
-    bool right;
-    double red, green, blue;
-    std::string utf8;
-};
 
 struct Frame {
     double width, height, plotLeft, plotRight;
@@ -167,49 +158,6 @@ void Text(cairo_t* cr, double x, double y, const std::string& utf8, double size,
     const double width = TextWidth(cr, utf8, size);
     cairo_move_to(cr, right ? x - width : x, y);
     cairo_show_text(cr, utf8.c_str());
-}
-
-std::string XmlEscaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-// The labels as SVG text elements, in the font the PNG uses.
-std::string SvgTextElements(const std::vector<SvgText>& texts) {
-    std::string out = std::string("<g font-family=\"") + kFont + ", sans-serif\" xml:space=\"preserve\">\n";
-    char head[200];
-    for (const SvgText& t : texts) {
-        std::snprintf(head, sizeof head, "<text x=\"%.2f\" y=\"%.2f\" font-size=\"%g\" fill=\"rgb(%d,%d,%d)\"%s>", t.x,
-                      t.y, t.size, static_cast<int>(std::lround(t.red * 255)), static_cast<int>(std::lround(t.green * 255)),
-                      static_cast<int>(std::lround(t.blue * 255)), t.right ? " text-anchor=\"end\"" : "");
-        out += head + XmlEscaped(t.utf8) + "</text>\n";
-    }
-    return out + "</g>\n";
-}
-
-// Puts the labels into the SVG cairo wrote, before its closing tag.
-std::string AddSvgTexts(const std::string& svg, const std::vector<SvgText>& texts) {
-    std::string bytes;
-    {
-        std::ifstream in(svg, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    const size_t end = bytes.rfind("</svg>");
-    if (end == std::string::npos) return "can't write " + svg;
-    bytes.insert(end, SvgTextElements(texts));
-    std::ofstream out(svg, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    out.flush();
-    return out ? std::string() : "can't write " + svg;
 }
 
 std::string Number(double v) {
@@ -559,7 +507,7 @@ std::string WritePage(const Recording& r, const Frame& f, const Page& page, size
     const cairo_status_t svgStatus = cairo_surface_status(surface);
     cairo_surface_destroy(surface);
     if (svgStatus != CAIRO_STATUS_SUCCESS) return "can't write " + svg + ": " + cairo_status_to_string(svgStatus);
-    if (std::string error = AddSvgTexts(svg, texts); !error.empty()) return error;
+    if (std::string error = AddSvgTexts(svg, texts, kFont); !error.empty()) return error;
 
     surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(f.width), static_cast<int>(f.height));
     cr = cairo_create(surface);
