@@ -88,7 +88,9 @@ std::vector<Row> Rows(const Recording& r) {
 std::vector<Page> Paginate(const Recording& r) {
     std::vector<Page> pages(1);
     for (const Row& row : Rows(r)) {
-        if (!pages.back().rows.empty() && pages.back().Height() + row.Height() > kMaxPageHeight) pages.emplace_back();
+        // A legend stays with the bit rows above it; pages have room to spare for it.
+        const bool full = pages.back().Height() + row.Height() > kMaxPageHeight;
+        if (!pages.back().rows.empty() && full && row.kind != Row::kLegend) pages.emplace_back();
         pages.back().rows.push_back(row);
     }
     return pages;
