@@ -303,3 +303,121 @@ TEST(ComtradeCommands, PlotDrawsAWindowOfChosenChannelsWithTheirRms) {
     r = Host("plot --from 1 --to 2 " + file);
     EXPECT_EQ(r.code, 2) << r.output;
 }
+
+namespace {
+
+// The labels of an SVG the plot wrote, as (y, text) in the order drawn.
+std::vector<std::pair<double, std::string>> SvgLabels(const std::string& svg) {
+    std::vector<std::pair<double, std::string>> labels;
+    for (size_t at = svg.find("<text "); at != std::string::npos; at = svg.find("<text ", at + 1)) {
+        const size_t y = svg.find(" y=\"", at);
+        const size_t open = svg.find('>', at), close = svg.find("</text>", at);
+        if (y == std::string::npos || open == std::string::npos || close == std::string::npos) break;
+        labels.emplace_back(std::atof(svg.c_str() + y + 4), svg.substr(open + 1, close - open - 1));
+    }
+    return labels;
+}
+
+bool HasLabel(const std::vector<std::pair<double, std::string>>& labels, const std::string& text) {
+    for (const auto& label : labels) {
+        if (label.second == text) return true;
+    }
+    return false;
+}
+
+// A fault current of 80 A beside 0.2 A of noise, and a status word walking
+// through 0, 3, 7, 128, 132 (bits 0, 1, 2 and 7 change; 3 to 6 never do).
+RecordingIn FaultWithStatusWord() {
+    RecordingIn in;
+    in.rates = {{1000, 40}};
+    in.trigger = "05/03/2024,13:04:05.010000";  // 10 ms after the first sample
+    AnalogIn fault{"IA", "A", "A", 1, 0, Wave(40, 80)};
+    AnalogIn noise{"IN", "N", "A", 0.01, 0, Wave(40, 20)};
+    AnalogIn voltage{"UA", "A", "kV", 1, 0, Wave(40, 60)};
+    in.analog = {fault, noise, voltage};
+    StatusIn word{"SW1", {}};
+    const int32_t steps[] = {0, 3, 7, 128, 132};
+    for (size_t i = 0; i < 40; ++i) word.values.push_back(steps[i / 8]);
+    in.status = {word, StatusIn{"Trip", std::vector<int32_t>(40, 0)}};
+    in.status[1].values[25] = 1;
+    return in;
+}
+
+}  // namespace
+
+TEST(ComtradePlot, TimeFromTheTriggerScalesPerUnitAndTextLabels) {
+    TempDir dir;
+    WritePair(dir.path() + "/f", FaultWithStatusWord());
+    Result r = Host("plot " + Quote(dir.path() + "/f.CFG"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    const std::string svg = ReadFile(dir.path() + "/f.svg");
+    const auto labels = SvgLabels(svg);
+    // Labels are text elements, not glyph outlines.
+    EXPECT_EQ(svg.find("<symbol"), std::string::npos);
+    EXPECT_TRUE(HasLabel(labels, "IA (A)"));
+    // The samples run from 10 ms before the trigger to 29 ms after it.
+    EXPECT_TRUE(HasLabel(labels, "-10 ms"));
+    EXPECT_TRUE(HasLabel(labels, "0 ms"));
+    EXPECT_TRUE(HasLabel(labels, "25 ms"));
+    EXPECT_FALSE(HasLabel(labels, "35 ms"));
+    // Both currents on the fault current's scale, with their unit; the voltage on its own.
+    size_t amps = 0;
+    for (const auto& label : labels) amps += label.second == "+100 A" || label.second == "-100 A";
+    EXPECT_EQ(amps, 4u);
+    EXPECT_TRUE(HasLabel(labels, "+100 kV"));
+    // The trigger's label sits below the heading's two lines.
+    double headingBottom = 0, triggerY = 0;
+    for (const auto& [y, text] : labels) {
+        if (text.rfind("start ", 0) == 0) headingBottom = y;
+        if (text == "trigger") triggerY = y;
+    }
+    EXPECT_GT(triggerY, headingBottom + 12);
+
+    // Each channel on its own scale when asked: the noise gets a small one.
+    r = Host("plot --scale channel -o " + Quote(dir.path() + "/own") + " " + Quote(dir.path() + "/f.CFG"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto own = SvgLabels(ReadFile(dir.path() + "/own.svg"));
+    EXPECT_TRUE(HasLabel(own, "+100 A"));
+    EXPECT_TRUE(HasLabel(own, "+0.2 A"));
+    EXPECT_EQ(Host("plot --scale page " + Quote(dir.path() + "/f.CFG")).code, 2);
+}
+
+TEST(ComtradePlot, StatusWordsAreDrawnOneRowPerChangingBitWithTheirNames) {
+    TempDir dir;
+    WritePair(dir.path() + "/f", FaultWithStatusWord());
+    const std::string cfg = Quote(dir.path() + "/f.CFG");
+    Result r = Host("plot " + cfg);
+    ASSERT_EQ(r.code, 0) << r.output;
+    auto labels = SvgLabels(ReadFile(dir.path() + "/f.svg"));
+    for (int bit : {0, 1, 2, 7}) EXPECT_TRUE(HasLabel(labels, "SW1.bit" + std::to_string(bit))) << bit;
+    for (int bit : {3, 4, 5, 6}) EXPECT_FALSE(HasLabel(labels, "SW1.bit" + std::to_string(bit))) << bit;
+    EXPECT_TRUE(HasLabel(labels, "SW1 is a status word; rows for the bits that change: bit0, bit1, bit2, bit7"));
+    EXPECT_TRUE(HasLabel(labels, "Trip (digital)"));  // a 0/1 channel stays one row
+
+    // Names from the .bits file beside the recording: a channel's own line wins,
+    // lines that don't fit are left out with a warning, markup stays text.
+    WriteFile(dir.path() + "/f.bits", "# bits of the status word\n"
+                                      "bit0 closed\n"
+                                      "SW1.bit0 breaker closed\r\n"
+                                      "bit7 <alarm> & trip\n"
+                                      "bit32 too high\n"
+                                      "bitx nonsense\n"
+                                      "bit1 " + std::string(65, 'n') + "\n");
+    r = Host("plot " + cfg);
+    ASSERT_EQ(r.code, 0) << r.output;
+    size_t warnings = 0;
+    for (size_t at = r.output.find("f.bits:"); at != std::string::npos; at = r.output.find("f.bits:", at + 1)) ++warnings;
+    EXPECT_EQ(warnings, 3u) << r.output;
+    const std::string svg = ReadFile(dir.path() + "/f.svg");
+    labels = SvgLabels(svg);
+    EXPECT_TRUE(HasLabel(labels, "SW1 is a status word; rows for the bits that change: bit0 breaker closed, bit1, "
+                                 "bit2, bit7 &lt;alarm&gt; &amp; trip"))
+        << svg;
+
+    // A file named with --bits must be there; one too large is refused.
+    EXPECT_EQ(Host("plot --bits " + Quote(dir.path() + "/none.bits") + " " + cfg).code, 7);
+    WriteFile(dir.path() + "/f.bits", std::string(70 * 1024, '#'));
+    r = Host("plot " + cfg);
+    EXPECT_EQ(r.code, 7) << r.output;
+    EXPECT_NE(r.output.find("larger than"), std::string::npos) << r.output;
+}

@@ -4,6 +4,7 @@
 // any size takes memory for one block only.
 
 #include <cairo.h>
+#include <sys/stat.h>
 #include <fontconfig/fontconfig.h>
 
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "output.h"
 #include "plot_selection.h"
 #include "screen_text.h"
+#include "status_bits.h"
 #include "value_text.h"
 
 namespace vorlan_host {
@@ -160,6 +162,24 @@ private:
     std::string row_;
 };
 
+// The names of status word bits: the file --bits names, else the first .bits
+// file beside the recording. Lines it can't read become warnings.
+Status ReadPlotBits(const PlotOptions& o, std::vector<std::string>& warnings, BitNames& bits) {
+    std::vector<std::string> candidates = BitsFileCandidates(o.cfg);
+    if (!o.bits.empty()) candidates = {o.bits};
+    for (const std::string& path : candidates) {
+        struct stat st {};
+        if (o.bits.empty() && ::stat(path.c_str(), &st) != 0) continue;
+        std::vector<std::string> found;
+        std::string error = ReadBitNames(path, bits, found);
+        if (!error.empty()) return {kExitFile, error};
+        for (const auto& w : found) std::fprintf(stderr, "warning: %s\n", w.c_str());
+        warnings.insert(warnings.end(), found.begin(), found.end());
+        break;
+    }
+    return Status::Ok();
+}
+
 }  // namespace
 
 int RunPlot(const CommonOptions& common, const PlotOptions& o) {
@@ -174,8 +194,15 @@ int RunPlot(const CommonOptions& common, const PlotOptions& o) {
         const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
         base = hasExt ? o.cfg.substr(0, dot) : o.cfg;
     }
+    BitNames bits;
+    if (Status s = ReadPlotBits(o, recording.warnings, bits); !s.ok()) return Fail(s);
+    PlotStyle style;
+    style.width = o.width;
+    style.scalePerChannel = o.scale == "channel";
+    style.rms = o.rms ? &rms : nullptr;
+    style.bits = &bits;
     std::vector<std::string> files;
-    const std::string drawn = PlotComtrade(recording, base, o.width, files, o.rms ? &rms : nullptr);
+    const std::string drawn = PlotComtrade(recording, base, style, files);
     // Hand back the font caches, so leak checkers see only what is ours.
     cairo_debug_reset_static_data();
     FcFini();

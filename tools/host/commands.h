@@ -85,6 +85,8 @@ struct PlotOptions {
     double from = NAN, to = NAN;  // window in seconds from the trigger; NaN: the whole recording
     std::vector<std::string> channels;  // by name; empty: all
     double freq = 0;            // for --rms; 0: the file's
+    std::string scale = "unit";  // "unit": one scale per unit and page; "channel": each its own
+    std::string bits;           // names of status word bits; empty: a .bits file beside the recording
 };
 int RunPlot(const CommonOptions& common, const PlotOptions& options);
 

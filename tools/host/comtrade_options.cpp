@@ -24,6 +24,11 @@ CLI::App* AddPlotCommand(CLI::App& app, PlotOptions& o) {
     cmd->add_option("--to", o.to, "end of the window, seconds from the trigger");
     cmd->add_option("--channels", o.channels, "draw only these channels, by name (IA,IB,IC,...)")->delimiter(',');
     cmd->add_option("--freq", o.freq, "line frequency for --rms (default: the file's)");
+    cmd->add_option("--scale", o.scale, "unit: channels of one unit share a scale per page; channel: each its own")
+        ->check(CLI::IsMember({"unit", "channel"}))
+        ->capture_default_str();
+    cmd->add_option("--bits", o.bits,
+                    "names of status word bits, one 'bitN name' per line (default: a .bits file beside the recording)");
     AddReadOptions(cmd, o.read);
     return cmd;
 }
