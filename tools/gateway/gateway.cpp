@@ -11,6 +11,7 @@
 #include "config_check.h"
 #include "control_payload.h"
 #include "log.h"
+#include "opcua_server.h"
 #include "register_map.h"
 #include "status_server.h"
 
@@ -72,6 +73,13 @@ std::string Gateway::Start() {
         listener.onValue = [this](const RelayPoints& r, const PointChange& c) { OnValue(r, c); };
         listener.onEvent = [this](const RelayPoints& r, int input, int state, int64_t t) { OnEvent(r, input, state, t); };
     }
+    if (config_.opcua.enabled) {
+        // The OPC UA variables follow the same changes MQTT publishes.
+        listener.onValue = [this, mqtt = std::move(listener.onValue)](const RelayPoints& r, const PointChange& c) {
+            if (mqtt) mqtt(r, c);
+            opcua_->OnValue(r, c);
+        };
+    }
     for (size_t l = 0; l < config_.lines.size(); ++l) {
         std::vector<RelayPoints*> mine;
         for (auto& r : relays_) {
@@ -86,6 +94,12 @@ std::string Gateway::Start() {
             OnMqttControl(t, p, retained);
         });
         if (std::string e = mqtt_->Start(); !e.empty()) return e;
+    }
+    if (config_.opcua.enabled) {
+        std::vector<RelayPoints*> all;
+        for (auto& r : relays_) all.push_back(r.get());
+        opcua_ = std::make_unique<OpcuaServer>(config_, all);
+        if (std::string e = opcua_->Start(); !e.empty()) return e;
     }
     for (auto& line : lines_) line->Start();
     if (config_.modbus.enabled) {
@@ -119,6 +133,7 @@ void Gateway::Stop() {
     for (auto& line : lines_) line->Stop();
     if (modbus_) modbus_->Stop();
     if (status_) status_->Stop();
+    if (opcua_) opcua_->Stop();
     if (mqtt_) mqtt_->Stop();
 }
 
