@@ -64,8 +64,8 @@ std::vector<std::string> OpcuaRelayPaths(const GatewayConfig& config, const std:
     std::set<std::string> used;
     for (const RelayPoints* r : relays) {
         const std::string base = config.name + "/" + lineNames.at(r->line) + "/";
-        std::string name = r->name.empty() ? "relay" + std::to_string(r->address) : r->name;
-        if (used.count(base + name)) name = "relay" + std::to_string(r->address);
+        std::string name = r->name.empty() ? "relay " + std::to_string(r->address) : r->name;
+        if (used.count(base + name)) name = "relay " + std::to_string(r->address);
         used.insert(base + name);
         paths.push_back(base + name);
     }
@@ -283,8 +283,10 @@ struct OpcuaServer::Impl {
             const UA_DataType* u32 = &UA_TYPES[UA_TYPES_UINT32];
             self.Write(n.answered, u32, &h.answered, UA_STATUSCODE_GOOD, 0);
             self.Write(n.failed, u32, &h.failed, UA_STATUSCODE_GOOD, 0);
+            // Never answered: no count of seconds, and the status says why.
             const UA_UInt32 since = SecondsSinceAnswer(h, now);
-            self.Write(n.sinceAnswer, u32, &since,
+            const UA_UInt32 shown = since == UINT32_MAX ? 0 : since;
+            self.Write(n.sinceAnswer, u32, &shown,
                        since == UINT32_MAX ? UA_STATUSCODE_BADWAITINGFORINITIALDATA : UA_STATUSCODE_GOOD, 0);
             UA_String state = UA_STRING(const_cast<char*>(RelayStateName(s)));
             self.Write(n.state, &UA_TYPES[UA_TYPES_STRING], &state, UA_STATUSCODE_GOOD, 0);

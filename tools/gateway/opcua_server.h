@@ -24,7 +24,7 @@ uint32_t OpcuaStatusOf(int quality);
 
 // The browse path of each relay below Objects/Vorlan, in `relays`' order:
 // "<station>/<line>/<relay>". Lines are named by their `name`, else "lineN";
-// relays by their `name`, else "relayA" (A: the address); a name given twice
+// relays by their `name`, else "relay A" (A: the address); a name given twice
 // under the same parent falls back to that form, so every path is unique.
 std::vector<std::string> OpcuaRelayPaths(const GatewayConfig& config, const std::vector<RelayPoints*>& relays);
 
