@@ -88,7 +88,7 @@ TEST(GatewayOpcuaModel, QualitiesBecomeStatusCodes) {
 
 TEST(GatewayOpcuaModel, RelayPathsAreNamedAndUnique) {
     GatewayConfig c;
-    ASSERT_EQ(Load(R"(name = "north"
+    ASSERT_EQ(Load(R"(name = "north/yard"
 [driver]
 library = "/nowhere/libvorlan.so"
 [[line]]
@@ -120,9 +120,12 @@ items = ["YC1"]
     const auto owned = BuildRelayPoints(c);
     std::vector<RelayPoints*> relays;
     for (const auto& r : owned) relays.push_back(r.get());
-    EXPECT_EQ(OpcuaRelayPaths(c, relays),
-              (std::vector<std::string>{"north/bay A/feeder", "north/bay A/relay 2", "north/bay A/relay 3",
-                                        "north/line2/feeder"}));
+    std::vector<std::string> ids;
+    for (const OpcuaRelayPath& p : OpcuaRelayPaths(c, relays)) ids.push_back(p.Id());
+    EXPECT_EQ(ids, (std::vector<std::string>{"north_yard/bay A/feeder", "north_yard/bay A/relay 2",
+                                             "north_yard/bay A/relay 3", "north_yard/line2/feeder"}));
+    // A '/' in a name stays in the browse name, not in the node id.
+    EXPECT_EQ(OpcuaRelayPaths(c, relays)[0].station, "north/yard");
 }
 
 class GatewayOpcuaTest : public GatewayTest {

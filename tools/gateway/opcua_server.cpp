@@ -3,6 +3,7 @@
 #include <mutex>
 #include <set>
 
+#include "register_map.h"
 #include "vorlan/driver.h"
 
 #if VORLAN_OPCUA
@@ -49,27 +50,53 @@ uint32_t OpcuaStatusOf(int quality) {
     }
 }
 
-std::vector<std::string> OpcuaRelayPaths(const GatewayConfig& config, const std::vector<RelayPoints*>& relays) {
+std::string OpcuaRelayPath::Id() const { return IdPart(station) + "/" + IdPart(line) + "/" + IdPart(relay); }
+
+std::vector<OpcuaRelayPath> OpcuaRelayPaths(const GatewayConfig& config, const std::vector<RelayPoints*>& relays) {
     std::vector<std::string> lineNames;
     std::set<std::string> usedLines;
     for (size_t l = 0; l < config.lines.size(); ++l) {
         const std::string& given = config.lines[l].station.name;
         // The single-channel form gives the line the station's own name.
         std::string name = given.empty() || given == config.name ? std::string() : given;
-        if (name.empty() || usedLines.count(name)) name = "line" + std::to_string(l + 1);
-        usedLines.insert(name);
+        if (name.empty() || usedLines.count(IdPart(name))) name = "line" + std::to_string(l + 1);
+        usedLines.insert(IdPart(name));
         lineNames.push_back(name);
     }
-    std::vector<std::string> paths;
+    std::vector<OpcuaRelayPath> paths;
     std::set<std::string> used;
     for (const RelayPoints* r : relays) {
-        const std::string base = config.name + "/" + lineNames.at(r->line) + "/";
-        std::string name = r->name.empty() ? "relay " + std::to_string(r->address) : r->name;
-        if (used.count(base + name)) name = "relay " + std::to_string(r->address);
-        used.insert(base + name);
-        paths.push_back(base + name);
+        OpcuaRelayPath p{config.name, lineNames.at(r->line), r->name};
+        if (p.relay.empty() || used.count(p.Id())) p.relay = "relay " + std::to_string(r->address);
+        used.insert(p.Id());
+        paths.push_back(p);
     }
     return paths;
+}
+
+std::string OpcuaMapText(const GatewayConfig& config) {
+    const auto owned = BuildRelayPoints(config);
+    std::vector<RelayPoints*> relays;
+    for (const auto& r : owned) relays.push_back(r.get());
+    const std::vector<OpcuaRelayPath> paths = OpcuaRelayPaths(config, relays);
+    std::string out = "OPC UA (namespace " + config.opcua.applicationUri + "), below Objects/Vorlan:\n";
+    for (size_t i = 0; i < relays.size(); ++i) {
+        const RelayPoints& r = *relays[i];
+        const std::string id = "ns=1;s=Vorlan/" + paths[i].Id();
+        out += "  " + id + "   unit " + std::to_string(r.unit) + "\n";
+        auto add = [&](const char* kind, size_t count, auto& bits, const char* type) {
+            for (size_t k = 0; k < count; ++k) {
+                if (bits[k]) out += "    " + id + "/" + kind + std::to_string(k + 1) + "   " + type + "\n";
+            }
+        };
+        add("YC", kYcPoints, r.yc, "Double");
+        add("YX", kYxPoints, r.yx, "Boolean");
+        add("YM", kYmPoints, r.ym, "UInt32");
+        for (const char* h : {"Answers   UInt32", "Failures   UInt32", "SecondsSinceAnswer   UInt32", "State   String"}) {
+            out += "    " + id + "/Health/" + h + "\n";
+        }
+    }
+    return out;
 }
 
 #if VORLAN_OPCUA
@@ -180,7 +207,7 @@ struct OpcuaServer::Impl {
     }
 
     std::string Build() {
-        const std::vector<std::string> paths = OpcuaRelayPaths(config, relays);
+        const std::vector<OpcuaRelayPath> paths = OpcuaRelayPaths(config, relays);
         const UA_NodeId objects = UA_NODEID_NUMERIC(0, UA_NS0ID_OBJECTSFOLDER);
         if (std::string e = Folder("Vorlan", objects, "Vorlan"); !e.empty()) return e;
         std::set<std::string> made;
@@ -188,20 +215,15 @@ struct OpcuaServer::Impl {
             const RelayPoints& r = *relays[i];
             // Station, line, relay: each folder once, below its parent.
             std::string id = "Vorlan", parent = "Vorlan";
-            size_t from = 0;
-            std::string path = paths[i];
-            for (int level = 0; level < 3; ++level) {
-                const size_t slash = level < 2 ? path.find('/', from) : path.size();
-                const std::string name = path.substr(from, slash - from);
-                id += "/" + IdPart(name);
+            for (const std::string* name : {&paths[i].station, &paths[i].line, &paths[i].relay}) {
+                id += "/" + IdPart(*name);
                 if (made.insert(id).second) {
                     UA_NodeId p = StringId(ns, parent);
-                    std::string e = Folder(id, p, name);
+                    std::string e = Folder(id, p, *name);
                     UA_NodeId_clear(&p);
                     if (!e.empty()) return e;
                 }
                 parent = id;
-                from = slash + 1;
             }
             RelayNodes n;
             n.relay = &r;

@@ -22,11 +22,21 @@ bool OpcuaBuilt();
 // The OPC UA status code for a driver quality (VORLAN_QUALITY_*).
 uint32_t OpcuaStatusOf(int quality);
 
-// The browse path of each relay below Objects/Vorlan, in `relays`' order:
-// "<station>/<line>/<relay>". Lines are named by their `name`, else "lineN";
-// relays by their `name`, else "relay A" (A: the address); a name given twice
-// under the same parent falls back to that form, so every path is unique.
-std::vector<std::string> OpcuaRelayPaths(const GatewayConfig& config, const std::vector<RelayPoints*>& relays);
+// The names of the folders down to a relay below Objects/Vorlan.
+struct OpcuaRelayPath {
+    std::string station, line, relay;
+    // "<station>/<line>/<relay>", each name with '/' as '_': the relay's node id.
+    std::string Id() const;
+};
+
+// Each relay's path, in `relays`' order. Lines are named by their `name`,
+// else "lineN"; relays by their `name`; a name given twice under the same
+// parent falls back to "lineN" or "relay A" (A: the address), so every path
+// is unique.
+std::vector<OpcuaRelayPath> OpcuaRelayPaths(const GatewayConfig& config, const std::vector<RelayPoints*>& relays);
+
+// The node ids of the OPC UA model, one a line, for --map.
+std::string OpcuaMapText(const GatewayConfig& config);
 
 class OpcuaServer {
 public:
