@@ -166,7 +166,7 @@ TEST_F(GatewayOpcuaTest, ServesTheSimulatorsValuesWithTheirQuality) {
     const time_t started = time(nullptr);
     // Relay 7 never answers: the simulator has no such relay.
     StartGateway(Head("ua", "", "", "control_timeout_ms = 4000\n[opcua]\nport = " + std::to_string(opcuaPort) + "\n") +
-                 Line(port, "[[line.relay]]\naddress = 1\nname = \"feeder 1\"\n"
+                 Line(port, "reply_timeout_ms = 300\n[[line.relay]]\naddress = 1\nname = \"feeder 1\"\n"
                             "items = [\"YC1-YC3\", \"YX1-YX8\", \"YM1\", \"BWYX1-BWYX8\"]\n"
                             "[[line.relay]]\naddress = 7\nitems = [\"YC1\", \"YX2\", \"YM1\"]\n"));
     ASSERT_TRUE(WaitFor(15, [&] { return Answered(1) > 0; })) << ReadFile(gatewayLog_);
@@ -242,6 +242,21 @@ TEST_F(GatewayOpcuaTest, ServesTheSimulatorsValuesWithTheirQuality) {
         EXPECT_EQ(nodes[std::string("Vorlan/ua/line1/relay 7/") + p]["status"], "BadWaitingForInitialData") << p;
     }
     EXPECT_EQ(nodes["Vorlan/ua/line1/relay 7/Health/Answers"]["value"], 0);
+
+    // The simulator is gone: the values stay, only the last usable ones now.
+    nlohmann::json silent;
+    EXPECT_TRUE(WaitFor(40, [&] {
+        silent = Browse(modules, opcuaPort);
+        return silent.is_object() && silent["nodes"][feeder + "YC1"]["status"] == "UncertainLastUsableValue";
+    })) << silent.dump(1);
+    if (silent.is_object()) {
+        const nlohmann::json& yc1 = silent["nodes"][feeder + "YC1"]["value"];
+        ASSERT_TRUE(yc1.is_number());
+        EXPECT_EQ(sent[0].count(static_cast<int>(yc1.get<double>())), 1u) << yc1;
+        EXPECT_EQ(silent["nodes"][feeder + "YX1"]["value"], relay->Input(0));
+        EXPECT_EQ(silent["nodes"][feeder + "YX1"]["status"], "UncertainLastUsableValue");
+        EXPECT_EQ(silent["nodes"][feeder + "Health/State"]["value"], "stale");
+    }
 
     EXPECT_EQ(gateway_->Stop(SIGTERM), 0);
 }
