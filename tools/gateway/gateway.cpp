@@ -128,6 +128,7 @@ void Gateway::Stop() {
     // No control reaches a line from here on: new ones are answered busy,
     // queued ones `stopping`, and one in progress is cancelled.
     if (modbus_) modbus_->Quiesce();
+    if (opcua_) opcua_->RequestStop();
     // Every line is told at once, so stopping waits for one exchange, not one per line.
     for (auto& line : lines_) line->RequestStop();
     for (auto& line : lines_) line->Stop();

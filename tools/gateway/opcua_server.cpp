@@ -363,6 +363,8 @@ std::string OpcuaServer::Start() {
     return {};
 }
 
+void OpcuaServer::RequestStop() { impl_->running = false; }
+
 void OpcuaServer::Stop() {
     Impl& m = *impl_;
     m.running = false;
@@ -409,6 +411,7 @@ std::string OpcuaServer::Start() {
     return "this vorlan-gateway was built without OPC UA; leave out [opcua] or rebuild with open62541 "
            "(scripts/fetch-open62541.sh)";
 }
+void OpcuaServer::RequestStop() {}
 void OpcuaServer::Stop() {}
 void OpcuaServer::OnValue(const RelayPoints&, const PointChange&) {}
 

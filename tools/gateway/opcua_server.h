@@ -48,6 +48,9 @@ public:
     // Builds the address space from the relays' current values, opens the
     // port and starts the thread; empty text on success.
     std::string Start();
+    // Tells the server's thread to end, without waiting (it waits for the
+    // network at most half a second), so it ends while the lines stop.
+    void RequestStop();
     void Stop();
 
     // A value of `relay` changed (called on the line's thread).
