@@ -3,7 +3,11 @@
 // built against the simulator on a pseudo-terminal, read by node-opcua
 // (installed from npm into the build folder; the test skips without it).
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -259,4 +263,27 @@ TEST_F(GatewayOpcuaTest, ServesTheSimulatorsValuesWithTheirQuality) {
     }
 
     EXPECT_EQ(gateway_->Stop(SIGTERM), 0);
+}
+
+TEST_F(GatewayOpcuaTest, APortAlreadyTakenStopsTheStartWithTheReason) {
+    if (!OpcuaBuilt()) GTEST_SKIP() << "vorlan-gateway was built without OPC UA (scripts/fetch-open62541.sh)";
+    // Something else listens on the OPC UA port.
+    const int taken = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(taken, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    socklen_t size = sizeof a;
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&a), &size), 0);
+
+    const std::string port = StartSimulator("1", 0);
+    StartGateway(Head("ua", "", "", "[opcua]\nport = " + std::to_string(ntohs(a.sin_port)) + "\n") +
+                 Line(port, "[[line.relay]]\naddress = 1\nitems = [\"YC1\"]\n"));
+    // The gateway ends instead of running without the server it was asked for.
+    EXPECT_TRUE(WaitFor(10, [&] { return !gateway_->running(); })) << ReadFile(gatewayLog_);
+    EXPECT_NE(ReadFile(gatewayLog_).find("OPC UA: can't listen on opc.tcp://127.0.0.1:"), std::string::npos)
+        << ReadFile(gatewayLog_);
+    close(taken);
 }
