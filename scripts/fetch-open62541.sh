@@ -24,8 +24,9 @@ tarball="$work/open62541_${version}.orig.tar.gz"
 if [ ! -f "$tarball" ] || ! echo "$sha256  $tarball" | sha256sum -c --quiet - 2>/dev/null; then
   rm -f "$tarball"
   # The same mirror the system's own Debian sources name.
-  uri="$(grep -hoE 'https?://[^ ]*debian[^ ]*' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
-           /etc/apt/sources.list.d/*.list 2>/dev/null | grep -v security | head -n1 || true)"
+  uri="$( (grep -hE '^[[:space:]]*(deb|URIs:)' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
+              /etc/apt/sources.list.d/*.list 2>/dev/null || true) \
+         | grep -oE 'https?://[^ ]*/debian/?( |$)' | grep -v security | head -n1 | tr -d ' ' || true)"
   uri="${uri:-http://deb.debian.org/debian}"
   apt_dir="$work/apt"
   mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial"
