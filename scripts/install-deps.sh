@@ -17,6 +17,10 @@ packages=(
   libcpp-httplib-dev chromium openssl
 )
 
+# node-opcua (from npm, installed by the OPC UA test) needs Node.js and npm;
+# a Node.js that brings its own npm is left alone.
+if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

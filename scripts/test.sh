@@ -10,6 +10,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+# open62541 for the gateway's OPC UA server, built once into build/deps; the
+# gateway is built without OPC UA when it can't be fetched.
+scripts/fetch-open62541.sh || echo "open62541 not available: vorlan-gateway is built without OPC UA"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 fuzz_seconds=${VORLAN_FUZZ_SECONDS:-60}

@@ -12,6 +12,7 @@
 #include "config_check.h"
 #include "control_payload.h"
 #include "log.h"
+#include "opcua_server.h"
 #include "register_map.h"
 #include "status_server.h"
 
@@ -73,6 +74,13 @@ std::string Gateway::Start() {
         listener.onValue = [this](const RelayPoints& r, const PointChange& c) { OnValue(r, c); };
         listener.onEvent = [this](const RelayPoints& r, int input, int state, int64_t t) { OnEvent(r, input, state, t); };
     }
+    if (config_.opcua.enabled) {
+        // The OPC UA variables follow the same changes MQTT publishes.
+        listener.onValue = [this, mqtt = std::move(listener.onValue)](const RelayPoints& r, const PointChange& c) {
+            if (mqtt) mqtt(r, c);
+            opcua_->OnValue(r, c);
+        };
+    }
     for (size_t l = 0; l < config_.lines.size(); ++l) {
         std::vector<RelayPoints*> mine;
         for (auto& r : relays_) {
@@ -87,6 +95,12 @@ std::string Gateway::Start() {
             OnMqttControl(t, p, retained);
         });
         if (std::string e = mqtt_->Start(); !e.empty()) return e;
+    }
+    if (config_.opcua.enabled) {
+        std::vector<RelayPoints*> all;
+        for (auto& r : relays_) all.push_back(r.get());
+        opcua_ = std::make_unique<OpcuaServer>(config_, all);
+        if (std::string e = opcua_->Start(); !e.empty()) return e;
     }
     for (auto& line : lines_) line->Start();
     if (config_.modbus.enabled) {
@@ -115,11 +129,13 @@ void Gateway::Stop() {
     // No control reaches a line from here on: new ones are answered busy,
     // queued ones `stopping`, and one in progress is cancelled.
     if (modbus_) modbus_->Quiesce();
+    if (opcua_) opcua_->RequestStop();
     // Every line is told at once, so stopping waits for one exchange, not one per line.
     for (auto& line : lines_) line->RequestStop();
     for (auto& line : lines_) line->Stop();
     if (modbus_) modbus_->Stop();
     if (status_) status_->Stop();
+    if (opcua_) opcua_->Stop();
     if (mqtt_) mqtt_->Stop();
 }
 

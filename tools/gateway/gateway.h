@@ -19,6 +19,7 @@
 
 namespace vorlan_gateway {
 
+class OpcuaServer;
 class StatusServer;
 
 // Raises the open-file limit to what `config` needs; empty text when it
@@ -61,6 +62,7 @@ private:
     std::unique_ptr<ModbusServer> modbus_;
     std::unique_ptr<MqttLink> mqtt_;
     std::unique_ptr<StatusServer> status_;
+    std::unique_ptr<OpcuaServer> opcua_;
     AuditLog audit_;
     std::atomic<bool> stopping_{false};
     bool stopped_ = false;

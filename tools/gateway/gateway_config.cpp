@@ -143,6 +143,32 @@ std::string ReadStatus(const toml::table& root, StatusConfig& s) {
     return {};
 }
 
+std::string ReadOpcua(const toml::table& root, const std::string& name, OpcuaConfig& o) {
+    std::string e;
+    const toml::table* t = Section(root, "opcua", e);
+    if (!t) return e;
+    CONFIG_TRY(CheckKeys(*t, {"enabled", "listen", "port", "application_uri", "security"}, "[opcua]"));
+    o.enabled = true;
+    CONFIG_TRY(GetBool(*t, "enabled", o.enabled));
+    CONFIG_TRY(GetText(*t, "listen", o.listen));
+    if (o.listen.empty()) return At(*t) + "'listen' must name an address";
+    CONFIG_TRY(GetInt(*t, "port", 1, 65535, o.port));
+    CONFIG_TRY(GetText(*t, "application_uri", o.applicationUri));
+    if (o.applicationUri.empty()) o.applicationUri = "urn:vorlan:gateway:" + TopicSafe(name);
+    if (const toml::node* n = t->get("security")) {
+        const toml::array* list = n->as_array();
+        if (!list || list->empty()) return At(*n) + "'security' must be a list of policies, such as [\"None\"]";
+        o.security.clear();
+        for (const toml::node& p : *list) {
+            const auto v = p.value_exact<std::string>();
+            // Only unsecured endpoints are built so far.
+            if (!v || *v != "None") return At(p) + "'security' offers only \"None\" in this version";
+            o.security.push_back(*v);
+        }
+    }
+    return {};
+}
+
 // One line: the host's station reader, then the gateway's own keys.
 std::string ReadLine(const toml::table& t, LineConfig& line, const std::set<std::string>& skipped) {
     StationExtraKeys extra;
@@ -164,7 +190,7 @@ std::string ReadLine(const toml::table& t, LineConfig& line, const std::set<std:
 }
 
 std::string ReadConfig(const toml::table& root, GatewayConfig& c) {
-    CONFIG_TRY(CheckKeys(root, {"name", "driver", "gateway", "modbus", "mqtt", "status", "line", "channel", "relay",
+    CONFIG_TRY(CheckKeys(root, {"name", "driver", "gateway", "modbus", "mqtt", "status", "opcua", "line", "channel", "relay",
                                 "unit_base", "read_interval_ms"},
                          "the configuration file"));
     CONFIG_TRY(GetText(root, "name", c.name));
@@ -180,6 +206,7 @@ std::string ReadConfig(const toml::table& root, GatewayConfig& c) {
     CONFIG_TRY(ReadModbus(root, c.modbus));
     CONFIG_TRY(ReadMqtt(root, c.mqtt));
     CONFIG_TRY(ReadStatus(root, c.status));
+    CONFIG_TRY(ReadOpcua(root, c.name, c.opcua));
     if (c.mqtt.topicStation.empty()) c.mqtt.topicStation = c.name;
     c.mqtt.topicStation = TopicSafe(c.mqtt.topicStation);
 
@@ -201,7 +228,7 @@ std::string ReadConfig(const toml::table& root, GatewayConfig& c) {
     } else {
         if (!root.get("channel")) return "the configuration file needs [[line]] entries (or one [channel] with [[relay]]s)";
         LineConfig line;
-        CONFIG_TRY(ReadLine(root, line, {"gateway", "modbus", "mqtt", "status"}));
+        CONFIG_TRY(ReadLine(root, line, {"gateway", "modbus", "mqtt", "status", "opcua"}));
         c.lines.push_back(std::move(line));
     }
 

@@ -48,6 +48,14 @@ struct StatusConfig {
     int refreshS = 2;                  // the page reloads itself this often
 };
 
+struct OpcuaConfig {
+    bool enabled = false;              // only with an [opcua] section
+    std::string listen = "127.0.0.1";
+    int port = 4840;
+    std::string applicationUri;        // "urn:vorlan:gateway:<name>" when not given
+    std::vector<std::string> security{"None"};  // the security policies offered
+};
+
 struct GatewayConfig {
     std::string path;
     std::string name;                  // the station's name
@@ -57,6 +65,7 @@ struct GatewayConfig {
     ModbusConfig modbus;
     MqttConfig mqtt;
     StatusConfig status;
+    OpcuaConfig opcua;
     std::string auditFile;             // every control's audit line is appended here too
     int controlTimeoutMs = 10000;      // select, execute and the relay's confirmation
     int logLevel = 1;                  // 0 errors, 1 warnings and notices, 2 info, 3 debug

@@ -13,6 +13,7 @@
 #include "gateway.h"
 #include "gateway_config.h"
 #include "log.h"
+#include "opcua_server.h"
 #include "register_map.h"
 
 #ifndef VORLAN_VERSION
@@ -29,7 +30,8 @@ const char kUsage[] =
     "  -v                  more log lines (info; twice: debug)\n"
     "  --check             check the configuration (driver, items, addresses, TLS files) and stop;\n"
     "                      no port is opened\n"
-    "  --map               the same checks, then print the Modbus register map and stop\n"
+    "  --map               the same checks, then print the Modbus register map (and the OPC UA\n"
+    "                      node ids) and stop\n"
     "  --version           print the version and stop\n"
     "Stops cleanly on SIGTERM or SIGINT.\n";
 
@@ -68,10 +70,16 @@ int ReadOptions(int argc, char** argv, Options& o) {
 }
 
 int Check(const GatewayConfig& config, bool map) {
-    const std::vector<std::string> problems = CheckConfiguration(config);
+    std::vector<std::string> problems = CheckConfiguration(config);
+    if (config.opcua.enabled && !OpcuaBuilt()) {
+        problems.push_back("[opcua]: this vorlan-gateway was built without OPC UA");
+    }
     for (const std::string& p : problems) std::fprintf(stderr, "vorlan-gateway: %s: %s\n", config.path.c_str(), p.c_str());
     if (!problems.empty()) return 1;
-    if (map) std::fputs(MapText(config).c_str(), stdout);
+    if (map) {
+        std::fputs(MapText(config).c_str(), stdout);
+        if (config.opcua.enabled) std::fputs(("\n" + OpcuaMapText(config)).c_str(), stdout);
+    }
     else std::printf("%s: the configuration is usable\n", config.path.c_str());
     return 0;
 }
