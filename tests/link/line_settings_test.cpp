@@ -171,7 +171,7 @@ TEST(LineSettings, SilentBackoffFollowsTheProfileUnlessSet) {
     const LineSettings standard = For("", "COM1", notes);
     EXPECT_FALSE(standard.BackoffOn());
     EXPECT_EQ(standard.silentRetryMaxS, 10u);
-    EXPECT_TRUE(For("timing = fast\n", "COM1", notes).BackoffOn());
+    EXPECT_TRUE(For("[default]\ntiming = fast\n", "COM1", notes).BackoffOn());
 
     const std::string text =
         "[default]\n"

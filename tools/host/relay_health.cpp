@@ -32,16 +32,11 @@ const char* StateName(RelayState state) {
     return "no-answer";
 }
 
-namespace {
-
-// ", retrying every 4 s" while the driver backs the silent relay off.
 std::string RetryText(const VorlanRelayStats& s) {
     if (s.inBackoff == 0) return {};
     const uint32_t seconds = (s.retryIntervalMs + 500) / 1000;
     return ", retrying every " + std::to_string(seconds > 0 ? seconds : 1) + " s";
 }
-
-}  // namespace
 
 std::string StateText(const RelayHealth& health) {
     if (!health.known) return "state unknown (the driver gives no VorlanGetRelayStats)";
