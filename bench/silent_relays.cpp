@@ -6,7 +6,7 @@
 // driver's CPU time per answered exchange, and the longest time until a relay
 // switched on again is answered.
 //
-//   bench_silent_relays [measure-seconds]
+//   bench_silent_relays [measure-seconds]   (default 12, from 15 s after the start)
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -30,8 +30,9 @@ constexpr double kCharMs = 10.0 * 1000.0 / kBaud;
 constexpr double kGuardChars = 3.5;
 constexpr double kSettleMs = 15'000;    // the back-off has reached its longest interval
 constexpr uint32_t kRetryMaxMs = 10'000;
-// A general poll (5 bytes) and its typical answer (about 20 bytes) on the wire.
-constexpr double kMeanWireChars = 25;
+// A general poll (5 bytes) and its mean answer (about 30 bytes, as
+// bench_line_rate counts them) on the wire.
+constexpr double kMeanWireChars = 35;
 
 struct Figures {
     double rate = 0;       // answered exchanges/s
@@ -145,7 +146,7 @@ void Report(const char* name, size_t relays, const std::vector<size_t>& silent, 
     std::printf("  all answering        %6.2f exchanges/s   CPU %.3f ms/exchange\n", all.rate, all.cpuMs);
     std::printf("  live, with silent    %6.2f exchanges/s   CPU %.3f ms/exchange (from 15 s after the start)\n",
                 some.rate, some.cpuMs);
-    std::printf("  physical limit       %6.2f exchanges/s   (poll and a 20-byte answer + %d ms + 3.5 characters)\n",
+    std::printf("  physical limit       %6.2f exchanges/s   (poll and a 30-byte answer + %d ms + 3.5 characters)\n",
                 limit, kTurnaroundMs);
     std::printf("  live / all answering       %5.2fx   target >= 0.9x    %s\n", ratio,
                 vorlan_bench::Verdict(ratio >= 0.9));
@@ -158,7 +159,7 @@ void Report(const char* name, size_t relays, const std::vector<size_t>& silent, 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double measureS = argc > 1 ? std::atof(argv[1]) : 8;
+    const double measureS = argc > 1 ? std::atof(argv[1]) : 12;
     char dir[] = "/tmp/vorlan-silent-relays-XXXXXX";
     if (mkdtemp(dir) == nullptr) return 1;
     const std::string linesFile = std::string(dir) + "/lines.ini";

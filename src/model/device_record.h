@@ -171,6 +171,8 @@ struct PollingState {
     // Whether silent relays are backed off, and the longest retry interval.
     bool silentBackoff = false;
     uint32_t silentRetryMaxMs = 10'000;
+    // After a retry served out of turn: the relay whose turn it took; kNone otherwise.
+    int32_t resumeTurn = kNone;
 
     // The record `currentDevice` names (always inside the table).
     DeviceRecord& Current() {

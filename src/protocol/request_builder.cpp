@@ -72,15 +72,54 @@ void SkipSilentRelays(PollingState& s, int32_t count, uint32_t tick) {
     s.currentDevice = soonest;
 }
 
+// The backed-off relay whose retry is most overdue, or -1 when none is due.
+int32_t DueRetry(const PollingState& s, int32_t count, uint32_t tick) {
+    int32_t due = -1;
+    int32_t longest = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        const Conversation& c = s.devices[static_cast<size_t>(i)].conversation;
+        if (!c.backedOff || !TickReached(tick, c.retryDueTick)) continue;
+        const int32_t overdue = static_cast<int32_t>(tick - c.retryDueTick);
+        if (overdue > longest) {
+            longest = overdue;
+            due = i;
+        }
+    }
+    return due;
+}
+
+// Picks the relay of a line with silent relays: a retry that has fallen due
+// goes out at once, out of turn (on a long line its turn may be seconds
+// away), and the rotation then resumes where it was; otherwise the next relay
+// in turn that takes it. A running control watch or a pending priority keeps
+// the turn as it is: they choose after this.
+void ChooseAmongSilent(PollingState& s, int32_t count, uint32_t tick) {
+    const bool watchRunning = s.controlWatchDevice != kNone && s.controlWatch == 1 && s.controlWatchStep > 0;
+    if (!watchRunning && s.priorityDevice == kNone) {
+        const int32_t due = DueRetry(s, count, tick);
+        if (due >= 0 && due != s.currentDevice) {
+            s.resumeTurn = s.currentDevice;
+            s.currentDevice = due;
+            return;
+        }
+    }
+    SkipSilentRelays(s, count, tick);
+}
+
 // Stage 1: the next relay in turn (past backed-off silent relays), unless the
 // control watch or a pending priority names another. Only registered relays
 // are served: a watch or a priority naming a record beyond them is dropped.
 // Needs count > 0.
 void ChooseRelay(PollingState& s, uint32_t tick) {
     const int32_t count = RelayCount(s);
+    if (s.resumeTurn != kNone) {
+        // The last request was a retry out of turn: the turn it skipped comes now.
+        s.currentDevice = s.resumeTurn - 1;
+        s.resumeTurn = kNone;
+    }
     s.currentDevice += 1;
     if (s.currentDevice >= count || s.currentDevice < 0) s.currentDevice = 0;
-    if (s.silentBackoff) SkipSilentRelays(s, count, tick);
+    if (s.silentBackoff) ChooseAmongSilent(s, count, tick);
 
     if (s.controlWatchDevice != kNone && !Registered(s.controlWatchDevice, count)) {
         if (s.controlWatchDevice >= 0 && s.controlWatchDevice < kMaxDevices) {
