@@ -459,8 +459,9 @@ typedef struct IDeviceDriverVtbl {
      * goes out, microseconds for registers served from memory. */
     int32_t (*ReadPacket)(IDeviceDriver *self, HostPacket *packet);
     /* Registers the relay whose bus address is the decimal text (0..32).
-     * Returns 1 and stores the address, or 0 for a bad text or a full table
-     * (32 relays). Call before polling. */
+     * Returns 1 and stores the address, or 0 for a bad or empty text, an
+     * address already registered on this component, or a full table (32
+     * relays). Call before polling. */
     int32_t (*AddDevice)(IDeviceDriver *self, const char *addressText, int32_t *address);
     /* The reason for the last rejection as NUL-terminated GBK text (constant
      * data of the library), or null when there is none. */

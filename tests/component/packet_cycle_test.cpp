@@ -179,6 +179,18 @@ TEST_F(PacketCycleTest, ProbeOfAnUnregisteredAddressFailsWithoutWriting) {
     EXPECT_TRUE(port->written.empty());
 }
 
+// One record per address, and an address needs digits: a second record of
+// the same address would never get an answer of its own.
+TEST_F(PacketCycleTest, RegistrationRefusesRepeatedAndEmptyAddresses) {
+    int32_t address = -1;
+    EXPECT_EQ(driver->AddDevice("1", &address), 0);  // relay 1 is registered
+    EXPECT_EQ(driver->AddDevice("", &address), 0);
+    EXPECT_EQ(address, -1);
+    EXPECT_EQ(driver->State().deviceCount, 3);
+    EXPECT_EQ(driver->AddDevice("0", &address), 1);
+    EXPECT_EQ(address, 0);
+}
+
 TEST_F(PacketCycleTest, RegistrationStopsAtThirtyTwoRelays) {
     int32_t address = -1;
     for (int i = 3; i < 32; ++i) ASSERT_EQ(driver->AddDevice(std::to_string(i + 1).c_str(), &address), 1);
