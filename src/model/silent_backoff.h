@@ -39,7 +39,6 @@ inline void UpdateSilentBackoff(const PollingState& state, DeviceRecord& relay, 
         const uint32_t doubled = c.retryIntervalMs * 2;
         c.retryIntervalMs = doubled < most ? doubled : most;
     }
-    if (c.retryIntervalMs > most) c.retryIntervalMs = most;
     c.retryDueTick = tick + c.retryIntervalMs;
 }
 
