@@ -541,6 +541,12 @@ typedef struct VorlanRelayStats {
     uint32_t rejectedAnswers;     /* answers refused: bad CRC, wrong address, bad framing */
     uint32_t consecutiveFailures; /* failed exchanges since the last answer taken */
     FileTime lastAnswer;          /* UTC time of the last answer taken; 0 when never */
+    /* Silent-relay back-off (line settings silent_backoff, silent_retry_max_s):
+     * a relay that failed VORLAN_STALE_AFTER_FAILURES exchanges in a row is
+     * left out of the rotation and retried at doubling intervals. */
+    uint32_t inBackoff;           /* 1 while the relay is backed off, else 0 */
+    uint32_t retryIntervalMs;     /* its current retry interval; 0 when not backed off */
+    uint32_t nextRetryInMs;       /* time until its next retry is due; 0 when due or not backed off */
 } VorlanRelayStats;
 
 /* Fills `out` for the relay registered at `deviceIndex` (0 for the first

@@ -33,8 +33,8 @@ int32_t DllRegisterServer(void) {
 
 int32_t VorlanGetRelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats* out) {
     if (driver == nullptr || out == nullptr) return 0;
-    const vorlan::LinkStatsTable& stats = vorlan::RelayPro::Of(driver).Core().LinkStats();
-    return stats.Read(deviceIndex, *out) ? 1 : 0;
+    vorlan::CRelayDriver& core = vorlan::RelayPro::Of(driver).Core();
+    return core.LinkStats().Read(deviceIndex, *out, core.GetClock().TickMs()) ? 1 : 0;
 }
 
 uint32_t VorlanGetLastError(IDeviceDriver* driver, char* buffer, uint32_t size) {

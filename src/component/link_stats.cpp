@@ -55,7 +55,18 @@ void LinkStatsTable::Note(int32_t index, ExchangeOutcome outcome, bool answerTak
     Increment(s.consecutiveFailures);
 }
 
-bool LinkStatsTable::Read(int32_t index, VorlanRelayStats& out) const {
+void LinkStatsTable::NoteBackoff(int32_t index, bool inBackoff, uint32_t intervalMs, uint32_t dueTick) {
+    if (index < 0 || index >= registered_.load(kRelaxed)) return;
+    RelayLinkStats& s = relays_[static_cast<size_t>(index)];
+    // The due tick first: a reader that sees the flag sees a due tick at
+    // least as new as the one that went with it, or an older one that has
+    // passed (it then shows 0 ms left).
+    s.retryDueTick.store(dueTick, kRelaxed);
+    s.retryIntervalMs.store(inBackoff ? intervalMs : 0, kRelaxed);
+    s.inBackoff.store(inBackoff ? 1 : 0, kRelaxed);
+}
+
+bool LinkStatsTable::Read(int32_t index, VorlanRelayStats& out, uint32_t nowTick) const {
     if (index < 0 || index >= registered_.load(std::memory_order_acquire)) return false;
     const RelayLinkStats& s = relays_[static_cast<size_t>(index)];
     out.address = s.address.load(kRelaxed);
@@ -67,6 +78,10 @@ bool LinkStatsTable::Read(int32_t index, VorlanRelayStats& out) const {
     const uint64_t last = s.lastAnswerFileTime.load(kRelaxed);
     out.lastAnswer.lowDateTime = static_cast<uint32_t>(last);
     out.lastAnswer.highDateTime = static_cast<uint32_t>(last >> 32);
+    out.inBackoff = s.inBackoff.load(kRelaxed);
+    out.retryIntervalMs = out.inBackoff != 0 ? s.retryIntervalMs.load(kRelaxed) : 0;
+    const int32_t left = static_cast<int32_t>(s.retryDueTick.load(kRelaxed) - nowTick);
+    out.nextRetryInMs = out.inBackoff != 0 && left > 0 ? static_cast<uint32_t>(left) : 0;
     return true;
 }
 

@@ -23,6 +23,9 @@ struct RelayLinkStats {
     std::atomic<uint32_t> rejectedAnswers{0};
     std::atomic<uint32_t> consecutiveFailures{0};
     std::atomic<uint64_t> lastAnswerFileTime{0};
+    std::atomic<uint32_t> inBackoff{0};
+    std::atomic<uint32_t> retryIntervalMs{0};
+    std::atomic<uint32_t> retryDueTick{0};
 };
 
 class LinkStatsTable {
@@ -34,8 +37,13 @@ public:
     // and whether its answer was taken as this relay's.
     void Note(int32_t index, ExchangeOutcome outcome, bool answerTaken, uint64_t nowFileTime);
 
-    // Returns false when no relay is registered at `index`.
-    bool Read(int32_t index, VorlanRelayStats& out) const;
+    // The relay's silent back-off as the packet cycle left it: its interval
+    // and the tick its next retry is due at.
+    void NoteBackoff(int32_t index, bool inBackoff, uint32_t intervalMs, uint32_t dueTick);
+
+    // Returns false when no relay is registered at `index`. `nowTick` (the
+    // driver's clock) gives the time left until a backed-off relay's retry.
+    bool Read(int32_t index, VorlanRelayStats& out, uint32_t nowTick = 0) const;
 
 private:
     std::array<RelayLinkStats, kMaxDevices> relays_{};

@@ -14,6 +14,7 @@
 #include "protocol/answer_dispatch.h"
 #include "model/frame.h"
 #include "model/freshness.h"
+#include "model/silent_backoff.h"
 #include "protocol/answer_pairing.h"
 #include "protocol/control_conversation.h"
 #include "protocol/conversation.h"
@@ -45,6 +46,8 @@ int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     specQuality_ = opened.specQuality;
     relayZone_ = std::move(opened.relayZone);
     timeSync_ = opened.timeSync;
+    silentBackoff_ = opened.silentBackoff;
+    silentRetryMaxMs_ = opened.silentRetryMaxMs;
     NoteOpenError(0, {});
     return 1;
 }
@@ -89,6 +92,8 @@ int32_t CRelayDriver::OpenChannelLocked(const ChannelConfig* config, int* error)
         // The builder and the delivery read the relay clocks from the polling state.
         state_.relayZone = relayZone_;
         state_.timeSync = timeSync_;
+        state_.silentBackoff = silentBackoff_;
+        state_.silentRetryMaxMs = silentRetryMaxMs_;
     }
     TraceLineNotes();
     TraceOpenError();
@@ -237,12 +242,15 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
                 if (ReachedRelay(lastOutcome_)) NoteExchangeFailed(*served);
             }
         }
+        NoteBackoff(target);
         return 0;
     }
     const size_t size = frame.length > 0 ? static_cast<size_t>(frame.length) : 0;
     const AnswerVerdict verdict = TakeAnswer(state_, *this, ByteView(bytes, size), clock_->NowFileTime());
     const bool taken = verdict == AnswerVerdict::Taken || verdict == AnswerVerdict::PurposeFailed;
     linkStats_.Note(target, lastOutcome_, taken, clock_->NowFileTime());
+    NoteBackoff(target);
+    if (state_.currentDevice != target) NoteBackoff(state_.currentDevice);  // another relay's answer was taken
     if (verdict == AnswerVerdict::Refused || verdict == AnswerVerdict::PurposeFailed) return 0;
 
     if (packetRelay.conversation.unansweredCount > 10) {
@@ -268,11 +276,27 @@ int32_t CRelayDriver::ProbeDevice(intptr_t /*reserved*/, int32_t address, intptr
         if (target >= 0 && ReachedRelay(lastOutcome_)) {
             NoteExchangeFailed(state_.devices[static_cast<size_t>(target)]);
         }
+        NoteBackoff(target);
         return 0;
     }
     const int32_t parsed = ParseProbeAnswer(relayAddress, bytes, frame.length);
     linkStats_.Note(target, lastOutcome_, parsed == 1, clock_->NowFileTime());
+    NoteBackoff(target);
     return parsed;
+}
+
+void CRelayDriver::NoteBackoff(int32_t index) {
+    if (index < 0 || index >= state_.deviceCount || index >= kMaxDevices) return;
+    DeviceRecord& relay = state_.devices[static_cast<size_t>(index)];
+    const bool answered = relay.conversation.failedExchanges < VORLAN_STALE_AFTER_FAILURES;
+    // Only an exchange that reached the relay moves its schedule; an answer
+    // taken from it ends the back-off whatever the exchange was.
+    if (!ReachedRelay(lastOutcome_) && !(answered && relay.conversation.backedOff)) return;
+    if (answered && !relay.conversation.backedOff) return;
+    const uint32_t tick = clock_->TickMs();
+    UpdateSilentBackoff(state_, relay, tick);
+    const Conversation& c = relay.conversation;
+    linkStats_.NoteBackoff(index, c.backedOff, c.retryIntervalMs, c.retryDueTick);
 }
 
 int32_t CRelayDriver::ParseProbeAnswer(uint8_t address, const uint8_t* frame, int32_t length) {

@@ -72,6 +72,8 @@ protected:
     // The open line's relay clocks: their zone, and whether the driver sets them.
     RelayZone relayZone_;
     bool timeSync_ = true;
+    bool silentBackoff_ = false;
+    uint32_t silentRetryMaxMs_ = 10'000;
     std::vector<std::string> lineNotes_;
     // Why the last OpenChannel refused; the text under its own lock, which
     // hosts read from any thread.
@@ -121,6 +123,9 @@ private:
     void TraceLineNotes();
     // A refusal's reason to the monitor, once for as long as it repeats.
     void TraceOpenError();
+    // Brings the back-off of the relay at `index` up to date after an
+    // exchange (lastOutcome_), and its statistics with it.
+    void NoteBackoff(int32_t index);
 
     void StoreCodedSettings(DeviceRecord& relay, ByteView frame) override;
     void StoreSettingValues(DeviceRecord& relay, ByteView frame) override;

@@ -56,6 +56,8 @@ LineChannel OpenLineChannel(const ChannelConfig& config, Clock& clock) {
     channel.specQuality = line.specQuality;
     channel.relayZone = line.relayZone;
     channel.timeSync = line.timeSync;
+    channel.silentBackoff = line.BackoffOn();
+    channel.silentRetryMaxMs = line.silentRetryMaxS * 1000;
     return channel;
 }
 

@@ -26,6 +26,8 @@ struct LineChannel {
     bool specQuality = false;          // quality = spec
     RelayZone relayZone;               // the zone the relays' clocks keep
     bool timeSync = true;              // the driver sets the relays' clocks
+    bool silentBackoff = false;        // silent relays leave the rotation
+    uint32_t silentRetryMaxMs = 10'000;
     std::vector<std::string> notes;    // what the settings file got wrong
     OpenError error;                   // why the port did not open
 };

@@ -9,6 +9,7 @@ namespace {
 constexpr uint32_t kMaxTimeoutMs = 60'000;
 constexpr uint32_t kMaxRtsDelayMs = 100;  // the kernel's own limit
 constexpr double kMaxGuardChars = 1000;
+constexpr uint32_t kMaxSilentRetryS = 3600;
 
 bool OnOff(const std::string& v, bool& out) {
     if (v == "on") out = true;
@@ -84,6 +85,13 @@ bool Apply(const IniEntry& e, LineSettings& s, bool& known, std::string& why) {
     }
     if (k == "relay_time_zone") return RelayZone::FromText(v, s.relayZone, why);
     if (k == "time_sync") return OnOff(v, s.timeSync);
+    if (k == "silent_backoff") {
+        bool on = false;
+        if (!OnOff(v, on)) return false;
+        s.silentBackoff = on ? SilentBackoff::On : SilentBackoff::Off;
+        return true;
+    }
+    if (k == "silent_retry_max_s") return Whole(v, 1, kMaxSilentRetryS, s.silentRetryMaxS);
     known = false;
     return false;
 }
@@ -106,6 +114,8 @@ void ResetKey(const std::string& k, LineSettings& s) {
     else if (k == "quality") s.specQuality = d.specQuality;
     else if (k == "relay_time_zone") s.relayZone = d.relayZone;
     else if (k == "time_sync") s.timeSync = d.timeSync;
+    else if (k == "silent_backoff") s.silentBackoff = d.silentBackoff;
+    else if (k == "silent_retry_max_s") s.silentRetryMaxS = d.silentRetryMaxS;
 }
 
 void ApplySection(const IniFile& ini, const std::string& section, LineSettings& s,

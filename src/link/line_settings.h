@@ -20,6 +20,9 @@ namespace vorlan {
 
 enum class LineTiming : uint8_t { Standard, Fast };
 
+// silent_backoff: unset follows the timing profile (on when fast).
+enum class SilentBackoff : uint8_t { ByProfile, On, Off };
+
 struct LineSettings {
     LineTiming timing = LineTiming::Standard;
     uint32_t answerTimeoutMs = 450;      // write to the answer's first byte
@@ -34,6 +37,14 @@ struct LineSettings {
     bool specQuality = false;
     RelayZone relayZone;                 // relay_time_zone: UTC+8 unless set
     bool timeSync = true;                // time_sync: off where a station clock sets the relays
+    SilentBackoff silentBackoff = SilentBackoff::ByProfile;
+    uint32_t silentRetryMaxS = 10;       // silent_retry_max_s: longest retry interval of a silent relay
+
+    // Whether silent relays are backed off on this line.
+    bool BackoffOn() const {
+        if (silentBackoff == SilentBackoff::ByProfile) return timing == LineTiming::Fast;
+        return silentBackoff == SilentBackoff::On;
+    }
 };
 
 constexpr size_t kMaxLineSettingsFile = 64 * 1024;

@@ -45,6 +45,11 @@ struct Conversation {
     Request awaiting = Request::None;
     int32_t failedExchanges = 0;        // in a row, since the last answer taken
     uint64_t lastAnswerTime = 0;        // UTC FILETIME of the last answer taken; 0: never
+    // Silent-relay back-off (model/silent_backoff.h): out of the ordinary
+    // rotation until the tick reaches retryDueTick.
+    bool backedOff = false;
+    uint32_t retryIntervalMs = 0;
+    uint32_t retryDueTick = 0;
 };
 
 // The values the relay reported, stored by the answer dispatch, each with
@@ -164,6 +169,11 @@ struct PollingState {
     // OpenChannel.
     RelayZone relayZone;
     bool timeSync = true;
+    // Whether silent relays are backed off, and the longest retry interval.
+    bool silentBackoff = false;
+    uint32_t silentRetryMaxMs = 10'000;
+    // After a retry served out of turn: the relay whose turn it took; kNone otherwise.
+    int32_t resumeTurn = kNone;
 
     // The record `currentDevice` names (always inside the table).
     DeviceRecord& Current() {

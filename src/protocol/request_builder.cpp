@@ -5,6 +5,7 @@
 
 #include "model/frame.h"
 #include "model/recording_limits.h"
+#include "model/silent_backoff.h"
 #include "protocol/answer_pairing.h"
 #include "protocol/codecs.h"
 #include "protocol/control_conversation.h"
@@ -30,13 +31,96 @@ int32_t RelayCount(const PollingState& state) {
 
 bool Registered(int32_t index, int32_t count) { return index >= 0 && index < count; }
 
-// Stage 1: the next relay in turn, unless the control watch or a pending
-// priority names another. Only registered relays are served: a watch or a
-// priority naming a record beyond them is dropped. Needs count > 0.
-void ChooseRelay(PollingState& s) {
+// Whether the host asked something of the relay that its turn must carry:
+// a setting read, write or zone switch, a write's confirmation, a recording
+// list or retrieval, a control step. Plain polls are not host work.
+bool HostWorkWaiting(const DeviceRecord& r) {
+    if (RecordingHasMoreSamples(r)) return true;
+    if (r.settings.settingState == VORLAN_SETTING_SWITCHING) return true;
+    if (r.conversation.writeConfirmCountdown != 0) return true;
+    const Request code = r.conversation.nextCommand;
+    if (code == Request::GeneralPoll || code == Request::FollowUpPoll || code == Request::None) return false;
+    return ControlRequestAllowed(r, code);
+}
+
+// Whether the relay takes its turn: it is not backed off, its retry is due,
+// or host work for it waits.
+bool TakesTurn(const DeviceRecord& r, uint32_t tick) {
+    return SilentRetryDue(r, tick) || HostWorkWaiting(r);
+}
+
+// Moves the turn past backed-off relays that don't take it. When none of
+// the relays takes it, the one whose retry falls due first is served now:
+// sending nothing would hand the host back an immediate failure on every
+// Send, and a line where every relay is silent then costs what it costs
+// without the back-off.
+void SkipSilentRelays(PollingState& s, int32_t count, uint32_t tick) {
+    int32_t soonest = s.currentDevice;
+    int32_t soonestWait = INT32_MAX;
+    for (int32_t n = 0; n < count; ++n) {
+        const int32_t i = (s.currentDevice + n) % count;
+        const DeviceRecord& r = s.devices[static_cast<size_t>(i)];
+        if (TakesTurn(r, tick)) {
+            s.currentDevice = i;
+            return;
+        }
+        const int32_t wait = static_cast<int32_t>(r.conversation.retryDueTick - tick);
+        if (wait < soonestWait) {
+            soonestWait = wait;
+            soonest = i;
+        }
+    }
+    s.currentDevice = soonest;
+}
+
+// The backed-off relay whose retry is most overdue, or -1 when none is due.
+int32_t DueRetry(const PollingState& s, int32_t count, uint32_t tick) {
+    int32_t due = -1;
+    int32_t longest = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        const Conversation& c = s.devices[static_cast<size_t>(i)].conversation;
+        if (!c.backedOff || !TickReached(tick, c.retryDueTick)) continue;
+        const int32_t overdue = static_cast<int32_t>(tick - c.retryDueTick);
+        if (overdue > longest) {
+            longest = overdue;
+            due = i;
+        }
+    }
+    return due;
+}
+
+// Picks the relay of a line with silent relays: a retry that has fallen due
+// goes out at once, out of turn (on a long line its turn may be seconds
+// away), and the rotation then resumes where it was; otherwise the next relay
+// in turn that takes it. A running control watch or a pending priority keeps
+// the turn as it is: they choose after this.
+void ChooseAmongSilent(PollingState& s, int32_t count, uint32_t tick) {
+    const bool watchRunning = s.controlWatchDevice != kNone && s.controlWatch == 1 && s.controlWatchStep > 0;
+    if (!watchRunning && s.priorityDevice == kNone) {
+        const int32_t due = DueRetry(s, count, tick);
+        if (due >= 0 && due != s.currentDevice) {
+            s.resumeTurn = s.currentDevice;
+            s.currentDevice = due;
+            return;
+        }
+    }
+    SkipSilentRelays(s, count, tick);
+}
+
+// Stage 1: the next relay in turn (past backed-off silent relays), unless the
+// control watch or a pending priority names another. Only registered relays
+// are served: a watch or a priority naming a record beyond them is dropped.
+// Needs count > 0.
+void ChooseRelay(PollingState& s, uint32_t tick) {
     const int32_t count = RelayCount(s);
+    if (s.resumeTurn != kNone) {
+        // The last request was a retry out of turn: the turn it skipped comes now.
+        s.currentDevice = s.resumeTurn - 1;
+        s.resumeTurn = kNone;
+    }
     s.currentDevice += 1;
     if (s.currentDevice >= count || s.currentDevice < 0) s.currentDevice = 0;
+    if (s.silentBackoff) ChooseAmongSilent(s, count, tick);
 
     if (s.controlWatchDevice != kNone && !Registered(s.controlWatchDevice, count)) {
         if (s.controlWatchDevice >= 0 && s.controlWatchDevice < kMaxDevices) {
@@ -316,7 +400,7 @@ int32_t BuildRequest(PollingState& state, Clock& clock, FrameBuffer& buffer) {
     int32_t& expectedLength = buffer.expectedLength;
     length = 0;
     if (RelayCount(state) == 0) return 0;  // nobody to ask: nothing is built
-    ChooseRelay(state);
+    ChooseRelay(state, clock.TickMs());
     const Request code = ChooseCommand(state.Current(), state.timeSync);
     length = WriteRequestFrame(state, clock, code, frame, capacity);
     SetExpectedLength(code, expectedLength);

@@ -116,7 +116,7 @@ TEST(GatewayRegisterMap, PointsSitWhereTheMapSaysInEitherWordOrder) {
     EXPECT_FALSE(InMap(r, Table::InputRegisters, 1000, 2));   // YM1 neither
     EXPECT_TRUE(InMap(r, Table::InputRegisters, 1002, 2));    // YM2
     EXPECT_TRUE(InMap(r, Table::InputRegisters, kQualityBase, kQualityRegisters));
-    EXPECT_FALSE(InMap(r, Table::InputRegisters, kQualityBase + 9, 2));
+    EXPECT_FALSE(InMap(r, Table::InputRegisters, kQualityBase + 11, 2));
     EXPECT_TRUE(InMap(r, Table::DiscreteInputs, 0, 8));
     EXPECT_FALSE(InMap(r, Table::DiscreteInputs, 7, 2));
     EXPECT_TRUE(InMap(r, Table::Coils, 1, 1));
@@ -142,6 +142,13 @@ TEST(GatewayRegisterMap, PointsSitWhereTheMapSaysInEitherWordOrder) {
     FillInputRegisters(r, kQualityBase + 4, 2, false, 0, words);   // never answered
     EXPECT_EQ(words[0], 0xFFFF);
     EXPECT_EQ(words[1], 0xFFFF);
+    r.health.retryIntervalMs = 8000;   // left from a back-off that ended: not shown
+    FillInputRegisters(r, kQualityBase + 10, 2, false, 0, words);
+    EXPECT_EQ(words[1], 0);
+    r.health.inBackoff = true;
+    FillInputRegisters(r, kQualityBase + 10, 2, false, 0, words);
+    EXPECT_EQ(words[0], 0);
+    EXPECT_EQ(words[1], 8000);
 
     const std::string map = MapText(c);
     EXPECT_NE(map.find("unit 101: relay 1"), std::string::npos) << map;

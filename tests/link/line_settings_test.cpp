@@ -167,6 +167,40 @@ TEST(LineSettings, RelayClockZoneAndSynchronisation) {
     EXPECT_EQ(notes[0], "line 10: bad value '../../etc/passwd' for relay_time_zone (not a zone name), default used");
 }
 
+TEST(LineSettings, SilentBackoffFollowsTheProfileUnlessSet) {
+    std::vector<std::string> notes;
+    const LineSettings standard = For("", "COM1", notes);
+    EXPECT_FALSE(standard.BackoffOn());
+    EXPECT_EQ(standard.silentRetryMaxS, 10u);
+    EXPECT_TRUE(For("[default]\ntiming = fast\n", "COM1", notes).BackoffOn());
+
+    const std::string text =
+        "[default]\n"
+        "silent_retry_max_s = 30\n"
+        "[COM1]\n"
+        "silent_backoff = on\n"
+        "[COM2]\n"
+        "timing = fast\n"
+        "silent_backoff = off\n"
+        "[COM3]\n"
+        "timing = fast\n"
+        "silent_backoff = maybe\n"
+        "silent_retry_max_s = 0\n";
+    const LineSettings on = For(text, "COM1", notes);
+    EXPECT_TRUE(on.BackoffOn());
+    EXPECT_EQ(on.silentRetryMaxS, 30u);
+    EXPECT_FALSE(For(text, "COM2", notes).BackoffOn());
+    EXPECT_TRUE(notes.empty());
+
+    // Bad values give the defaults: by the profile, and 10 s.
+    const LineSettings bad = For(text, "COM3", notes);
+    EXPECT_TRUE(bad.BackoffOn());
+    EXPECT_EQ(bad.silentRetryMaxS, 10u);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0], "line 10: bad value 'maybe' for silent_backoff, default used");
+    EXPECT_EQ(notes[1], "line 11: bad value '0' for silent_retry_max_s, default used");
+}
+
 TEST(LineSettings, FileIsFoundByTheEnvironmentAndItsNotesNameIt) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(::testing::TempDir()) / ("vorlan-lines-" + std::to_string(getpid()));

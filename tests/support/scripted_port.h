@@ -30,6 +30,10 @@ public:
         writeTick_ = clock_.TickMs();
         armed_ = script_;
         script_.clear();
+        if (respond) {
+            std::vector<uint8_t> answer = respond(written.back());
+            if (!answer.empty()) armed_.push_back({respondAfterMs, std::move(answer)});
+        }
         // A 2-wire adapter hears its own request first.
         if (echo) armed_.push_front({0, echo(written.back())});
         return true;
@@ -85,6 +89,10 @@ public:
     int waits = 0;
     // When set, what the line hands back of each request at once.
     std::function<std::vector<uint8_t>(const std::vector<uint8_t>&)> echo;
+    // When set, the answer to each request, arriving respondAfterMs after it
+    // (empty: the relay stays silent); used when the script can't know the order.
+    std::function<std::vector<uint8_t>(const std::vector<uint8_t>&)> respond;
+    uint32_t respondAfterMs = 20;
 
 private:
     struct Arrival {

@@ -140,6 +140,22 @@ TEST(RelayHealthState, FromTheDriversCounts) {
     EXPECT_TRUE(HealthJson(HealthOf(true, VorlanRelayStats{}))["last_answer"].is_null());
 }
 
+TEST(RelayHealthState, BackedOffRelayShowsItsRetryInterval) {
+    VorlanRelayStats s{};
+    s.requestsSent = 5;
+    s.consecutiveFailures = 5;
+    s.inBackoff = 1;
+    s.retryIntervalMs = 4000;
+    s.nextRetryInMs = 2500;
+    EXPECT_EQ(StateText(HealthOf(true, s)), "no answer yet, retrying every 4 s");
+    const nlohmann::json j = HealthJson(HealthOf(true, s));
+    EXPECT_EQ(j["backoff"], true);
+    EXPECT_EQ(j["retry_interval_ms"], 4000);
+    EXPECT_EQ(j["next_retry_in_ms"], 2500);
+    s.inBackoff = 0;
+    EXPECT_EQ(StateText(HealthOf(true, s)), "no answer yet");
+}
+
 TEST(ScreenText, LinesAreCutToTheColumnsTheyTake) {
     EXPECT_EQ(FitWidth("abcdef", 4), "abcd");
     EXPECT_EQ(FitWidth("出线1号", 5), "出线1");   // two columns per character

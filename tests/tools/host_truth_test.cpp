@@ -394,3 +394,28 @@ TEST_F(HostTruth, APortThatMayNotBeOpenedSaysWhoMayOpenIt) {
         << r.output;
     EXPECT_NE(r.output.find("usermod -aG dialout"), std::string::npos) << r.output;
 }
+
+TEST_F(HostTruth, SilentRelayOnAFastLineIsShownRetrying) {
+    // Relay 2 answers three times, then falls silent; the fast profile backs it off.
+    StartLine("--relays 1,2 --pace-baud 9600 --turnaround-ms 20 --silent-after 2:3 --change-rate 0 --busy-rate 0",
+              {1, 2});
+    const std::string lines = dir_.path() + "/lines.ini";
+    WriteFile(lines, "[default]\ntiming = fast\n");
+    env_.push_back("VORLAN_LINES=" + lines);
+    const Result r = HostStdout("--json poll -n 40");
+    // A second run: relay 2 is silent from the start.
+    const Result text = Host("poll -n 12");
+    StopLine();
+    ASSERT_EQ(r.code, 0) << r.output;
+    std::map<int, nlohmann::json> summary;
+    for (const auto& j : StrictJsonLines(r.output)) {
+        if (j["type"] == "summary") summary[j.value("relay", 0)] = j;
+    }
+    ASSERT_EQ(summary.size(), 2u) << r.output;
+    EXPECT_EQ(summary[1]["backoff"], false);
+    EXPECT_EQ(summary[2]["backoff"], true) << summary[2];
+    EXPECT_GE(summary[2]["retry_interval_ms"].get<int>(), 1000);
+    // Most of the line went to the live relay.
+    EXPECT_GT(summary[1]["answers"].get<int>(), 2 * summary[2]["requests"].get<int>()) << r.output;
+    EXPECT_NE(text.output.find("no answer yet, retrying every"), std::string::npos) << text.output;
+}

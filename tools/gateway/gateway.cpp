@@ -242,7 +242,6 @@ nlohmann::json Gateway::RelayJson(const RelayPoints& r, int64_t now) {
         state = r.state;
     }
     const uint32_t since = SecondsSinceAnswer(h, now);
-    // "backoff" joins the states once the driver rests relays that stay silent.
     return nlohmann::json{{"address", r.address},
                           {"unit", r.unit},
                           {"state", RelayStateName(state)},
@@ -253,6 +252,7 @@ nlohmann::json Gateway::RelayJson(const RelayPoints& r, int64_t now) {
                           {"rejected", h.rejected},
                           {"requests", h.requestsSent},
                           {"consecutive_failures", h.consecutiveFailures},
+                          {"retry_interval_ms", h.retryIntervalMs},
                           {"seconds_since_answer", since == UINT32_MAX ? nlohmann::json() : nlohmann::json(since)},
                           {"last_answer", h.lastAnswer > 0 ? nlohmann::json(IsoUtc(h.lastAnswer)) : nlohmann::json()},
                           {"source", h.known ? "driver" : "gateway"},

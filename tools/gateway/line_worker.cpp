@@ -231,6 +231,8 @@ void LineWorker::ReadHealth() {
             h.rejected = s.rejectedAnswers;
             h.failed = s.timeouts + s.rejectedAnswers;
             h.consecutiveFailures = s.consecutiveFailures;
+            h.inBackoff = s.inBackoff != 0;
+            h.retryIntervalMs = s.retryIntervalMs;
             h.lastAnswer = static_cast<int64_t>((static_cast<uint64_t>(s.lastAnswer.highDateTime) << 32) |
                                                 s.lastAnswer.lowDateTime);
         } else {
@@ -259,7 +261,8 @@ void LineWorker::UpdateStates() {
         RelayPoints* r = relays_[i];
         std::lock_guard<std::mutex> hold(r->lock);
         const bool silent = r->health.consecutiveFailures >= kSilentAfter;
-        if (silent || !r->answered) r->state = r->answered ? RelayState::Stale : RelayState::NoAnswer;
+        if (r->health.inBackoff) r->state = RelayState::Backoff;
+        else if (silent || !r->answered) r->state = r->answered ? RelayState::Stale : RelayState::NoAnswer;
         else r->state = RelayState::Ok;
         // Not asked yet is not silence: the line answers until every relay failed.
         anyAnswering = anyAnswering || !silent;

@@ -96,7 +96,8 @@ void FillInputRegisters(const RelayPoints& relay, int first, int count, bool wor
                         uint16_t* out) {
     const RelayHealth& h = relay.health;
     const uint32_t quality[kQualityRegisters / 2] = {h.answered, h.failed, SecondsSinceAnswer(h, now100ns),
-                                                     h.requestsSent, h.consecutiveFailures};
+                                                     h.requestsSent, h.consecutiveFailures,
+                                                     h.inBackoff ? h.retryIntervalMs : 0};
     for (int a = first; a < first + count; ++a) {
         uint32_t v = 0;
         int base = 0;
@@ -156,7 +157,8 @@ std::string MapText(const GatewayConfig& config) {
         << "  quality block, unsigned 32-bit each: " << kQualityBase << " answers taken, " << kQualityBase + 2
         << " failed exchanges (time-outs and refused answers),\n  " << kQualityBase + 4
         << " seconds since the last answer (4294967295 = never), " << kQualityBase + 6 << " requests sent, "
-        << kQualityBase + 8 << " failures since the last answer.\n"
+        << kQualityBase + 8 << " failures since the last answer,\n  " << kQualityBase + 10
+        << " retry interval in ms while the driver backs the silent relay off (0 = in the rotation).\n"
         << "Discrete inputs (function 2): YXn at n-1.\n"
         << "Coils (functions 1, 5, 15 with one coil): YKn at n-1, only with allow_control; 1 closes, 0 opens;\n"
         << "  the answer comes after the relay's confirmation; a refused or unconfirmed control is an exception.\n"

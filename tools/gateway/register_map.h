@@ -3,7 +3,7 @@
 // The Modbus register map of one relay (unit id = the relay's unit):
 //   input registers  YCn  at 2(n-1), IEEE float, two registers
 //                    YMn  at 1000 + 2(n-1), unsigned 32-bit, two registers
-//                    quality block at 2000..2009, five unsigned 32-bit values
+//                    quality block at 2000..2011, six unsigned 32-bit values
 //   discrete inputs  YXn  at n-1
 //   coils            YKn  at n-1, only on relays with allow_control
 // Two-register values go high word first unless the words are swapped.
@@ -21,7 +21,7 @@ namespace vorlan_gateway {
 constexpr int kYcBase = 0;
 constexpr int kYmBase = 1000;
 constexpr int kQualityBase = 2000;
-constexpr int kQualityRegisters = 10;
+constexpr int kQualityRegisters = 12;
 
 enum class Table { Coils, DiscreteInputs, InputRegisters };
 

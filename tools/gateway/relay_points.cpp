@@ -25,6 +25,7 @@ const char* RelayStateName(RelayState s) {
         case RelayState::Ok: return "ok";
         case RelayState::NoAnswer: return "no-answer";
         case RelayState::Stale: return "stale";
+        case RelayState::Backoff: return "backoff";
     }
     return "no-answer";
 }

@@ -27,6 +27,8 @@ struct RelayHealth {
     uint32_t rejected = 0;
     uint32_t consecutiveFailures = 0;
     int64_t lastAnswer = 0;            // 100 ns since 1601, UTC; 0 when never
+    bool inBackoff = false;            // the driver retries the silent relay on a schedule
+    uint32_t retryIntervalMs = 0;      // that schedule's interval; 0 when in the rotation
 };
 
 // How the relay's link looks from its exchanges.
@@ -34,7 +36,7 @@ enum class RelayState {
     Ok,          // answering
     NoAnswer,    // never answered yet, or not since the gateway started
     Stale,       // answered before, failing now: its values are the last known
-    // Backoff (a silent relay asked less often) joins once the driver rests such relays.
+    Backoff,     // silent: the driver asks it only on its retry schedule
 };
 const char* RelayStateName(RelayState s);
 

@@ -189,7 +189,7 @@ private:
         std::vector<std::string> lines;
         const VorlanRelayStats& c = h.stats;
         std::string state = StateText(h);
-        if (h.state == RelayState::Stale) state = "stale since " + ClockOf(h.lastAnswer);
+        if (h.state == RelayState::Stale) state = "stale since " + ClockOf(h.lastAnswer) + RetryText(c);
         lines.push_back("relay " + std::to_string(relayDef.address) + " " + relayDef.name + ": " + state);
         const std::string counts = "  answered " + std::to_string(c.answersTaken) + " of " +
                                    std::to_string(c.requestsSent) + ", " + std::to_string(c.timeouts) +

@@ -33,14 +33,20 @@ const char* StateName(RelayState state) {
     return "no-answer";
 }
 
+std::string RetryText(const VorlanRelayStats& s) {
+    if (s.inBackoff == 0) return {};
+    const uint32_t seconds = (s.retryIntervalMs + 500) / 1000;
+    return ", retrying every " + std::to_string(seconds > 0 ? seconds : 1) + " s";
+}
+
 std::string StateText(const RelayHealth& health) {
     if (!health.known) return "state unknown (the driver gives no VorlanGetRelayStats)";
     switch (health.state) {
         case RelayState::Ok: return "answering";
-        case RelayState::Stale: return "stale since " + IsoFileTime(health.lastAnswer);
+        case RelayState::Stale: return "stale since " + IsoFileTime(health.lastAnswer) + RetryText(health.stats);
         case RelayState::NoAnswer: break;
     }
-    return "no answer yet";
+    return "no answer yet" + RetryText(health.stats);
 }
 
 nlohmann::json HealthJson(const RelayHealth& health) {
@@ -51,7 +57,10 @@ nlohmann::json HealthJson(const RelayHealth& health) {
             {"timeouts", s.timeouts},
             {"rejected", s.rejectedAnswers},
             {"consecutive_failures", s.consecutiveFailures},
-            {"last_answer", JsonFileTime(health.lastAnswer)}};
+            {"last_answer", JsonFileTime(health.lastAnswer)},
+            {"backoff", s.inBackoff != 0},
+            {"retry_interval_ms", s.retryIntervalMs},
+            {"next_retry_in_ms", s.nextRetryInMs}};
 }
 
 }  // namespace vorlan_host

@@ -32,6 +32,8 @@ RelayHealth HealthOf(bool known, const VorlanRelayStats& stats);
 const char* StateName(RelayState state);
 // "answering", "no answer yet", "stale since 2026-12-08T09:03:50.123+08:00".
 std::string StateText(const RelayHealth& health);
+// ", retrying every 4 s" while the driver backs the silent relay off, else empty.
+std::string RetryText(const VorlanRelayStats& stats);
 // The counts and the state as JSON fields.
 nlohmann::json HealthJson(const RelayHealth& health);
 

@@ -5,6 +5,7 @@
 // a remote-control selection, its settings and its fault recordings.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <vector>
@@ -41,8 +42,14 @@ public:
     };
     Traffic& traffic() { return traffic_; }
     const Traffic& traffic() const { return traffic_; }
-    // Has it fallen silent (silent_after)?
-    bool Silent() const { return config_.silentAfter > 0 && traffic_.answers >= static_cast<uint64_t>(config_.silentAfter); }
+    // Has it fallen silent (silent_after), or is it switched off?
+    bool Silent() const {
+        return switchedOff_.load(std::memory_order_relaxed) ||
+               (config_.silentAfter > 0 && traffic_.answers >= static_cast<uint64_t>(config_.silentAfter));
+    }
+    // Switches the relay off (silent) or on again while the line runs; any
+    // thread may call it.
+    void SwitchOff(bool off) { switchedOff_.store(off, std::memory_order_relaxed); }
 
     int32_t Measurement(int k) const;                 // -32767..32767
     uint8_t StatusGroup(int g) const { return status_.at(static_cast<size_t>(g)); }
@@ -98,6 +105,7 @@ private:
     uint64_t controlsExecuted_ = 0;
     RelaySettings settings_;
     std::vector<Recording> recordings_;
+    std::atomic<bool> switchedOff_{false};
 };
 
 }  // namespace vorlan_sim
