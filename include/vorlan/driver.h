@@ -460,9 +460,9 @@ typedef struct IDeviceDriverVtbl {
      * goes out, microseconds for registers served from memory. */
     int32_t (*ReadPacket)(IDeviceDriver *self, HostPacket *packet);
     /* Registers the relay whose bus address is the decimal text (0..32).
-     * Returns 1 and stores the address, or 0 for a bad or empty text, an
-     * address already registered on this component, or a full table (32
-     * relays). Call before polling. */
+     * An empty text is address 0. Returns 1 and stores the address, or 0 for
+     * a bad text, an address already registered on this component, or a full
+     * table (32 relays). Call before polling. */
     int32_t (*AddDevice)(IDeviceDriver *self, const char *addressText, int32_t *address);
     /* The reason for the last rejection as NUL-terminated GBK text (constant
      * data of the library), or null when there is none. */
@@ -552,9 +552,15 @@ typedef struct VorlanRelayStats {
 /* Fills `out` for the relay registered at `deviceIndex` (0 for the first
  * AddDevice). Returns 1, or 0 when no relay is registered there or an argument
  * is null. Any thread may call it at any time: it never waits for a packet
- * call, and each count is read as one value. */
+ * call, and each count is read as one value.
+ * VorlanGetRelayStats fills the fields up to and including lastAnswer only,
+ * the record earlier versions of this header declared, so a host built
+ * against one is never written past its record; the fields after it keep
+ * what the caller put there. VorlanGetRelayStats2 fills the whole record. */
 VORLAN_API int32_t VorlanGetRelayStats(IDeviceDriver *driver, int32_t deviceIndex,
                                        VorlanRelayStats *out);
+VORLAN_API int32_t VorlanGetRelayStats2(IDeviceDriver *driver, int32_t deviceIndex,
+                                        VorlanRelayStats *out);
 
 /* Copies the text of a recording-time atom handed out in an LBTime item, with
  * a terminating NUL, cut to fit `size`. Returns the text's length, or 0 for an

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The library's C entry points.
 
+#include <cstddef>
+#include <cstring>
+
 #include "vorlan/driver.h"
 
 #include "component/class_object.h"
@@ -31,10 +34,20 @@ int32_t DllRegisterServer(void) {
     }
 }
 
-int32_t VorlanGetRelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats* out) {
+int32_t VorlanGetRelayStats2(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats* out) {
     if (driver == nullptr || out == nullptr) return 0;
     vorlan::CRelayDriver& core = vorlan::RelayPro::Of(driver).Core();
     return core.LinkStats().Read(deviceIndex, *out, core.GetClock().TickMs()) ? 1 : 0;
+}
+
+// The record as it was before the back-off fields were appended: a host
+// built against that header passes no room for them.
+int32_t VorlanGetRelayStats(IDeviceDriver* driver, int32_t deviceIndex, VorlanRelayStats* out) {
+    if (out == nullptr) return 0;
+    VorlanRelayStats full{};
+    if (VorlanGetRelayStats2(driver, deviceIndex, &full) == 0) return 0;
+    std::memcpy(out, &full, offsetof(VorlanRelayStats, inBackoff));
+    return 1;
 }
 
 uint32_t VorlanGetLastError(IDeviceDriver* driver, char* buffer, uint32_t size) {

@@ -129,7 +129,7 @@ void CRelayDriver::SetPort(std::unique_ptr<SerialPort> port) {
 }
 
 int32_t CRelayDriver::AddDevice(const char* addressText, int32_t* address) {
-    if (addressText == nullptr || *addressText == '\0') return 0;  // no digits: no address
+    if (addressText == nullptr) return 0;  // an empty text is address 0, as hosts have used it
     uint32_t value = 0;
     for (const char* p = addressText; *p != '\0'; ++p) {
         if (*p < '0' || *p > '9') return 0;

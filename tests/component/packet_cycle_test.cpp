@@ -180,16 +180,17 @@ TEST_F(PacketCycleTest, ProbeOfAnUnregisteredAddressFailsWithoutWriting) {
     EXPECT_TRUE(port->written.empty());
 }
 
-// One record per address, and an address needs digits: a second record of
-// the same address would never get an answer of its own.
-TEST_F(PacketCycleTest, RegistrationRefusesRepeatedAndEmptyAddresses) {
+// One record per address: a second record of the same address would never
+// get an answer of its own. An empty text is address 0.
+TEST_F(PacketCycleTest, RegistrationRefusesRepeatedAddresses) {
     int32_t address = -1;
     EXPECT_EQ(driver->AddDevice("1", &address), 0);  // relay 1 is registered
-    EXPECT_EQ(driver->AddDevice("", &address), 0);
+    EXPECT_EQ(driver->AddDevice("01", &address), 0);
     EXPECT_EQ(address, -1);
     EXPECT_EQ(driver->State().deviceCount, 3);
-    EXPECT_EQ(driver->AddDevice("0", &address), 1);
+    EXPECT_EQ(driver->AddDevice("", &address), 1);
     EXPECT_EQ(address, 0);
+    EXPECT_EQ(driver->AddDevice("0", &address), 0);
 }
 
 TEST_F(PacketCycleTest, RegistrationStopsAtThirtyTwoRelays) {

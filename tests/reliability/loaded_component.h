@@ -22,6 +22,8 @@ public:
             reinterpret_cast<decltype(&DllGetClassObject)>(dlsym(library, "DllGetClassObject"));
         if (getClassObject == nullptr) return;
         getRelayStats_ = reinterpret_cast<decltype(&VorlanGetRelayStats)>(
+            dlsym(library, "VorlanGetRelayStats2"));
+        getOldRelayStats_ = reinterpret_cast<decltype(&VorlanGetRelayStats)>(
             dlsym(library, "VorlanGetRelayStats"));
         void* out = nullptr;
         if (getClassObject(&CLSID_VorlanRelayPro, &IID_IClassFactory, &out) != VORLAN_S_OK) return;
@@ -69,12 +71,17 @@ public:
     int32_t Stats(int32_t deviceIndex, VorlanRelayStats& out) {
         return getRelayStats_ != nullptr ? getRelayStats_(driver_, deviceIndex, &out) : 0;
     }
+    // The call as a host built against the record without the back-off fields makes it.
+    int32_t OldStats(int32_t deviceIndex, VorlanRelayStats& out) {
+        return getOldRelayStats_ != nullptr ? getOldRelayStats_(driver_, deviceIndex, &out) : 0;
+    }
 
 private:
     IVorlanClassFactory* factory_ = nullptr;
     IDeviceDriver* driver_ = nullptr;
     IDeviceDriverControl* control_ = nullptr;
     decltype(&VorlanGetRelayStats) getRelayStats_ = nullptr;
+    decltype(&VorlanGetRelayStats) getOldRelayStats_ = nullptr;
 };
 
 }  // namespace vorlan_test

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <fstream>
 #include <mutex>
@@ -200,6 +202,15 @@ TEST_P(Truth, ForeignFramesAreNoSuccessButDoNotHideTheOwnAnswer) {
     EXPECT_EQ(stats.answersTaken, 0u);
     ASSERT_EQ(host.Stats(0, stats), 1);
     EXPECT_EQ(stats.answersTaken, 0u);  // relay 2 was not asked: its frame is not its answer
+
+    // A host built before the back-off fields were appended passes a shorter
+    // record: the old call writes nothing past lastAnswer.
+    VorlanRelayStats old;
+    std::memset(&old, 0xEE, sizeof old);
+    ASSERT_EQ(host.OldStats(1, old), 1);
+    EXPECT_EQ(old.rejectedAnswers, 1u);
+    const auto* tail = reinterpret_cast<const uint8_t*>(&old) + offsetof(VorlanRelayStats, inBackoff);
+    for (size_t i = 0; i < sizeof old - offsetof(VorlanRelayStats, inBackoff); ++i) EXPECT_EQ(tail[i], 0xEE) << i;
 
     EXPECT_EQ(Send(host), 1);  // relay 2's turn
     EXPECT_EQ(Send(host), 1);  // relay 1 again, its own answer after the foreign one

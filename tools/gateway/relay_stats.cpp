@@ -10,7 +10,9 @@ RelayStatsFunction FindRelayStats(const std::string& libraryPath) {
     // gives another reference to the same one.
     void* handle = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_LOCAL);
     if (!handle) return nullptr;
-    return reinterpret_cast<RelayStatsFunction>(dlsym(handle, "VorlanGetRelayStats"));
+    // The whole record where the library has it, else the fields up to lastAnswer.
+    void* whole = dlsym(handle, "VorlanGetRelayStats2");
+    return reinterpret_cast<RelayStatsFunction>(whole ? whole : dlsym(handle, "VorlanGetRelayStats"));
 }
 
 }  // namespace vorlan_gateway

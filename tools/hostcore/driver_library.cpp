@@ -83,7 +83,9 @@ std::string DriverLibrary::Load(const std::string& libraryPath) {
     getClassObject_ = reinterpret_cast<decltype(getClassObject_)>(dlsym(handle_, "DllGetClassObject"));
     registerServer_ = reinterpret_cast<decltype(registerServer_)>(dlsym(handle_, "DllRegisterServer"));
     atomName_ = reinterpret_cast<decltype(atomName_)>(dlsym(handle_, "VorlanGetAtomName"));
-    relayStats_ = reinterpret_cast<decltype(relayStats_)>(dlsym(handle_, "VorlanGetRelayStats"));
+    // The whole record where the library has it, else the fields up to lastAnswer.
+    void* wholeStats = dlsym(handle_, "VorlanGetRelayStats2");
+    relayStats_ = reinterpret_cast<decltype(relayStats_)>(wholeStats ? wholeStats : dlsym(handle_, "VorlanGetRelayStats"));
     lastError_ = reinterpret_cast<decltype(lastError_)>(dlsym(handle_, "VorlanGetLastError"));
     if (!getClassObject_) return libraryPath + " is not a driver library: DllGetClassObject is missing";
     return {};
