@@ -110,7 +110,9 @@ STATION
   || { cat "$work/poll.out"; fail "vorlan-host poll from the package"; }
 grep -q '^[0-9:.]* relay 1 YC1 = ' "$work/poll.out" || { cat "$work/poll.out"; fail "no values polled"; }
 stop_simulator
-sed -e "s|/dev/ttyUSB0|$line|" "$root/etc/vorlan/gateway/example.toml" >"$work/gateway.toml"
+# The map loads the driver: the packaged library itself, not a registration.
+sed -e "s|/dev/ttyUSB0|$line|" -e "s|^progid = .*|library = \"$lib\"|" \
+  "$root/etc/vorlan/gateway/example.toml" >"$work/gateway.toml"
 "$root/usr/bin/vorlan-gateway" -c "$work/gateway.toml" --map >"$work/map.out" 2>&1 \
   || { cat "$work/map.out"; fail "vorlan-gateway --map from the package"; }
 echo "packages: ok"
