@@ -31,7 +31,9 @@ grep -qx "ExecStart=$prefix/bin/vorlan-gateway -c $prefix/etc/vorlan/gateway/%i.
   || fail "unit: $(grep ExecStart "$unit" || echo "no $unit")"
 grep -qx "Environment=VORLAN_REGISTRY=$prefix/etc/vorlan/registry.ini" "$unit" || fail "unit: registry"
 grep -qx "InprocServer=$libdir/libvorlan.so.0" "$prefix/etc/vorlan/registry.ini" || fail "registry.ini"
-"$prefix/bin/vorlan-gateway" -c "$prefix/etc/vorlan/gateway/example.toml" --map >/dev/null \
+# The map loads the driver through the registration file the unit names.
+VORLAN_REGISTRY=$prefix/etc/vorlan/registry.ini \
+  "$prefix/bin/vorlan-gateway" -c "$prefix/etc/vorlan/gateway/example.toml" --map >/dev/null \
   || fail "the sample configuration is not taken"
 if command -v help2man >/dev/null; then
   for page in vorlan-host vorlan-relaysim vorlan-gateway; do
