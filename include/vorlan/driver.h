@@ -209,7 +209,7 @@ typedef enum VorlanRegister {
  * the link does. Once the relay has failed VORLAN_STALE_AFTER_FAILURES
  * consecutive exchanges, or the port is lost, its reported points turn
  * LAST_KNOWN; the next answer makes them GOOD again. The line setting
- * `quality = spec` serves every value GOOD, stamped now, as earlier versions
+ * `quality = legacy` serves every value GOOD, stamped now, as earlier versions
  * did. */
 #define VORLAN_QUALITY_GOOD ((int16_t)0xC0)
 #define VORLAN_QUALITY_WAITING ((int16_t)0x20)

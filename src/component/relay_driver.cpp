@@ -43,7 +43,7 @@ int32_t CRelayDriverBase::OpenChannel(const ChannelConfig* config) {
     port_ = std::move(opened.port);  // the old port, if any, closes here
     fastLine_ = opened.fast;
     fastTiming_ = opened.timing;
-    specQuality_ = opened.specQuality;
+    legacyQuality_ = opened.legacyQuality;
     relayZone_ = std::move(opened.relayZone);
     timeSync_ = opened.timeSync;
     silentBackoff_ = opened.silentBackoff;
@@ -167,7 +167,7 @@ int32_t CRelayDriver::CanMerge(const ItemRef* ref, int32_t direction, HostPacket
 }
 
 int32_t CRelayDriver::ServePacket(HostPacket* packet, FrameBuffer& frame, int32_t origin) {
-    TagContext ctx{state_, *clock_, &settings_, specQuality_};
+    TagContext ctx{state_, *clock_, &settings_, legacyQuality_};
     return vorlan::ServePacket(ctx, packet, frame, origin);
 }
 

@@ -68,7 +68,7 @@ protected:
     // The open line's timing profile and what its settings file got wrong.
     bool fastLine_ = false;
     FastTiming fastTiming_;
-    bool specQuality_ = false;  // the line serves every value good, stamped now
+    bool legacyQuality_ = false;  // the line serves every value good, stamped now
     // The open line's relay clocks: their zone, and whether the driver sets them.
     RelayZone relayZone_;
     bool timeSync_ = true;

@@ -53,7 +53,7 @@ LineChannel OpenLineChannel(const ChannelConfig& config, Clock& clock) {
     channel.port = OpenLinePort(config, line, clock, &channel.error);
     channel.fast = line.timing == LineTiming::Fast;
     channel.timing = FastTimingFor(line, SettingsFor(config));
-    channel.specQuality = line.specQuality;
+    channel.legacyQuality = line.legacyQuality;
     channel.relayZone = line.relayZone;
     channel.timeSync = line.timeSync;
     channel.silentBackoff = line.BackoffOn();

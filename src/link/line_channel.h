@@ -23,7 +23,7 @@ struct LineChannel {
     std::unique_ptr<SerialPort> port;  // null when the port did not open
     bool fast = false;                 // timing = fast
     FastTiming timing;
-    bool specQuality = false;          // quality = spec
+    bool legacyQuality = false;          // quality = legacy
     RelayZone relayZone;               // the zone the relays' clocks keep
     bool timeSync = true;              // the driver sets the relays' clocks
     bool silentBackoff = false;        // silent relays leave the rotation

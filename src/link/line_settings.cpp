@@ -78,8 +78,8 @@ bool Apply(const IniEntry& e, LineSettings& s, bool& known, std::string& why) {
     if (k == "delay_after_send_ms") return Whole(v, 0, kMaxRtsDelayMs, s.rs485.delayAfterSendMs);
     if (k == "echo") return OnOff(v, s.echo);
     if (k == "quality") {
-        if (v == "spec") s.specQuality = true;
-        else if (v == "fresh") s.specQuality = false;
+        if (v == "legacy") s.legacyQuality = true;
+        else if (v == "fresh") s.legacyQuality = false;
         else return false;
         return true;
     }
@@ -111,7 +111,7 @@ void ResetKey(const std::string& k, LineSettings& s) {
     else if (k == "delay_before_send_ms") s.rs485.delayBeforeSendMs = d.rs485.delayBeforeSendMs;
     else if (k == "delay_after_send_ms") s.rs485.delayAfterSendMs = d.rs485.delayAfterSendMs;
     else if (k == "echo") s.echo = d.echo;
-    else if (k == "quality") s.specQuality = d.specQuality;
+    else if (k == "quality") s.legacyQuality = d.legacyQuality;
     else if (k == "relay_time_zone") s.relayZone = d.relayZone;
     else if (k == "time_sync") s.timeSync = d.timeSync;
     else if (k == "silent_backoff") s.silentBackoff = d.silentBackoff;

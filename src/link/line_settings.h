@@ -31,10 +31,10 @@ struct LineSettings {
     double guardChars = 3.5;             // quiet time after an answer
     Rs485Settings rs485;
     bool echo = false;                   // the adapter hands back what it sends
-    // quality = spec: every served value good and stamped now, whatever the
+    // quality = legacy: every served value good and stamped now, whatever the
     // relay's answers, for hosts built on that; default: quality that says
     // how fresh each value is.
-    bool specQuality = false;
+    bool legacyQuality = false;
     RelayZone relayZone;                 // relay_time_zone: UTC+8 unless set
     bool timeSync = true;                // time_sync: off where a station clock sets the relays
     SilentBackoff silentBackoff = SilentBackoff::ByProfile;

@@ -22,7 +22,7 @@ struct ServedQuality {
 // A value of `relay` the relay last reported at `reported` (0: never).
 inline ServedQuality QualityOfValue(const TagContext& ctx, const DeviceRecord& relay,
                                     uint64_t reported, uint64_t now) {
-    if (ctx.specQuality) return {kQualityGood, now};
+    if (ctx.legacyQuality) return {kQualityGood, now};
     if (reported == 0) return {VORLAN_QUALITY_WAITING, now};
     if (RelayStale(ctx.state, relay)) return {VORLAN_QUALITY_LAST_KNOWN, reported};
     return {kQualityGood, now};

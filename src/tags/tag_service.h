@@ -20,7 +20,7 @@ struct TagContext {
     PollingState& state;
     Clock& clock;
     SettingService* settings;  // may be null (no database work)
-    bool specQuality = false;  // quality = spec: every value good, stamped now
+    bool legacyQuality = false;  // quality = legacy: every value good, stamped now
 };
 
 // 0 when the packet's deviceIndex lies outside 0..31, else 1.

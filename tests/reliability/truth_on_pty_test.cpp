@@ -277,10 +277,10 @@ TEST_P(Truth, EveryValueSaysHowFreshItIs) {
     EXPECT_EQ(yc.item(0).quality, VORLAN_QUALITY_LAST_KNOWN);
 }
 
-// quality = spec serves every value good and stamped now, as before.
-TEST_P(Truth, QualitySpecServesTheOldWay) {
+// quality = legacy serves every value good and stamped now, as before.
+TEST_P(Truth, QualityLegacyServesTheOldWay) {
     vorlan_test::PtyPair pty;
-    LineSettingsFile lines(Timing() + "quality = spec\n");
+    LineSettingsFile lines(Timing() + "quality = legacy\n");
     ScriptedRelays relay(pty, [&](const Bytes&) -> Bytes { return {}; });
     vorlan_test::LoadedComponent host;
     ASSERT_TRUE(host.ok());

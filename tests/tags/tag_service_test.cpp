@@ -39,7 +39,7 @@ protected:
         state->deviceCount += 1;
     }
     int32_t Serve(TestPacket& p) {
-        vorlan::TagContext ctx{*state, clock, nullptr, specQuality};
+        vorlan::TagContext ctx{*state, clock, nullptr, legacyQuality};
         std::memset(frame, 0, sizeof frame);
         length = -7;
         expected = -7;
@@ -51,8 +51,8 @@ protected:
 
     static constexpr uint64_t kNow = 0x01D2'3456'789A'BCDEULL;
     // These tests pin the register behaviour every value good and stamped
-    // now (quality = spec); the freshness rules have tests of their own.
-    bool specQuality = true;
+    // now (quality = legacy); the freshness rules have tests of their own.
+    bool legacyQuality = true;
     std::unique_ptr<vorlan::PollingState> state = std::make_unique<vorlan::PollingState>();
     vorlan_test::FakeClock clock;
     uint8_t frame[512] = {};
