@@ -11,6 +11,8 @@
 #include "model/frame.h"
 #include "sim_config.h"
 
+#include <ctime>
+
 using namespace vorlan_sim;
 using vorlan_test::Hex;
 using vorlan_test::MakeFrame;
@@ -249,4 +251,31 @@ address = 4
     SimConfig twice;
     ParseRelayList("1,1", twice.relays);
     EXPECT_EQ(ValidateSimConfig(twice), "relay 1: address used twice");
+}
+
+// A relay's clock keeps its own zone (UTC+8 unless configured), whatever the
+// computer's, until a time synchronisation sets it.
+TEST(RelayClock, KeepsItsZoneUntilSetAndThenTheTimeItWasSet) {
+    SimConfig config;
+    ParseRelayList("1,2", config.relays);
+    config.relays[1].clockZone = vorlan::RelayZone::Fixed(-5 * 3600);
+    RelayLine line(config.relays, 1);
+    const time_t now = time(nullptr);
+    auto zoneSeconds = [](const vorlan::SystemTime& t) {
+        uint64_t fileTime = 0;
+        EXPECT_TRUE(vorlan::RelayZone::Fixed(0).FileTimeOf(t, fileTime));
+        return static_cast<int64_t>(fileTime / 10'000'000) - 11'644'473'600;
+    };
+    EXPECT_NEAR(zoneSeconds(line.Find(1)->Now()), now + 8 * 3600, 2);
+    EXPECT_NEAR(zoneSeconds(line.Find(2)->Now()), now - 5 * 3600, 2);
+
+    // Set to 2030-01-02 03:04:05 in its zone, it reads that back.
+    vorlan::SystemTime set{};
+    set.year = 2030, set.month = 1, set.day = 2, set.hour = 3, set.minute = 4, set.second = 5;
+    line.Find(2)->SetClock(set);
+    const vorlan::SystemTime back = line.Find(2)->Now();
+    EXPECT_EQ(back.year, 2030);
+    EXPECT_EQ(back.day, 2);
+    EXPECT_EQ(back.hour, 3);
+    EXPECT_NEAR(back.minute * 60 + back.second, 4 * 60 + 5, 2);
 }

@@ -60,6 +60,7 @@ struct CommandLine {
     double duration = 0;
     uint64_t seed = 1;
     std::vector<std::string> silentAfter;
+    std::string relayTimeZone;
 };
 
 void AddOptions(CLI::App& app, CommandLine& cl) {
@@ -98,6 +99,9 @@ void AddOptions(CLI::App& app, CommandLine& cl) {
     app.add_option("--duration", cl.duration, "stop after this many seconds");
     app.add_option("--silent-after", cl.silentAfter,
                    "ADDRESS:ANSWERS: the relay falls silent after this many answers (a relay that fails mid-run)");
+    app.add_option("--relay-time-zone", cl.relayTimeZone,
+                   "the zone the relays' clocks keep until the driver sets them: an offset (+08:00) or a zone "
+                   "name (Europe/Berlin); default +08:00, the driver's relay_time_zone default");
     app.add_flag("-v,--verbose", cl.cli.verbose, "print every frame on standard error");
 }
 
@@ -141,6 +145,12 @@ std::string MergeCommandLine(const CLI::App& app, const CommandLine& cl, vorlan_
         if (cl.changeRate >= 0) r.changeRate = cl.changeRate;
         if (cl.busyRate >= 0) r.busyRate = cl.busyRate;
         if (cl.recordingSamples > 0) r.recordingSamples = cl.recordingSamples;
+    }
+    if (given("--relay-time-zone")) {
+        vorlan::RelayZone zone;
+        std::string why;
+        if (!vorlan::RelayZone::FromText(cl.relayTimeZone, zone, why)) return "--relay-time-zone: " + why;
+        for (RelayConfig& r : config.relays) r.clockZone = zone;
     }
     if (std::string e = ApplySilentAfter(cl.silentAfter, config.relays); !e.empty()) return (e);
     if (std::string e = ValidateSimConfig(config); !e.empty()) return (e);

@@ -20,11 +20,8 @@ int64_t NowMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-vorlan::SystemTime LocalFields(int64_t ms) {
-    vorlan::SystemTime t;
-    vorlan::LocalCalendar(static_cast<time_t>(ms / 1000), static_cast<int32_t>(ms % 1000), t);
-    return t;
-}
+// 100 ns steps from 1601 to 1970.
+constexpr uint64_t kFileTimeOf1970 = 116444736000000000ull;
 
 }  // namespace
 
@@ -82,12 +79,15 @@ StatusReport RelayModel::TakeReport() {
     return r;
 }
 
-vorlan::SystemTime RelayModel::Now() const { return LocalFields(NowMs() + clockOffsetMs_); }
+vorlan::SystemTime RelayModel::Now() const {
+    const int64_t ms = NowMs() + clockOffsetMs_;
+    return config_.clockZone.FieldsAt(kFileTimeOf1970 + static_cast<uint64_t>(ms > 0 ? ms : 0) * 10000);
+}
 
 void RelayModel::SetClock(const vorlan::SystemTime& t) {
-    time_t seconds = 0;
-    if (!vorlan::LocalCalendarSeconds(t, seconds)) return;  // a time the calendar can't hold: ignored
-    clockOffsetMs_ = static_cast<int64_t>(seconds) * 1000 + t.milliseconds - NowMs();
+    uint64_t fileTime = 0;
+    if (!config_.clockZone.FileTimeOf(t, fileTime)) return;  // a time the calendar can't hold: ignored
+    clockOffsetMs_ = static_cast<int64_t>((fileTime - kFileTimeOf1970) / 10000) - NowMs();
 }
 
 bool RelayModel::Select(uint8_t point, uint8_t code) {

@@ -62,8 +62,8 @@ public:
     StatusReport TakeReport();
     size_t pendingReports() const { return reports_.size(); }
 
-    // The relay's clock: the computer's local time plus an offset that a
-    // time synchronisation (0x81) sets.
+    // The relay's clock: the time in its zone (RelayConfig::clockZone) plus
+    // an offset that a time synchronisation (0x81) sets.
     vorlan::SystemTime Now() const;
     void SetClock(const vorlan::SystemTime& t);
     int64_t clockOffsetMs() const { return clockOffsetMs_; }

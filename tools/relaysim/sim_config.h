@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/relay_zone.h"
+
 namespace vorlan_sim {
 
 enum class SettingLayout { Coded, Float };  // answers 0xBD and 0xAD
@@ -26,6 +28,7 @@ struct RelayConfig {
     double changeRate = 0.05;    // chance per poll that a status input changes
     double busyRate = 0.02;      // chance per poll of a 0xB0 or 0xBA answer
     int silentAfter = 0;         // answers this many requests, then falls silent; 0: never
+    vorlan::RelayZone clockZone; // the zone the relay's clock keeps until a time synchronisation: UTC+8
 };
 
 struct FaultRates {
