@@ -1,7 +1,7 @@
 // An independent OPC UA client for the gateway tests that watches instead of
 // reading once: node-opcua <endpoint> <seconds> <plan as JSON>.
 // The plan: {"clients": n, "events": [notifier node ids], "values":
-// [{"nodeId", "deadband"}], "read": [node ids]}. Each of the n clients opens
+// [{"nodeId", "deadband"}], "read": [node ids], read at the end}. Each of the n clients opens
 // its own session and subscription (publishing every 100 ms) with every
 // monitored item of the plan; after <seconds> it prints one JSON line:
 // {"clients": [{"events": {"<notifier>": [{fields}]}, "values": {"<nodeId>|<deadband>":
@@ -87,6 +87,7 @@ async function main() {
     const plan = JSON.parse(planText);
     const seconds = Number(secondsText);
     const watchers = await Promise.all(Array.from({ length: plan.clients || 1 }, () => watch(endpoint, seconds, plan)));
+    await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
     const read = {};
     if ((plan.read || []).length) {
         const values = await watchers[0].session.read(plan.read.map((nodeId) => ({ nodeId, attributeId: AttributeIds.Value })));
@@ -94,7 +95,6 @@ async function main() {
             read[id] = values[i].statusCode.name === "Good" ? plain(values[i].value.value) : values[i].statusCode.name;
         });
     }
-    await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
     console.log(JSON.stringify({ clients: watchers.map((w) => w.out), read }));
     for (const w of watchers) {
         await w.subscription.terminate();
