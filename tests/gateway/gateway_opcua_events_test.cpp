@@ -37,6 +37,11 @@ TEST(GatewayOpcuaUnits, TheUnitsTableNamesOnlyTheRelaysMeasurementsAndKnownUnits
     ASSERT_EQ(c.lines.at(0).units.size(), 2u);
     EXPECT_EQ(c.lines[0].units[0], (std::map<int, std::string>{{1, "kV"}, {3, "A"}}));
     EXPECT_TRUE(c.lines[0].units[1].empty());
+    // --map shows the units beside the measurements, and the health's back-off.
+    const std::string map = OpcuaMapText(c);
+    EXPECT_NE(map.find("/relay 1/YC1   Double   kV\n"), std::string::npos) << map;
+    EXPECT_NE(map.find("/relay 1/YC2   Double\n"), std::string::npos) << map;
+    EXPECT_NE(map.find("/relay 2/Health/InBackoff   Boolean\n"), std::string::npos) << map;
 
     auto refused = [&](const std::string& units, const std::string& why) {
         GatewayConfig r;

@@ -1,5 +1,6 @@
 #include "opcua_server.h"
 
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -86,9 +87,16 @@ std::string OpcuaMapText(const GatewayConfig& config) {
         const RelayPoints& r = *relays[i];
         const std::string id = "ns=1;s=Vorlan/" + paths[i].Id();
         out += "  " + id + "   unit " + std::to_string(r.unit) + "\n";
+        const auto& lineUnits = config.lines.at(r.line).units;
+        const std::map<int, std::string> none;
+        const std::map<int, std::string>& units = r.index < lineUnits.size() ? lineUnits[r.index] : none;
         auto add = [&](const char* kind, size_t count, auto& bits, const char* type) {
             for (size_t k = 0; k < count; ++k) {
-                if (bits[k]) out += "    " + id + "/" + kind + std::to_string(k + 1) + "   " + type + "\n";
+                if (!bits[k]) continue;
+                out += "    " + id + "/" + kind + std::to_string(k + 1) + "   " + type;
+                const auto unit = units.find(static_cast<int>(k + 1));
+                if (kind[1] == 'C' && unit != units.end()) out += "   " + unit->second;
+                out += "\n";
             }
         };
         add("YC", kYcPoints, r.yc, "Double");
