@@ -28,65 +28,17 @@
 #include <thread>
 #include <vector>
 
+#include "gateway_bench.h"
 #include "simulator.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace vorlan_gateway_bench;
+
 constexpr int kLines = 4;
 constexpr int kRelays = 32;
 constexpr int kClients = 50;
 constexpr int kPollHz = 10;
-
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-pid_t Spawn(const std::string& command) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return pid;
-}
-
-void Stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-}
-
-// utime + stime of a process, in seconds.
-double ProcessCpu(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string f;
-    double utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> f; ++i) {
-        if (i == 14) utime = std::atof(f.c_str());
-        if (i == 15) stime = std::atof(f.c_str());
-    }
-    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
 
 // "2026-12-08T00:59:11.202Z" as seconds since 1970.
 double IsoSeconds(const std::string& t) {
@@ -99,12 +51,6 @@ double IsoSeconds(const std::string& t) {
     c.tm_year -= 1900;
     c.tm_mon -= 1;
     return static_cast<double>(timegm(&c)) + ms / 1000.0;
-}
-
-double WallSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
 
 struct EventLatencies {

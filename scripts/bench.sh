@@ -20,7 +20,7 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVORLAN_TESTS=OFF >/dev/null
 cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_settings_answers \
-      bench_exchange_on_pty bench_line_rate bench_scale bench_gateway_load 2>/dev/null \
+      bench_exchange_on_pty bench_line_rate bench_scale bench_gateway_load bench_opcua_load 2>/dev/null \
   || cmake --build build/bench -j "$jobs" --target bench_packet_calls bench_exchange_on_pty bench_line_rate \
        bench_scale
 
@@ -45,6 +45,13 @@ if [ -x build/bench/bench/bench_gateway_load ]; then
   quiet build/bench/bench/bench_gateway_load "${VORLAN_GATEWAY_SECONDS:-20}"
 else
   echo "bench_gateway_load is not built"
+fi
+
+step "6b: vorlan-gateway's OPC UA server, 4 paced lines x 32 relays, 20 subscribed clients, the Modbus load"
+if [ -x build/bench/bench/bench_opcua_load ]; then
+  quiet build/bench/bench/bench_opcua_load "${VORLAN_GATEWAY_SECONDS:-20}"
+else
+  echo "bench_opcua_load is not built"
 fi
 
 step "7: line rate of the two timing profiles, 9600 baud, paced relays"

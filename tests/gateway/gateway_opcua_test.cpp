@@ -196,7 +196,7 @@ TEST_F(GatewayOpcuaTest, ServesTheSimulatorsValuesWithTheirQuality) {
     for (const auto& [path, node] : nodes.items()) paths.insert(path);
     std::set<std::string> expected{"Vorlan/ua", "Vorlan/ua/line1", "Vorlan/ua/line1/feeder 1", "Vorlan/ua/line1/relay 7"};
     for (const std::string relay : {"Vorlan/ua/line1/feeder 1", "Vorlan/ua/line1/relay 7"}) {
-        for (const char* h : {"", "/Answers", "/Failures", "/SecondsSinceAnswer", "/State"}) {
+        for (const char* h : {"", "/Answers", "/Failures", "/SecondsSinceAnswer", "/State", "/InBackoff"}) {
             expected.insert(relay + "/Health" + h);
         }
     }

@@ -80,6 +80,10 @@ std::string Gateway::Start() {
             if (mqtt) mqtt(r, c);
             opcua_->OnValue(r, c);
         };
+        listener.onEvent = [this, mqtt = std::move(listener.onEvent)](const RelayPoints& r, int input, int state, int64_t t) {
+            if (mqtt) mqtt(r, input, state, t);
+            opcua_->OnStatusChange(r, input, state != 0, t);
+        };
     }
     for (size_t l = 0; l < config_.lines.size(); ++l) {
         std::vector<RelayPoints*> mine;

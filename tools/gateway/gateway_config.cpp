@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "gateway_config.h"
 
+#include <cctype>
 #include <set>
 #include <sstream>
 
+#include "eng_units.h"
 #include "station_table.h"
 
 namespace vorlan_gateway {
@@ -169,22 +171,56 @@ std::string ReadOpcua(const toml::table& root, const std::string& name, OpcuaCon
     return {};
 }
 
+// A relay's `units = { YC1 = "A" }`: only measurements among its items, only known units.
+std::string ReadUnits(const toml::table& t, const vorlan_host::RelaySpec& relay, std::map<int, std::string>& out) {
+    const toml::node* n = t.get("units");
+    if (!n) return {};
+    const toml::table* units = n->as_table();
+    if (!units) return At(*n) + "'units' must be a table such as { YC1 = \"A\" }";
+    for (const auto& [key, value] : *units) {
+        std::string item(key.str());
+        for (char& ch : item) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        bool listed = false;
+        for (const vorlan_host::ItemSpec& i : relay.items) {
+            std::string listedText = i.text;
+            for (char& ch : listedText) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            listed = listed || listedText == item;
+        }
+        const bool digits = item.size() > 2 && item.size() <= 4 && item.find_first_not_of("0123456789", 2) == std::string::npos;
+        const int point = item.compare(0, 2, "YC") == 0 && digits ? std::stoi(item.substr(2)) : 0;
+        if (point < 1 || !listed) {
+            return At(value) + "'units' names " + std::string(key.str()) +
+                   ", which is not a measurement (YCn) among the relay's items";
+        }
+        const auto text = value.value_exact<std::string>();
+        if (!text) return At(value) + "the unit of " + item + " must be a text";
+        if (!FindEngUnit(*text)) {
+            return At(value) + "unknown unit \"" + *text + "\" for " + item + "; known: " + EngUnitList();
+        }
+        out[point] = *text;
+    }
+    return {};
+}
+
 // One line: the host's station reader, then the gateway's own keys.
 std::string ReadLine(const toml::table& t, LineConfig& line, const std::set<std::string>& skipped) {
     StationExtraKeys extra;
     extra.station = {"unit_base", "read_interval_ms"};
     extra.station.insert(skipped.begin(), skipped.end());
-    extra.relay = {"allow_control"};
+    extra.relay = {"allow_control", "units"};
     extra.what = skipped.empty() ? "[[line]]" : "the configuration file";
     line.fileLine = static_cast<int>(t.source().begin.line);
     CONFIG_TRY(vorlan_host::ReadStationTable(t, line.station, extra));
     CONFIG_TRY(GetInt(t, "unit_base", 0, 246, line.unitBase));
     CONFIG_TRY(GetInt(t, "read_interval_ms", 0, 60000, line.readIntervalMs));
     const toml::array* relays = t.get("relay")->as_array();
+    size_t r = 0;
     for (const toml::node& n : *relays) {
         bool allow = false;
         CONFIG_TRY(GetBool(*n.as_table(), "allow_control", allow));
         line.allowControl.push_back(allow);
+        line.units.emplace_back();
+        CONFIG_TRY(ReadUnits(*n.as_table(), line.station.relays.at(r++), line.units.back()));
     }
     return {};
 }

@@ -4,6 +4,7 @@
 // lines written as the commissioning host's station (channel and relays) in
 // [[line]] entries, the Modbus TCP server, the MQTT broker and the log.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct LineConfig {
     int unitBase = 0;                  // Modbus unit id = unit_base + relay address
     int readIntervalMs = 0;            // 0: the values are read from the driver after every exchange
     std::vector<bool> allowControl;    // per relay, in the station's order
+    // Per relay, in the station's order: a measurement's unit by its point (YC3 -> 3).
+    std::vector<std::map<int, std::string>> units;
     int fileLine = 0;
 };
 

@@ -329,9 +329,17 @@ void LineWorker::StoreValue(RelayPoints& relay, size_t r, int reg, const HostIte
 void LineWorker::ReadValues() {
     ReadHealth();
     std::vector<PointChange> changes;
+    // Status changes are handed on after the relay's lock is let go, like the
+    // values: the listeners may wait on locks of their own.
+    struct StatusEvent {
+        int input, state;
+        int64_t time;
+    };
+    std::vector<StatusEvent> events;
     for (size_t r = 0; r < relays_.size(); ++r) {
         RelayPoints& relay = *relays_[r];
         changes.clear();
+        events.clear();
         for (PacketBox* box : session_->StationPackets(r)) {
             const int reg = box->registerIndex;
             if (reg != vorlan_host::kYC && reg != vorlan_host::kYM && reg != vorlan_host::kYX &&
@@ -354,11 +362,11 @@ void LineWorker::ReadValues() {
                     if (bits != 1 || !listener_.onEvent) continue;
                     const int a = item.address;
                     const bool toOne = a >= kBwyxToOne;
-                    listener_.onEvent(relay, toOne ? a - kBwyxToOne + 1 : a, toOne ? 1 : 0,
-                                      HostSession::ItemTime100ns(item));
+                    events.push_back({toOne ? a - kBwyxToOne + 1 : a, toOne ? 1 : 0, HostSession::ItemTime100ns(item)});
                 }
             }
         }
+        for (const StatusEvent& e : events) listener_.onEvent(relay, e.input, e.state, e.time);
         if (listener_.onValue) {
             for (const PointChange& c : changes) listener_.onValue(relay, c);
         }

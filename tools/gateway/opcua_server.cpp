@@ -1,5 +1,6 @@
 #include "opcua_server.h"
 
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -10,6 +11,7 @@
 #include <open62541/server.h>
 #include <open62541/server_config_default.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include <atomic>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "log.h"
+#include "opcua_events.h"
 #endif
 
 namespace vorlan_gateway {
@@ -84,15 +87,23 @@ std::string OpcuaMapText(const GatewayConfig& config) {
         const RelayPoints& r = *relays[i];
         const std::string id = "ns=1;s=Vorlan/" + paths[i].Id();
         out += "  " + id + "   unit " + std::to_string(r.unit) + "\n";
+        const auto& lineUnits = config.lines.at(r.line).units;
+        const std::map<int, std::string> none;
+        const std::map<int, std::string>& units = r.index < lineUnits.size() ? lineUnits[r.index] : none;
         auto add = [&](const char* kind, size_t count, auto& bits, const char* type) {
             for (size_t k = 0; k < count; ++k) {
-                if (bits[k]) out += "    " + id + "/" + kind + std::to_string(k + 1) + "   " + type + "\n";
+                if (!bits[k]) continue;
+                out += "    " + id + "/" + kind + std::to_string(k + 1) + "   " + type;
+                const auto unit = units.find(static_cast<int>(k + 1));
+                if (kind[1] == 'C' && unit != units.end()) out += "   " + unit->second;
+                out += "\n";
             }
         };
         add("YC", kYcPoints, r.yc, "Double");
         add("YX", kYxPoints, r.yx, "Boolean");
         add("YM", kYmPoints, r.ym, "UInt32");
-        for (const char* h : {"Answers   UInt32", "Failures   UInt32", "SecondsSinceAnswer   UInt32", "State   String"}) {
+        for (const char* h : {"Answers   UInt32", "Failures   UInt32", "SecondsSinceAnswer   UInt32", "State   String",
+                              "InBackoff   Boolean"}) {
             out += "    " + id + "/Health/" + h + "\n";
         }
     }
@@ -129,7 +140,9 @@ struct RelayNodes {
     const RelayPoints* relay = nullptr;
     std::string id;                                 // "<station>/<line>/<relay>"
     std::map<std::string, UA_NodeId> points;       // "YC3" -> its variable
-    UA_NodeId answered, failed, sinceAnswer, state;
+    UA_NodeId answered, failed, sinceAnswer, state, inBackoff;
+    std::string path;                               // "<station>/<line>/<relay>" as named
+    RelayTimes times;                               // the relay's own time of its YX changes
 };
 
 }  // namespace
@@ -152,6 +165,7 @@ struct OpcuaServer::Impl {
             UA_NodeId_clear(&n.failed);
             UA_NodeId_clear(&n.sinceAnswer);
             UA_NodeId_clear(&n.state);
+            UA_NodeId_clear(&n.inBackoff);
         }
     }
 
@@ -228,13 +242,16 @@ struct OpcuaServer::Impl {
             RelayNodes n;
             n.relay = &r;
             n.id = id;
+            n.path = paths[i].station + "/" + paths[i].line + "/" + paths[i].relay;
             std::string e = Points(n, r);
             if (e.empty()) e = Health(n, r);
             byRelay[&r] = nodes.size();
             nodes.push_back(std::move(n));
             if (!e.empty()) return e;
         }
-        return {};
+        std::vector<std::string> relayIds;
+        for (const RelayNodes& n : nodes) relayIds.push_back(n.id);
+        return AddNotifiers(server, ns, relayIds);
     }
 
     std::string Points(RelayNodes& n, const RelayPoints& r) {
@@ -247,6 +264,13 @@ struct OpcuaServer::Impl {
             const UA_Double v = r.ycValue[i];
             e = Variable(n.id + "/" + item, parent, item, &UA_TYPES[UA_TYPES_DOUBLE], &v,
                          OpcuaStatusOf(r.ycQuality[i]), 0, n.points[item]);
+            const auto& units = config.lines.at(r.line).units;
+            if (e.empty() && r.index < units.size()) {
+                const auto unit = units[r.index].find(i + 1);
+                if (unit != units[r.index].end()) {
+                    e = AddEngineeringUnits(server, ns, n.id + "/" + item, *FindEngUnit(unit->second));
+                }
+            }
         }
         for (int i = 0; e.empty() && i < kYxPoints; ++i) {
             if (!r.yx[static_cast<size_t>(i)]) continue;
@@ -286,6 +310,11 @@ struct OpcuaServer::Impl {
             e = Variable(id + "/State", folder, "State", &UA_TYPES[UA_TYPES_STRING], &state, UA_STATUSCODE_GOOD, 0,
                          n.state);
         }
+        if (e.empty()) {
+            const UA_Boolean no = false;
+            e = Variable(id + "/InBackoff", folder, "InBackoff", &UA_TYPES[UA_TYPES_BOOLEAN], &no, UA_STATUSCODE_GOOD, 0,
+                         n.inBackoff);
+        }
         UA_NodeId_clear(&folder);
         return e;
     }
@@ -312,6 +341,8 @@ struct OpcuaServer::Impl {
                        since == UINT32_MAX ? UA_STATUSCODE_BADWAITINGFORINITIALDATA : UA_STATUSCODE_GOOD, 0);
             UA_String state = UA_STRING(const_cast<char*>(RelayStateName(s)));
             self.Write(n.state, &UA_TYPES[UA_TYPES_STRING], &state, UA_STATUSCODE_GOOD, 0);
+            const UA_Boolean backoff = h.inBackoff;
+            self.Write(n.inBackoff, &UA_TYPES[UA_TYPES_BOOLEAN], &backoff, UA_STATUSCODE_GOOD, 0);
         }
     }
 };
@@ -349,6 +380,7 @@ std::string OpcuaServer::Start() {
     m.server = UA_Server_newWithConfig(&sc);
     if (!m.server) return "OPC UA: the server can't be created";
     m.ns = UA_Server_addNamespace(m.server, c.applicationUri.c_str());
+    if (std::string e = AddStatusChangeEventType(m.server, m.ns); !e.empty()) return e;
     if (std::string e = m.Build(); !e.empty()) return e;
     if (UA_StatusCode s = UA_Server_run_startup(m.server); s != UA_STATUSCODE_GOOD) {
         return "OPC UA: can't listen on " + url + ": " + UA_StatusCode_name(s);
@@ -382,7 +414,7 @@ void OpcuaServer::OnValue(const RelayPoints& relay, const PointChange& change) {
     if (!m.server) return;
     const auto r = m.byRelay.find(&relay);
     if (r == m.byRelay.end()) return;
-    const RelayNodes& n = m.nodes[r->second];
+    RelayNodes& n = m.nodes[r->second];
     const auto p = n.points.find(change.item);
     if (p == n.points.end()) return;
     const UA_StatusCode status = OpcuaStatusOf(change.quality);
@@ -392,10 +424,32 @@ void OpcuaServer::OnValue(const RelayPoints& relay, const PointChange& change) {
         m.Write(p->second, &UA_TYPES[UA_TYPES_DOUBLE], &v, status, change.time);
     } else if (kind == 'X') {
         const UA_Boolean v = change.value != 0;
-        m.Write(p->second, &UA_TYPES[UA_TYPES_BOOLEAN], &v, status, change.time);
+        const int input = std::atoi(change.item.c_str() + 2);
+        m.Write(p->second, &UA_TYPES[UA_TYPES_BOOLEAN], &v, status, n.times.SourceTime(input, v, change.time));
     } else {
         const UA_UInt32 v = static_cast<UA_UInt32>(change.value);
         m.Write(p->second, &UA_TYPES[UA_TYPES_UINT32], &v, status, change.time);
+    }
+}
+
+void OpcuaServer::OnStatusChange(const RelayPoints& relay, int input, bool value, int64_t relayTime) {
+    Impl& m = *impl_;
+    if (!m.server) return;
+    const auto r = m.byRelay.find(&relay);
+    if (r == m.byRelay.end()) return;
+    RelayNodes& n = m.nodes[r->second];
+    // The variable takes the value at the relay's time, and keeps that time
+    // while later polls agree with it.
+    n.times.Reported(input, value, relayTime);
+    const auto p = n.points.find("YX" + std::to_string(input));
+    if (p != n.points.end()) {
+        const UA_Boolean v = value;
+        m.Write(p->second, &UA_TYPES[UA_TYPES_BOOLEAN], &v, UA_STATUSCODE_GOOD, relayTime);
+    }
+    const UA_StatusCode s = RaiseStatusChange(m.server, m.ns, StatusChange{n.id, n.path, input, value, relayTime});
+    if (s != UA_STATUSCODE_GOOD) {
+        Log(kWarning, "OPC UA: the status change of YX" + std::to_string(input) + " of " + n.path +
+                          " can't be raised as an event: " + UA_StatusCode_name(s));
     }
 }
 
@@ -414,6 +468,7 @@ std::string OpcuaServer::Start() {
 void OpcuaServer::RequestStop() {}
 void OpcuaServer::Stop() {}
 void OpcuaServer::OnValue(const RelayPoints&, const PointChange&) {}
+void OpcuaServer::OnStatusChange(const RelayPoints&, int, bool, int64_t) {}
 
 #endif
 

@@ -55,6 +55,10 @@ public:
 
     // A value of `relay` changed (called on the line's thread).
     void OnValue(const RelayPoints& relay, const PointChange& change);
+    // `relay` reported that input YX<input> changed to `value` at its own
+    // `relayTime` (100 ns since 1601, UTC); called on the line's thread, not
+    // under the relay's lock.
+    void OnStatusChange(const RelayPoints& relay, int input, bool value, int64_t relayTime);
 
 private:
     struct Impl;
