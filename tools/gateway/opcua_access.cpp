@@ -342,9 +342,11 @@ std::string TrustedCertificates(const std::string& dir, std::vector<std::string>
 }
 
 // `pki` trusts every certificate, or those in `trusted` only.
-std::string Trust(UA_CertificateVerification& pki, bool all, const std::vector<std::string>& trusted) {
+std::string Trust(UA_CertificateVerification& pki, const UA_Logger* logging, bool all,
+                  const std::vector<std::string>& trusted) {
     if (pki.clear) pki.clear(&pki);
     std::memset(&pki, 0, sizeof pki);
+    pki.logging = logging;
     if (all) {
         UA_CertificateVerification_AcceptAll(&pki);
         return {};
@@ -404,10 +406,11 @@ std::string ConfigureOpcuaAccess(UA_ServerConfig& sc, const OpcuaConfig& c, Opcu
     if (!c.trustAllClients && !c.trustedClients.empty()) {
         if (std::string e = TrustedCertificates(c.trustedClients, trusted); !e.empty()) return e;
     }
-    if (std::string e = Trust(sc.secureChannelPKI, c.trustAllClients, trusted); !e.empty()) return e;
+    if (std::string e = Trust(sc.secureChannelPKI, sc.logging, c.trustAllClients, trusted); !e.empty()) return e;
     // No session PKI while the access control is made, so it offers no certificate logins.
     if (sc.sessionPKI.clear) sc.sessionPKI.clear(&sc.sessionPKI);
     std::memset(&sc.sessionPKI, 0, sizeof sc.sessionPKI);
+    sc.sessionPKI.logging = sc.logging;
 
     // The None policy is always there for discovery; its endpoint only when configured.
     UA_StatusCode s = UA_ServerConfig_addSecurityPolicyNone(&sc, secured ? &certBytes : nullptr);
@@ -455,7 +458,7 @@ std::string ConfigureOpcuaAccess(UA_ServerConfig& sc, const OpcuaConfig& c, Opcu
     sc.accessControl.allowDeleteNode = NoDeleteNode;
     sc.accessControl.allowDeleteReference = NoDeleteReference;
     // The session PKI checks a client's application URI against its certificate.
-    if (std::string e = Trust(sc.sessionPKI, c.trustAllClients, trusted); !e.empty()) return e;
+    if (std::string e = Trust(sc.sessionPKI, sc.logging, c.trustAllClients, trusted); !e.empty()) return e;
 
     sc.maxSessions = static_cast<UA_UInt16>(c.maxSessions);
     sc.maxSecureChannels = static_cast<UA_UInt16>(c.maxSessions + 8);

@@ -96,9 +96,8 @@ std::string OpcuaMapText(const GatewayConfig& config) {
         if (r.allowControl) {
             for (size_t k = 0; k < kYkPoints; ++k) {
                 if (!r.yk[k]) continue;
-                const std::string yk = id + "/YK" + std::to_string(k + 1);
-                out += "    " + yk + "   control: " + yk + "/Select(Action), " + yk + "/Operate(Action), " + yk +
-                       "/Cancel(), " + yk + "/SelectAndOperate(Action)\n";
+                out += "    " + id + "/YK" + std::to_string(k + 1) +
+                       "   control: methods <id>/Select, /Operate, /Cancel, /SelectAndOperate\n";
             }
         }
         for (const char* h : {"Answers   UInt32", "Failures   UInt32", "SecondsSinceAnswer   UInt32", "State   String"}) {
