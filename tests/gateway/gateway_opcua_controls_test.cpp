@@ -250,14 +250,15 @@ protected:
                        {"password", password}, {"calls", groups}});
     }
 
-    std::string Config() {
+    // `trust`: the keys for the client certificates trusted.
+    std::string Config(const std::string& trust = "trust_all_clients = true\n") {
         opcuaPort_ = FreePort();
         return Head("ua", "", "",
                     "control_timeout_ms = 3000\naudit_file = \"" + dir_.path() + "/audit.log\"\n") +
                "[opcua]\nport = " + std::to_string(opcuaPort_) +
                "\nsecurity = [\"None\", \"Basic256Sha256-SignAndEncrypt\", \"Aes128_Sha256_RsaOaep-Sign\"]\n"
                "certificate = \"" + dir_.path() + "/pki/gateway.der\"\nkey = \"" + dir_.path() +
-               "/pki/gateway.key\"\ntrust_all_clients = true\n" + User("operator", true) + User("viewer", false);
+               "/pki/gateway.key\"\n" + trust + User("operator", true) + User("viewer", false);
     }
 
     std::string modules_;
@@ -379,13 +380,28 @@ TEST_F(GatewayOpcuaControls, MethodsRunControlsForPermittedUsersOnly) {
     EXPECT_GE(Count(audit, "outcome=refused"), 5u) << audit;
     EXPECT_EQ(gateway_->Stop(SIGTERM), 0);
 
-    // A second start keeps the certificate; the other policy works with it.
-    StartGateway(Config() + Line(port, "[[line.relay]]\naddress = 1\nname = \"feeder\"\nallow_control = true\n"
-                                       "items = [\"YC1\", \"YK1-YK4\"]\n"),
-                 "again");
+    // Restarted with a trust list that lacks the client's certificate: no secured session.
+    const std::string relays = "[[line.relay]]\naddress = 1\nname = \"feeder\"\nallow_control = true\n"
+                               "items = [\"YC1\", \"YK1-YK4\"]\n";
+    const std::string trusted = dir_.path() + "/trusted";
+    ASSERT_EQ(mkdir(trusted.c_str(), 0700), 0);
+    WriteFile(trusted + "/other.der", cert);
+    const nlohmann::json open = {{"policy", "Aes128_Sha256_RsaOaep"}, {"mode", "Sign"}, {"user", "operator"},
+                                 {"password", "secret"},
+                                 {"calls", {{Call(kFeeder + "YK1", "SelectAndOperate", Action("open"))}}}};
+    StartGateway(Config("trusted_clients = \"" + trusted + "\"\n") + Line(port, relays), "untrusted");
     ASSERT_TRUE(WaitFor(20, [&] { return Answered(1) > 0; })) << ReadFile(gatewayLog_);
-    r = Client({{"policy", "Aes128_Sha256_RsaOaep"}, {"mode", "Sign"}, {"user", "operator"}, {"password", "secret"},
-                {"calls", {{Call(kFeeder + "YK1", "SelectAndOperate", Action("open"))}}}});
+    r = Client(open);
+    ASSERT_TRUE(r.is_object()) << r;
+    EXPECT_EQ(r["ok"], false) << r;
+    EXPECT_TRUE(feeder->Input(0));
+    EXPECT_EQ(gateway_->Stop(SIGTERM), 0);
+
+    // With it trusted, the other policy works, and the certificate made at the first start is kept.
+    WriteFile(trusted + "/client.pem", ReadFile(dir_.path() + "/client-pki/own/certs/client_certificate.pem"));
+    StartGateway(Config("trusted_clients = \"" + trusted + "\"\n") + Line(port, relays), "trusted");
+    ASSERT_TRUE(WaitFor(20, [&] { return Answered(1) > 0; })) << ReadFile(gatewayLog_);
+    r = Client(open);
     ASSERT_TRUE(r.is_object() && r["ok"] == true) << r << ReadFile(gatewayLog_);
     EXPECT_EQ(r["results"][0][0], "Good");
     EXPECT_FALSE(feeder->Input(0));
