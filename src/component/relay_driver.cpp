@@ -123,9 +123,11 @@ int32_t CRelayDriver::CloseChannelLocked() {
     return CloseChannel();
 }
 
-void CRelayDriver::SetPort(std::unique_ptr<SerialPort> port) {
+void CRelayDriver::SetPort(std::unique_ptr<SerialPort> port, const FastTiming* fast) {
     std::lock_guard<std::mutex> guard(lock_);
     port_ = std::move(port);
+    fastLine_ = fast != nullptr;
+    if (fast != nullptr) fastTiming_ = *fast;
 }
 
 int32_t CRelayDriver::AddDevice(const char* addressText, int32_t* address) {
@@ -174,9 +176,12 @@ int32_t CRelayDriver::ServePacket(HostPacket* packet, FrameBuffer& frame, int32_
 int32_t CRelayDriver::ExchangeFrame(FrameBuffer& frame) {
     PollingRelays relays(state_);
     ExchangeContext ctx{relays, port_.get(), *clock_, *monitor_, errorIndex};
+    ctx.answerWaitMs = nextAnswerWaitMs_;
+    nextAnswerWaitMs_ = 0;
     const int32_t result =
         fastLine_ ? ExchangeFrameFast(ctx, fastTiming_, frame) : vorlan::ExchangeFrame(ctx, frame);
     lastOutcome_ = ctx.outcome;
+    lastAnswerDelayMs_ = ctx.answerDelayMs;
     return result;
 }
 
@@ -231,6 +236,10 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
     const uint8_t requestAddress = bytes[0];
     // The exchange looks the address up the same way, so this changes nothing.
     const int32_t target = sent ? RegisteredIndex(state_, requestAddress) : -1;
+    if (target >= 0) {
+        nextAnswerWaitMs_ =
+            TakeSilentRetryWaitMs(state_, state_.devices[static_cast<size_t>(target)].conversation, bytes[1]);
+    }
 
     if (ExchangeFrame(frame) == 0) {
         linkStats_.Note(target, lastOutcome_, false, clock_->NowFileTime());
@@ -248,6 +257,9 @@ int32_t CRelayDriver::ProcessPacket(HostPacket* packet, int32_t origin) {
     const size_t size = frame.length > 0 ? static_cast<size_t>(frame.length) : 0;
     const AnswerVerdict verdict = TakeAnswer(state_, *this, ByteView(bytes, size), clock_->NowFileTime());
     const bool taken = verdict == AnswerVerdict::Taken || verdict == AnswerVerdict::PurposeFailed;
+    if (taken && target >= 0) {
+        NoteAnswerDelay(state_, state_.devices[static_cast<size_t>(target)].conversation, lastAnswerDelayMs_);
+    }
     linkStats_.Note(target, lastOutcome_, taken, clock_->NowFileTime());
     NoteBackoff(target);
     if (state_.currentDevice != target) NoteBackoff(state_.currentDevice);  // another relay's answer was taken
@@ -280,6 +292,9 @@ int32_t CRelayDriver::ProbeDevice(intptr_t /*reserved*/, int32_t address, intptr
         return 0;
     }
     const int32_t parsed = ParseProbeAnswer(relayAddress, bytes, frame.length);
+    if (parsed == 1 && target >= 0) {
+        NoteAnswerDelay(state_, state_.devices[static_cast<size_t>(target)].conversation, lastAnswerDelayMs_);
+    }
     linkStats_.Note(target, lastOutcome_, parsed == 1, clock_->NowFileTime());
     NoteBackoff(target);
     return parsed;

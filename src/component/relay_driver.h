@@ -115,8 +115,9 @@ public:
     PollingState& State() { return state_; }
     Clock& GetClock() { return *clock_; }
     Clock& PortClock() override { return *clock_; }
-    // Replaces the port (tests use a scripted one).
-    void SetPort(std::unique_ptr<SerialPort> port);
+    // Replaces the port (tests use a scripted one), with the fast profile's
+    // timing when `fast` is given.
+    void SetPort(std::unique_ptr<SerialPort> port, const FastTiming* fast = nullptr);
 
 private:
     // The settings file's notes to the monitor, once for as long as they repeat.
@@ -137,6 +138,8 @@ private:
     PollingState state_;
     LinkStatsTable linkStats_;
     ExchangeOutcome lastOutcome_ = ExchangeOutcome::NothingSent;
+    uint32_t nextAnswerWaitMs_ = 0;  // the next exchange's shorter first-byte wait; 0: the line's
+    uint32_t lastAnswerDelayMs_ = 0;  // how long the last answer took to begin
     std::vector<std::string> tracedLineNotes_;
     std::string tracedOpenError_;
     std::mutex lock_;

@@ -84,8 +84,10 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, FrameB
     const bool slowAnswer = relay.slowAnswer;
 
     // The write returns once the request is queued; the relay hears it whole later.
-    const uint32_t firstDeadline = ctx.clock.TickMs() + WireMs(timing, static_cast<size_t>(length)) +
-                                   (slowAnswer ? timing.slowAnswerTimeoutMs : timing.answerTimeoutMs);
+    const uint32_t heard = ctx.clock.TickMs() + WireMs(timing, static_cast<size_t>(length));
+    uint32_t wait = slowAnswer ? timing.slowAnswerTimeoutMs : timing.answerTimeoutMs;
+    if (!slowAnswer && ctx.answerWaitMs > 0 && ctx.answerWaitMs < wait) wait = ctx.answerWaitMs;
+    const uint32_t firstDeadline = heard + wait;
     AnswerFraming answer(frame, capacity, relay.address);
     length = 0;
     const Collected collected = CollectAnswer(ctx, timing, firstDeadline, answer);
@@ -102,6 +104,9 @@ int32_t ExchangeFrameFast(ExchangeContext& ctx, const FastTiming& timing, FrameB
         ctx.outcome = ExchangeOutcome::ReadFailed;
         return 0;
     }
+    const uint32_t took = ctx.clock.TickMs() - heard;
+    const uint32_t onWire = WireMs(timing, static_cast<size_t>(length));
+    ctx.answerDelayMs = took > onWire ? took - onWire : 0;
     AwaitQuietLine(ctx, timing);
 
     ctx.outcome = ExchangeOutcome::Answered;

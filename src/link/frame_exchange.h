@@ -38,6 +38,11 @@ struct ExchangeContext {
     MonitorSink& monitor;
     std::atomic<int32_t>& errorIndex;
     ExchangeOutcome outcome = ExchangeOutcome::NothingSent;
+    // Fast profile only. In: a shorter wait for the answer's first byte than
+    // the line's (0: the line's), for a silent relay's retry. Out: how long
+    // after the request the answer began, once one was taken.
+    uint32_t answerWaitMs = 0;
+    uint32_t answerDelayMs = 0;
 };
 
 // True for exactly the six-byte broadcast reset FF 80 01 00 with its CRC: the

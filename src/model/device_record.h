@@ -50,6 +50,9 @@ struct Conversation {
     bool backedOff = false;
     uint32_t retryIntervalMs = 0;
     uint32_t retryDueTick = 0;
+    // The longest any answer of this relay took to begin (fast profile); -1: none yet.
+    int32_t slowestAnswerDelayMs = -1;
+    uint32_t briefRetries = 0;  // retries in a row with the brief wait, for a relay never heard
 };
 
 // The values the relay reported, stored by the answer dispatch, each with
@@ -172,6 +175,8 @@ struct PollingState {
     // Whether silent relays are backed off, and the longest retry interval.
     bool silentBackoff = false;
     uint32_t silentRetryMaxMs = 10'000;
+    // The longest any relay of the line took to begin an answer (fast profile); -1: none yet.
+    int32_t slowestAnswerDelayMs = -1;
     // After a retry served out of turn: the relay whose turn it took; kNone otherwise.
     int32_t resumeTurn = kNone;
 

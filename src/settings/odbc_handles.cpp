@@ -3,9 +3,25 @@
 
 #include <sqlext.h>
 
+#include <mutex>
+
 namespace vorlan {
 
+namespace {
+
+// The driver manager keeps the paths and entries of its configuration files
+// in unguarded static buffers, filled while an environment is made and while
+// a connection is opened; components of one host on several lines do both
+// from their own threads, so those calls take turns.
+std::mutex& DriverManagerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+}  // namespace
+
 OdbcEnvironment::OdbcEnvironment() {
+    std::lock_guard<std::mutex> hold(DriverManagerLock());
     CheckOdbc(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_HANDLE_ENV,
               SQL_NULL_HANDLE, "allocating the ODBC environment");
     const SQLRETURN rc = SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION,
@@ -18,6 +34,7 @@ OdbcEnvironment::OdbcEnvironment() {
 }
 
 OdbcEnvironment::~OdbcEnvironment() {
+    std::lock_guard<std::mutex> hold(DriverManagerLock());
     if (env_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env_);
 }
 
@@ -38,6 +55,7 @@ void OdbcConnection::Open(const std::string& connectText, int loginTimeoutSecond
     SQLCHAR out[1024] = {};
     SQLSMALLINT outLength = 0;
     std::vector<SQLCHAR> in(connectText.begin(), connectText.end());
+    std::lock_guard<std::mutex> hold(DriverManagerLock());
     const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, in.data(),
                                           static_cast<SQLSMALLINT>(in.size()), out,
                                           static_cast<SQLSMALLINT>(sizeof out), &outLength,

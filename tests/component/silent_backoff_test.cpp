@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "component/relay_driver.h"
+#include "link/fast_exchange.h"
 #include "fake_clock.h"
 #include "hex.h"
 #include "protocol/setting_conversation.h"
@@ -221,6 +222,61 @@ TEST_F(SilentBackoffTest, AllSilentStillSendsOnEverySendSoonestDueFirst) {
     // Nothing is due within a second; each Send still writes, to the relay
     // whose retry comes first, so the host is neither stalled nor spun.
     for (int i = 0; i < 6; ++i) EXPECT_NE(Send(), 0);
+}
+
+// Fast profile: a retry asks only whether the relay is back, so it waits for
+// the first byte twice the relay's slowest answer start plus 50 ms, not the
+// 450 ms answer time-out; host work keeps the full wait, and a relay never
+// heard from is measured by its line, with every eighth retry in full.
+TEST_F(SilentBackoffTest, FastRetryWaitsBrieflyHostWorkAndEveryEighthOfTheNeverHeardWaitInFull) {
+    vorlan::FastTiming timing;  // 450 ms time-out, 9600 baud
+    auto scripted = std::make_unique<ScriptedPort>(*clock);
+    port = scripted.get();
+    port->respondAfterMs = 40;
+    port->respond = [this](const std::vector<uint8_t>& request) {
+        return silent.count(request.at(0)) != 0 ? std::vector<uint8_t>{} : Idle(request.at(0));
+    };
+    driver->SetPort(std::move(scripted), &timing);
+    for (int i = 0; i < 6; ++i) Send();  // every relay answers: their answers start about 40 ms after
+    const int32_t slowest = Relay(2).conversation.slowestAnswerDelayMs;
+    EXPECT_GT(slowest, 20);
+    EXPECT_LE(slowest, 40);
+    const uint32_t brief = 2u * static_cast<uint32_t>(slowest) + 50u;
+
+    // How long relay `address`'s next exchange took.
+    auto exchangeMs = [&](uint8_t address) {
+        for (;;) {
+            const uint32_t before = clock->TickMs();
+            if (Send() == address) return clock->TickMs() - before;
+        }
+    };
+    silent.insert(3);
+    EXPECT_GE(exchangeMs(3), 450u);
+    while (!Relay(2).conversation.backedOff) Send();
+    const uint32_t retry = exchangeMs(3);
+    EXPECT_GE(retry, brief);
+    EXPECT_LT(retry, brief + 20);
+
+    Relay(2).control.step = vorlan::ControlStep::SelectWanted;
+    Relay(2).control.ykState = 1;
+    Relay(2).conversation.nextCommand = Request::ControlSelect;
+    driver->State().priorityDevice = 2;
+    EXPECT_GE(exchangeMs(3), 450u);
+    EXPECT_EQ(port->written.back().at(1), vorlan::Code(Request::ControlSelect));
+
+    // Relay 4 was never heard: seven brief retries by its line's measure, then one in full.
+    int32_t address = 0;
+    ASSERT_EQ(driver->AddDevice("4", &address), 1);
+    silent.insert(4);
+    while (!Relay(3).conversation.backedOff) Send();
+    std::vector<bool> full;
+    for (int i = 0; i < 16; ++i) full.push_back(exchangeMs(4) >= 450u);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(full[static_cast<size_t>(i)], i % 8 == 7) << "retry " << i;
+
+    // Back within the brief wait: the retry is answered and relay 3 returns.
+    silent.erase(3);
+    while (Relay(2).conversation.backedOff) Send();
+    EXPECT_EQ(Relay(2).conversation.failedExchanges, 0);
 }
 
 TEST_F(SilentBackoffTest, ScheduleSurvivesTheTickWrap) {

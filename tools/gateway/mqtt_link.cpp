@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "log.h"
 
@@ -137,10 +138,19 @@ void MqttLink::Stop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     mosquitto_disconnect(client_);
-    // The network thread may be inside a connection attempt to a broker that
-    // never answers: it is ended rather than waited for.
-    if (loopRunning_) mosquitto_loop_stop(client_, true);
-    mosquitto_destroy(client_);
+    if (!loopRunning_ || connected_) {
+        // A connected network thread sees the disconnect and ends at once.
+        if (loopRunning_) mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
+    } else {
+        // It may be inside a connection attempt to a broker that never
+        // answers: it is ended rather than waited for. Cancelled, it may
+        // still hold the client's locks, so the client is set aside, not
+        // destroyed; the process is ending.
+        mosquitto_loop_stop(client_, true);
+        static std::vector<mosquitto*> abandoned;
+        abandoned.push_back(client_);
+    }
     client_ = nullptr;
 }
 
