@@ -389,11 +389,18 @@ TEST_F(GatewayOpcuaControls, MethodsRunControlsForPermittedUsersOnly) {
     const nlohmann::json open = {{"policy", "Aes128_Sha256_RsaOaep"}, {"mode", "Sign"}, {"user", "operator"},
                                  {"password", "secret"},
                                  {"calls", {{Call(kFeeder + "YK1", "SelectAndOperate", Action("open"))}}}};
-    StartGateway(Config("trusted_clients = \"" + trusted + "\"\n") + Line(port, relays), "untrusted");
+    StartGateway(Config("trusted_clients = \"" + trusted + "\"\nanonymous = true\n") + Line(port, relays), "untrusted");
     ASSERT_TRUE(WaitFor(20, [&] { return Answered(1) > 0; })) << ReadFile(gatewayLog_);
     r = Client(open);
     ASSERT_TRUE(r.is_object()) << r;
     EXPECT_EQ(r["ok"], false) << r;
+    // Anonymous sessions, now allowed on the None endpoint, still never operate.
+    selects = feeder->selectsReceived();
+    r = Client({{"calls", {{Call(kFeeder + "YK1", "SelectAndOperate", Action("open")),
+                            Call(kFeeder + "YK2", "Select", Action("open"))}}}});
+    ASSERT_TRUE(r.is_object() && r["ok"] == true) << r;
+    EXPECT_EQ(r["results"][0], nlohmann::json::parse(R"(["BadRequestNotAllowed", "BadRequestNotAllowed"])"));
+    EXPECT_EQ(feeder->selectsReceived(), selects);
     EXPECT_TRUE(feeder->Input(0));
     EXPECT_EQ(gateway_->Stop(SIGTERM), 0);
 

@@ -164,12 +164,19 @@ struct OpcuaControls::Impl {
           controlTimeoutMs(timeoutMs),
           desk(std::chrono::seconds(selectS)) {}
 
-    static UA_StatusCode Called(UA_Server*, const UA_NodeId*, void*, const UA_NodeId*, void* methodContext,
+    static UA_StatusCode Called(UA_Server*, const UA_NodeId* sessionId, void*, const UA_NodeId*, void* methodContext,
                                 const UA_NodeId*, void*, size_t inputSize, const UA_Variant* input, size_t,
                                 UA_Variant*) {
         Method& m = *static_cast<Method*>(methodContext);
-        // Only through the worker, which knows the caller.
-        if (!tCall) return UA_STATUSCODE_BADINTERNALERROR;
+        // Select and Cancel answer at once on the server's thread, which names the session;
+        // the others come through the worker, which knows the caller.
+        CallInfo direct;
+        if (!tCall) {
+            if (m.step != ControlStep::Select && m.step != ControlStep::Cancel) return UA_STATUSCODE_BADINTERNALERROR;
+            direct.session = OpcuaSessionKey(*sessionId);
+            direct.known = m.self->sessions.Find(direct.session, direct.caller);
+        }
+        CallInfo& call = tCall ? *tCall : direct;
         bool close = false;
         if (m.step != ControlStep::Cancel) {
             if (inputSize != 1 || !UA_Variant_hasScalarType(&input[0], &UA_TYPES[UA_TYPES_STRING])) {
@@ -180,7 +187,7 @@ struct OpcuaControls::Impl {
             if (action != "close" && action != "open") return UA_STATUSCODE_BADINVALIDARGUMENT;
             close = action == "close";
         }
-        return m.self->Step(m, close, *tCall);
+        return m.self->Step(m, close, call);
     }
 
     std::string Source(const CallInfo& call) const {
@@ -219,6 +226,10 @@ struct OpcuaControls::Impl {
                                std::to_string(m.relay->address) + " YK" + std::to_string(m.point));
             }
             return status;
+        }
+        if (!call.context) {   // a control only ever starts from the worker
+            desk.Finish(m.relay);
+            return UA_STATUSCODE_BADINTERNALERROR;
         }
         // The outcome may come at once (stopping, line down) or later from the line's thread.
         struct Pending {
@@ -304,7 +315,9 @@ struct OpcuaControls::Impl {
         UA_StatusCode st = UA_Server_addMethodNode(
             s, nodeId, parent, UA_NODEID_NUMERIC(0, UA_NS0ID_HASCOMPONENT), UA_QUALIFIEDNAME(ns, const_cast<char*>(name)),
             a, &Called, takes ? 1 : 0, takes ? &action : nullptr, 0, nullptr, methods.back().get(), nullptr);
-        if (st == UA_STATUSCODE_GOOD) st = UA_Server_setMethodNodeAsync(s, nodeId, true);
+        // Only the steps that wait for the line are answered later.
+        const bool waits = step == ControlStep::Operate || step == ControlStep::SelectAndOperate;
+        if (st == UA_STATUSCODE_GOOD && waits) st = UA_Server_setMethodNodeAsync(s, nodeId, true);
         UA_NodeId_clear(&nodeId);
         UA_NodeId_clear(&parent);
         return st == UA_STATUSCODE_GOOD ? std::string() : "OPC UA: method " + id + ": " + UA_StatusCode_name(st);
