@@ -401,6 +401,10 @@ TEST_F(GatewayOpcuaControls, MethodsRunControlsForPermittedUsersOnly) {
     ASSERT_TRUE(r.is_object() && r["ok"] == true) << r;
     EXPECT_EQ(r["results"][0], nlohmann::json::parse(R"(["BadRequestNotAllowed", "BadRequestNotAllowed"])"));
     EXPECT_EQ(feeder->selectsReceived(), selects);
+    // Nor may any session edit the address space.
+    r = Client({{"calls", {{{{"delete", kFeeder + "YC1"}}, {{"delete", kFeeder + "YK1"}}}, {{{"read", kFeeder + "YC1"}}}}}});
+    ASSERT_TRUE(r.is_object() && r["ok"] == true) << r;
+    EXPECT_EQ(r["results"], nlohmann::json::parse(R"([["BadUserAccessDenied", "BadUserAccessDenied"], ["Good"]])"));
     EXPECT_TRUE(feeder->Input(0));
     EXPECT_EQ(gateway_->Stop(SIGTERM), 0);
 
@@ -413,5 +417,8 @@ TEST_F(GatewayOpcuaControls, MethodsRunControlsForPermittedUsersOnly) {
     EXPECT_EQ(r["results"][0][0], "Good");
     EXPECT_FALSE(feeder->Input(0));
     EXPECT_EQ(ReadFile(dir_.path() + "/pki/gateway.der"), cert);
+    r = As("operator", {{{{"delete", kFeeder + "YC1"}}}});
+    ASSERT_TRUE(r.is_object() && r["ok"] == true) << r;
+    EXPECT_EQ(r["results"][0][0], "BadUserAccessDenied") << r;
     EXPECT_EQ(gateway_->Stop(SIGTERM), 0);
 }

@@ -5,12 +5,30 @@
 // json: {"policy": "None" | "Basic256Sha256" | "Aes128_Sha256_RsaOaep",
 //        "mode": "None" | "Sign" | "SignAndEncrypt", "user", "password",
 //        "pki": "<folder for the client's own certificate>",
-//        "calls": [[{"object": "<node id>", "method": "Select", "args": [["String", "close"]]}]]}
+//        "calls": [[{"object": "<node id>", "method": "Select", "args": [["String", "close"]]},
+//                   {"delete": "<node id>"}, {"read": "<node id>"}]]}
 // Prints {"ok": true, "results": [["Good", ...], ...]} or {"ok": false, "error": "..."}.
 "use strict";
-const { OPCUAClient, MessageSecurityMode, SecurityPolicy, DataType } = require("node-opcua-client");
+const { OPCUAClient, MessageSecurityMode, SecurityPolicy, DataType, AttributeIds } = require("node-opcua-client");
+const { DeleteNodesRequest } = require("node-opcua-types");
 // A dependency of node-opcua-client, installed with it.
 const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
+
+// One entry of a group: a method call, {"delete": id} (DeleteNodes) or {"read": id} (its value's status).
+async function run(session, c) {
+    if (c.delete) {
+        const response = await session.performMessageTransaction(new DeleteNodesRequest({
+            nodesToDelete: [{ nodeId: c.delete, deleteTargetReferences: true }] }));
+        return response.results[0].name;
+    }
+    if (c.read) return (await session.read({ nodeId: c.read, attributeId: AttributeIds.Value })).statusCode.name;
+    const r = await session.call({
+        objectId: c.object,
+        methodId: c.object + "/" + c.method,
+        inputArguments: (c.args || []).map(([type, value]) => ({ dataType: DataType[type], value })),
+    });
+    return r.statusCode.name;
+}
 
 async function main() {
     const endpoint = process.argv[2];
@@ -38,11 +56,8 @@ async function main() {
     }
     const results = [];
     for (const group of o.calls || []) {
-        const answers = await Promise.all(group.map((c) => session.call({
-            objectId: c.object,
-            methodId: c.object + "/" + c.method,
-            inputArguments: (c.args || []).map(([type, value]) => ({ dataType: DataType[type], value })),
-        }).then((r) => r.statusCode.name, (e) => "error: " + String(e && e.message ? e.message : e))));
+        const answers = await Promise.all(group.map((c) => run(session, c)
+            .catch((e) => "error: " + String(e && e.message ? e.message : e))));
         results.push(answers);
     }
     console.log(JSON.stringify({ ok: true, results }));
