@@ -31,6 +31,7 @@ const char kCryptAlphabet[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijk
 
 bool InAlphabet(const std::string& text) { return text.find_first_not_of(kCryptAlphabet) == std::string::npos; }
 
+#if VORLAN_OPCUA
 bool ReadWhole(const std::string& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
@@ -39,6 +40,7 @@ bool ReadWhole(const std::string& path, std::string& out) {
     out = s.str();
     return !in.bad();
 }
+#endif
 
 bool Exists(const std::string& path) {
     struct stat st {};
