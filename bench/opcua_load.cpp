@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
     const int modbusPort = FreePort(), opcuaPort = FreePort();
     std::ostringstream config;
     config << "name = \"bench\"\n[driver]\nlibrary = \"" << VORLAN_LIBRARY_PATH << "\"\n[modbus]\nport = " << modbusPort
-           << "\nmax_clients = 100\n[opcua]\nport = " << opcuaPort << "\n";
+           << "\nmax_clients = 100\n[opcua]\nanonymous = true\nport = " << opcuaPort << "\n";
     for (int l = 0; l < kLines; ++l) {
         config << "[[line]]\nunit_base = " << l * kRelays << "\n[line.channel]\nport = \"" << sims[l]->path()
                << "\"\nbaud = " << kBaud << "\nreply_timeout_ms = 1000\n";

@@ -14,7 +14,7 @@ packages=(
   python3 tzdata
   debhelper dpkg-dev lintian help2man
   libmodbus-dev libmosquitto-dev mosquitto mosquitto-clients mbpoll
-  libcpp-httplib-dev chromium openssl
+  libcpp-httplib-dev chromium openssl libssl-dev libcrypt-dev
 )
 
 # node-opcua (from npm, installed by the OPC UA test) needs Node.js and npm;

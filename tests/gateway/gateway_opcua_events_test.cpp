@@ -98,7 +98,7 @@ protected:
     }
     std::string Opcua() {
         opcuaPort_ = FreePort();
-        return "[opcua]\nport = " + std::to_string(opcuaPort_) + "\n";
+        return "[opcua]\nanonymous = true\nport = " + std::to_string(opcuaPort_) + "\n";
     }
 
     std::string modules_;

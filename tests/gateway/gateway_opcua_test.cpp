@@ -47,7 +47,7 @@ TEST(GatewayOpcuaConfig, SectionKeysDefaultsAndRefusals) {
     ASSERT_EQ(Load(kBase, c), "");
     EXPECT_FALSE(c.opcua.enabled);
 
-    ASSERT_EQ(Load(std::string(kBase) + "[opcua]\n", c), "");
+    ASSERT_EQ(Load(std::string(kBase) + "[opcua]\nanonymous = true\n", c), "");
     EXPECT_TRUE(c.opcua.enabled);
     EXPECT_EQ(c.opcua.port, 4840);
     EXPECT_EQ(c.opcua.listen, "127.0.0.1");
@@ -55,7 +55,8 @@ TEST(GatewayOpcuaConfig, SectionKeysDefaultsAndRefusals) {
     EXPECT_EQ(c.opcua.security, std::vector<std::string>{"None"});
 
     ASSERT_EQ(Load(std::string(kBase) +
-                       "[opcua]\nlisten = \"::1\"\nport = 4841\napplication_uri = \"urn:x\"\nsecurity = [\"None\"]\n",
+                       "[opcua]\nlisten = \"::1\"\nport = 4841\napplication_uri = \"urn:x\"\nsecurity = [\"None\"]\n"
+                       "anonymous = true\n",
                    c),
               "");
     EXPECT_EQ(c.opcua.listen, "::1");
@@ -74,7 +75,7 @@ TEST(GatewayOpcuaConfig, SectionKeysDefaultsAndRefusals) {
     EXPECT_NE(Load("opcua = 1\n" + std::string(kBase), c).find("[opcua]"), std::string::npos);
 
     // The single-channel form takes [opcua] too.
-    ASSERT_EQ(Load("name = \"s\"\n[opcua]\nport = 4900\n[channel]\nport = \"/dev/ttyS0\"\n"
+    ASSERT_EQ(Load("name = \"s\"\n[opcua]\nport = 4900\nanonymous = true\n[channel]\nport = \"/dev/ttyS0\"\n"
                    "[[relay]]\naddress = 1\nitems = [\"YC1\"]\n",
                    c),
               "");
@@ -169,7 +170,8 @@ TEST_F(GatewayOpcuaTest, ServesTheSimulatorsValuesWithTheirQuality) {
     const int opcuaPort = FreePort();
     const time_t started = time(nullptr);
     // Relay 7 never answers: the simulator has no such relay.
-    StartGateway(Head("ua", "", "", "control_timeout_ms = 4000\n[opcua]\nport = " + std::to_string(opcuaPort) + "\n") +
+    StartGateway(Head("ua", "", "", "control_timeout_ms = 4000\n[opcua]\nanonymous = true\nport = " +
+                                                   std::to_string(opcuaPort) + "\n") +
                  Line(port, "reply_timeout_ms = 300\n[[line.relay]]\naddress = 1\nname = \"feeder 1\"\n"
                             "items = [\"YC1-YC3\", \"YX1-YX8\", \"YM1\", \"BWYX1-BWYX8\"]\n"
                             "[[line.relay]]\naddress = 7\nitems = [\"YC1\", \"YX2\", \"YM1\"]\n"));
@@ -279,7 +281,7 @@ TEST_F(GatewayOpcuaTest, APortAlreadyTakenStopsTheStartWithTheReason) {
     ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&a), &size), 0);
 
     const std::string port = StartSimulator("1", 0);
-    StartGateway(Head("ua", "", "", "[opcua]\nport = " + std::to_string(ntohs(a.sin_port)) + "\n") +
+    StartGateway(Head("ua", "", "", "[opcua]\nanonymous = true\nport = " + std::to_string(ntohs(a.sin_port)) + "\n") +
                  Line(port, "[[line.relay]]\naddress = 1\nitems = [\"YC1\"]\n"));
     // The gateway ends instead of running without the server it was asked for.
     EXPECT_TRUE(WaitFor(10, [&] { return !gateway_->running(); })) << ReadFile(gatewayLog_);

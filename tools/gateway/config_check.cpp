@@ -11,6 +11,7 @@
 #include "driver_library.h"
 #include "host_session.h"
 #include "listen_address.h"
+#include "opcua_access.h"
 
 namespace vorlan_gateway {
 
@@ -112,6 +113,7 @@ std::vector<std::string> CheckConfiguration(const GatewayConfig& config) {
             problems.push_back("[gateway] audit_file " + config.auditFile + " can't be written");
         }
     }
+    CheckOpcuaAccess(config.opcua, problems);
     CheckFileLimit(config, problems);
     return problems;
 }

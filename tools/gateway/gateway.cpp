@@ -104,6 +104,10 @@ std::string Gateway::Start() {
         std::vector<RelayPoints*> all;
         for (auto& r : relays_) all.push_back(r.get());
         opcua_ = std::make_unique<OpcuaServer>(config_, all);
+        opcua_->SetControls(
+            [this](RelayPoints& r, int point, bool close, const std::string& source,
+                   std::function<void(const ControlOutcome&)> done) { RunControl(r, point, close, source, std::move(done)); },
+            [this](AuditEntry e) { audit_.Record(std::move(e)); });
         if (std::string e = opcua_->Start(); !e.empty()) return e;
     }
     for (auto& line : lines_) line->Start();

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "eng_units.h"
+#include "opcua_access.h"
 #include "station_table.h"
 
 namespace vorlan_gateway {
@@ -145,11 +146,16 @@ std::string ReadStatus(const toml::table& root, StatusConfig& s) {
     return {};
 }
 
+std::string ReadOpcuaAccess(const toml::table& t, OpcuaConfig& o);
+
 std::string ReadOpcua(const toml::table& root, const std::string& name, OpcuaConfig& o) {
     std::string e;
     const toml::table* t = Section(root, "opcua", e);
     if (!t) return e;
-    CONFIG_TRY(CheckKeys(*t, {"enabled", "listen", "port", "application_uri", "security"}, "[opcua]"));
+    CONFIG_TRY(CheckKeys(*t, {"enabled", "listen", "port", "application_uri", "security", "certificate", "key", "user",
+                              "anonymous", "trusted_clients", "trust_all_clients", "max_sessions",
+                              "max_subscriptions", "select_timeout_s"},
+                         "[opcua]"));
     o.enabled = true;
     CONFIG_TRY(GetBool(*t, "enabled", o.enabled));
     CONFIG_TRY(GetText(*t, "listen", o.listen));
@@ -163,10 +169,62 @@ std::string ReadOpcua(const toml::table& root, const std::string& name, OpcuaCon
         o.security.clear();
         for (const toml::node& p : *list) {
             const auto v = p.value_exact<std::string>();
-            // Only unsecured endpoints are built so far.
-            if (!v || *v != "None") return At(p) + "'security' offers only \"None\" in this version";
+            if (!v || !OpcuaSecurityKnown(*v)) {
+                return At(p) + "'security' takes \"None\" and the policies Basic256Sha256 and "
+                               "Aes128_Sha256_RsaOaep as \"<policy>-Sign\" or \"<policy>-SignAndEncrypt\"";
+            }
             o.security.push_back(*v);
         }
+    }
+    return ReadOpcuaAccess(*t, o);
+}
+
+// Who may connect to the OPC UA server and how: certificates, users, limits.
+std::string ReadOpcuaAccess(const toml::table& t, OpcuaConfig& o) {
+    CONFIG_TRY(GetText(t, "certificate", o.certificate));
+    CONFIG_TRY(GetText(t, "key", o.key));
+    bool secured = false;
+    for (const std::string& s : o.security) secured = secured || s != "None";
+    if (o.enabled && secured && (o.certificate.empty() || o.key.empty())) {
+        return At(t) + "a secured policy in 'security' needs 'certificate' and 'key' (made at the first start when absent)";
+    }
+    CONFIG_TRY(GetBool(t, "anonymous", o.anonymous));
+    CONFIG_TRY(GetText(t, "trusted_clients", o.trustedClients));
+    CONFIG_TRY(GetBool(t, "trust_all_clients", o.trustAllClients));
+    if (o.trustAllClients && !o.trustedClients.empty()) {
+        return At(t) + "'trusted_clients' and 'trust_all_clients' exclude each other";
+    }
+    CONFIG_TRY(GetInt(t, "max_sessions", 1, 1000, o.maxSessions));
+    CONFIG_TRY(GetInt(t, "max_subscriptions", 1, 10000, o.maxSubscriptions));
+    CONFIG_TRY(GetInt(t, "select_timeout_s", 1, 3600, o.selectTimeoutS));
+    o.users.clear();
+    if (const toml::node* n = t.get("user")) {
+        const toml::array* list = n->as_array();
+        if (!list || !list->is_array_of_tables()) return At(*n) + "users are written as [[opcua.user]]";
+        for (const toml::node& e : *list) {
+            const toml::table& u = *e.as_table();
+            CONFIG_TRY(CheckKeys(u, {"name", "password_hash", "may_operate"}, "[[opcua.user]]"));
+            OpcuaUser user;
+            CONFIG_TRY(GetText(u, "name", user.name));
+            CONFIG_TRY(GetText(u, "password_hash", user.passwordHash));
+            CONFIG_TRY(GetBool(u, "may_operate", user.mayOperate));
+            if (user.name.empty() || user.name.size() > 64) return At(u) + "'name' must be a text of 1 to 64 characters";
+            for (const OpcuaUser& other : o.users) {
+                if (other.name == user.name) return At(u) + "the user '" + user.name + "' is given twice";
+            }
+            if (!OpcuaPasswordHashValid(user.passwordHash)) {
+                return At(u) + "'password_hash' must be a SHA-512 crypt hash (\"$6$...\", as mkpasswd -m sha-512 "
+                               "or openssl passwd -6 make it)";
+            }
+            o.users.push_back(std::move(user));
+        }
+    }
+    if (!o.enabled) return {};
+    if (!o.anonymous && o.users.empty()) {
+        return At(t) + "nobody can log in to the OPC UA server: add [[opcua.user]] entries or set anonymous = true";
+    }
+    if (!o.users.empty() && !secured) {
+        return At(t) + "users need a secured policy in 'security': their passwords would travel in clear";
     }
     return {};
 }

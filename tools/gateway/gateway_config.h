@@ -51,12 +51,26 @@ struct StatusConfig {
     int refreshS = 2;                  // the page reloads itself this often
 };
 
+struct OpcuaUser {
+    std::string name;
+    std::string passwordHash;          // crypt(3) SHA-512: "$6$salt$hash"
+    bool mayOperate = false;
+};
+
 struct OpcuaConfig {
     bool enabled = false;              // only with an [opcua] section
     std::string listen = "127.0.0.1";
     int port = 4840;
     std::string applicationUri;        // "urn:vorlan:gateway:<name>" when not given
-    std::vector<std::string> security{"None"};  // the security policies offered
+    std::vector<std::string> security{"None"};  // "None", "<policy>-Sign", "<policy>-SignAndEncrypt"
+    std::string certificate, key;      // the server's own, made self-signed when absent
+    std::vector<OpcuaUser> users;
+    bool anonymous = false;            // sessions without a user (never allowed to operate)
+    std::string trustedClients;        // directory of the client certificates trusted
+    bool trustAllClients = false;      // commissioning: any client certificate
+    int maxSessions = 32;
+    int maxSubscriptions = 128;        // across all sessions
+    int selectTimeoutS = 30;           // a Select is held this long for its Operate
 };
 
 struct GatewayConfig {

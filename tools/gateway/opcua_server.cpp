@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "log.h"
+#include "opcua_access.h"
 #include "opcua_events.h"
 #endif
 
@@ -102,6 +103,13 @@ std::string OpcuaMapText(const GatewayConfig& config) {
         add("YC", kYcPoints, r.yc, "Double");
         add("YX", kYxPoints, r.yx, "Boolean");
         add("YM", kYmPoints, r.ym, "UInt32");
+        if (r.allowControl) {
+            for (size_t k = 0; k < kYkPoints; ++k) {
+                if (!r.yk[k]) continue;
+                out += "    " + id + "/YK" + std::to_string(k + 1) +
+                       "   control: methods <id>/Select, /Operate, /Cancel, /SelectAndOperate\n";
+            }
+        }
         for (const char* h : {"Answers   UInt32", "Failures   UInt32", "SecondsSinceAnswer   UInt32", "State   String",
                               "InBackoff   Boolean"}) {
             out += "    " + id + "/Health/" + h + "\n";
@@ -157,6 +165,10 @@ struct OpcuaServer::Impl {
     std::thread thread;
     std::atomic<bool> running{false};
     bool started = false;
+    OpcuaSessions sessions;
+    OpcuaControlRunner controlRunner;
+    std::function<void(AuditEntry)> controlAudit;
+    std::unique_ptr<OpcuaControls> controls;
 
     ~Impl() {
         for (RelayNodes& n : nodes) {
@@ -245,6 +257,7 @@ struct OpcuaServer::Impl {
             n.path = paths[i].station + "/" + paths[i].line + "/" + paths[i].relay;
             std::string e = Points(n, r);
             if (e.empty()) e = Health(n, r);
+            if (e.empty() && controls) e = controls->AddRelay(server, ns, n.id, *relays[i]);
             byRelay[&r] = nodes.size();
             nodes.push_back(std::move(n));
             if (!e.empty()) return e;
@@ -360,7 +373,7 @@ std::string OpcuaServer::Start() {
     UA_ServerConfig sc;
     std::memset(&sc, 0, sizeof sc);
     sc.logging = &gLogger;
-    if (UA_StatusCode s = UA_ServerConfig_setMinimal(&sc, static_cast<UA_UInt16>(c.port), nullptr);
+    if (UA_StatusCode s = UA_ServerConfig_setBasics_withPort(&sc, static_cast<UA_UInt16>(c.port));
         s != UA_STATUSCODE_GOOD) {
         UA_ServerConfig_clean(&sc);
         return std::string("OPC UA: configuration: ") + UA_StatusCode_name(s);
@@ -377,6 +390,15 @@ std::string OpcuaServer::Start() {
     UA_LocalizedText_clear(&sc.applicationDescription.applicationName);
     sc.applicationDescription.applicationName =
         UA_LOCALIZEDTEXT_ALLOC("", ("vorlan-gateway " + m.config.name).c_str());
+    if (std::string e = ConfigureOpcuaAccess(sc, m.config.opcua, m.sessions); !e.empty()) {
+        UA_ServerConfig_clean(&sc);
+        return e;
+    }
+    if (m.controlRunner) {
+        m.controls = std::make_unique<OpcuaControls>(m.sessions, m.controlRunner, m.controlAudit, c.selectTimeoutS,
+                                                     m.config.controlTimeoutMs);
+        m.controls->Configure(sc);
+    }
     m.server = UA_Server_newWithConfig(&sc);
     if (!m.server) return "OPC UA: the server can't be created";
     m.ns = UA_Server_addNamespace(m.server, c.applicationUri.c_str());
@@ -387,6 +409,7 @@ std::string OpcuaServer::Start() {
     }
     m.started = true;
     UA_Server_addRepeatedCallback(m.server, &Impl::RefreshHealth, &m, 1000, nullptr);
+    if (m.controls) m.controls->Start(m.server);
     m.running = true;
     m.thread = std::thread([&m] {
         while (m.running) UA_Server_run_iterate(m.server, true);
@@ -395,11 +418,20 @@ std::string OpcuaServer::Start() {
     return {};
 }
 
-void OpcuaServer::RequestStop() { impl_->running = false; }
+void OpcuaServer::SetControls(OpcuaControlRunner run, std::function<void(AuditEntry)> audit) {
+    impl_->controlRunner = std::move(run);
+    impl_->controlAudit = std::move(audit);
+}
+
+void OpcuaServer::RequestStop() {
+    impl_->running = false;
+    if (impl_->controls) impl_->controls->RequestStop();
+}
 
 void OpcuaServer::Stop() {
     Impl& m = *impl_;
     m.running = false;
+    if (m.controls) m.controls->Stop();
     if (m.thread.joinable()) m.thread.join();
     if (m.server) {
         if (m.started) UA_Server_run_shutdown(m.server);
@@ -465,6 +497,7 @@ std::string OpcuaServer::Start() {
     return "this vorlan-gateway was built without OPC UA; leave out [opcua] or rebuild with open62541 "
            "(scripts/fetch-open62541.sh)";
 }
+void OpcuaServer::SetControls(OpcuaControlRunner, std::function<void(AuditEntry)>) {}
 void OpcuaServer::RequestStop() {}
 void OpcuaServer::Stop() {}
 void OpcuaServer::OnValue(const RelayPoints&, const PointChange&) {}

@@ -12,6 +12,7 @@
 
 #include "gateway_config.h"
 #include "line_worker.h"
+#include "opcua_controls.h"
 #include "relay_points.h"
 
 namespace vorlan_gateway {
@@ -44,6 +45,9 @@ public:
     ~OpcuaServer();
     OpcuaServer(const OpcuaServer&) = delete;
     OpcuaServer& operator=(const OpcuaServer&) = delete;
+
+    // Where the control methods' calls go; before Start. Without it no control objects are made.
+    void SetControls(OpcuaControlRunner run, std::function<void(AuditEntry)> audit);
 
     // Builds the address space from the relays' current values, opens the
     // port and starts the thread; empty text on success.

@@ -91,6 +91,7 @@ void RelayModel::SetClock(const vorlan::SystemTime& t) {
 }
 
 bool RelayModel::Select(uint8_t point, uint8_t code) {
+    selectsReceived_.fetch_add(1, std::memory_order_relaxed);
     if (point >= controlPoints() || (code != kClose && code != kOpen)) {
         selectedPoint_ = -1;
         return false;

@@ -75,6 +75,8 @@ public:
     bool Execute(uint8_t point, uint8_t code);
     int controlPoints() const { return config_.statusGroups * 8 < 64 ? config_.statusGroups * 8 : 64; }
     uint64_t controlsExecuted() const { return controlsExecuted_; }
+    // Control selects received, granted or not; read from any thread.
+    uint64_t selectsReceived() const { return selectsReceived_.load(std::memory_order_relaxed); }
 
     RelaySettings& settings() { return settings_; }
     const RelaySettings& settings() const { return settings_; }
@@ -103,6 +105,7 @@ private:
     int selectedPoint_ = -1;
     uint8_t selectedCode_ = 0;
     uint64_t controlsExecuted_ = 0;
+    std::atomic<uint64_t> selectsReceived_{0};
     RelaySettings settings_;
     std::vector<Recording> recordings_;
     std::atomic<bool> switchedOff_{false};
