@@ -289,3 +289,30 @@ TEST_F(GatewayOpcuaTest, APortAlreadyTakenStopsTheStartWithTheReason) {
         << ReadFile(gatewayLog_);
     close(taken);
 }
+
+TEST_F(GatewayOpcuaTest, SessionAndSubscriptionLimitsUnknownNodesAndWritesGetTheProtocolsErrors) {
+    if (!OpcuaBuilt()) GTEST_SKIP() << "vorlan-gateway was built without OPC UA (scripts/fetch-open62541.sh)";
+    std::string modules;
+    if (const std::string why = InstallClient(modules); !why.empty()) GTEST_SKIP() << why;
+    const std::string port = StartSimulator("1", 0);
+    const int opcuaPort = FreePort();
+    StartGateway(Head("ua", "", "", "[opcua]\nanonymous = true\nmax_sessions = 2\nmax_subscriptions = 3\nport = " +
+                                        std::to_string(opcuaPort) + "\n") +
+                 Line(port, "[[line.relay]]\naddress = 1\nname = \"feeder\"\nitems = [\"YC1\"]\n"));
+    ASSERT_TRUE(WaitFor(15, [&] { return Answered(1) > 0; })) << ReadFile(gatewayLog_);
+    const Result r = vorlan_tools_test::RunToolStdout(
+        "timeout 60 node " + Quote(std::string(VORLAN_SOURCE_DIR) + "/tests/gateway/opcua_limits.js") +
+            " opc.tcp://127.0.0.1:" + std::to_string(opcuaPort) + " 5 'ns=1;s=Vorlan/ua/line1/feeder/YC1'",
+        {"NODE_PATH=" + modules});
+    const size_t start = r.output.find("{\"sessions\"");
+    ASSERT_NE(start, std::string::npos) << r.output;
+    const auto j = nlohmann::json::parse(r.output.substr(start, r.output.find('\n', start) - start));
+    EXPECT_EQ(j["sessions"], 2) << j;
+    EXPECT_NE(j["sessionError"].get<std::string>().find("BadTooManySessions"), std::string::npos) << j;
+    EXPECT_EQ(j["subscriptions"], 3) << j;
+    EXPECT_NE(j["subscriptionError"].get<std::string>().find("BadTooManySubscriptions"), std::string::npos) << j;
+    EXPECT_EQ(j["unknown"], "BadNodeIdUnknown");
+    EXPECT_TRUE(j["write"] == "BadNotWritable" || j["write"] == "BadUserAccessDenied") << j;
+    EXPECT_TRUE(gateway_->running());
+    EXPECT_EQ(gateway_->Stop(SIGTERM), 0);
+}

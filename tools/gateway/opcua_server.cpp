@@ -394,6 +394,14 @@ std::string OpcuaServer::Start() {
         UA_ServerConfig_clean(&sc);
         return e;
     }
+    // Bounds on one message and one request, so a client gets the protocol's
+    // "too large" or "too many operations" instead of making the server
+    // buffer or build a reply of any size.
+    sc.tcpMaxMsgSize = 16u << 20;
+    sc.tcpMaxChunks = 512;
+    sc.maxNodesPerRead = sc.maxNodesPerBrowse = sc.maxMonitoredItemsPerCall = 100000;
+    sc.maxNodesPerWrite = sc.maxNodesPerRegisterNodes = sc.maxNodesPerTranslateBrowsePathsToNodeIds = 1000;
+    sc.maxNodesPerMethodCall = sc.maxNodesPerNodeManagement = 100;
     if (m.controlRunner) {
         m.controls = std::make_unique<OpcuaControls>(m.sessions, m.controlRunner, m.controlAudit, c.selectTimeoutS,
                                                      m.config.controlTimeoutMs);
