@@ -52,7 +52,7 @@ struct Conversation {
     uint32_t retryDueTick = 0;
     // The longest any answer of this relay took to begin (fast profile); -1: none yet.
     int32_t slowestAnswerDelayMs = -1;
-    uint32_t briefRetries = 0;  // retries in a row with the brief wait, for a relay never heard
+    uint32_t briefRetries = 0;  // retries in a row with the brief wait
 };
 
 // The values the relay reported, stored by the answer dispatch, each with

@@ -43,27 +43,24 @@ inline void UpdateSilentBackoff(const PollingState& state, DeviceRecord& relay, 
 }
 
 // The retry of a backed-off relay only asks whether it is back: it waits for
-// the first byte twice as long as the relay's slowest answer took to begin,
-// plus a margin, not the whole answer time-out that would otherwise cost the
-// live relays most of what the back-off saves. A relay never heard from is
-// measured by the slowest answer of its line, and every eighth of its
-// retries waits in full, so one slower than its neighbours is still found.
-// Host work for the relay (any request but the general poll), a relay not
-// backed off and a line that never answered get the line's wait (0).
+// the first byte twice as long as the relay's slowest answer took to begin
+// (its line's slowest when it never answered), plus a margin, not the whole
+// answer time-out that would otherwise cost the live relays most of what the
+// back-off saves. Every eighth retry waits in full, so a relay that comes
+// back slower than it ever was, or slower than its neighbours, is still
+// found. Host work for the relay (any request but the general poll), a relay
+// not backed off and a line that never answered get the line's wait (0).
 constexpr uint32_t kSilentRetryWaitMarginMs = 50;
-constexpr uint32_t kBriefRetriesOfTheNeverHeard = 7;
+constexpr uint32_t kBriefRetriesInARow = 7;
 
 inline uint32_t TakeSilentRetryWaitMs(const PollingState& state, Conversation& c, uint8_t command) {
     if (!c.backedOff || command != static_cast<uint8_t>(Request::GeneralPoll)) return 0;
-    int32_t basis = c.slowestAnswerDelayMs;
-    if (basis < 0) {
-        if (state.slowestAnswerDelayMs < 0 || c.briefRetries >= kBriefRetriesOfTheNeverHeard) {
-            c.briefRetries = 0;
-            return 0;
-        }
-        c.briefRetries += 1;
-        basis = state.slowestAnswerDelayMs;
+    const int32_t basis = c.slowestAnswerDelayMs >= 0 ? c.slowestAnswerDelayMs : state.slowestAnswerDelayMs;
+    if (basis < 0 || c.briefRetries >= kBriefRetriesInARow) {
+        c.briefRetries = 0;
+        return 0;
     }
+    c.briefRetries += 1;
     return 2 * static_cast<uint32_t>(basis) + kSilentRetryWaitMarginMs;
 }
 
