@@ -148,8 +148,8 @@ void MqttLink::Stop() {
         // still hold the client's locks, so the client is set aside, not
         // destroyed; the process is ending.
         mosquitto_loop_stop(client_, true);
-        static std::vector<mosquitto*> abandoned;
-        abandoned.push_back(client_);
+        static auto* abandoned = new std::vector<mosquitto*>;  // never destroyed: still referenced at exit
+        abandoned->push_back(client_);
     }
     client_ = nullptr;
 }
